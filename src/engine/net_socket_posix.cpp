@@ -1,0 +1,168 @@
+#include "engine/net_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+bool set_timeout(int s, int opt, uint32_t ms) {
+    timeval tv{};
+    tv.tv_sec = ms / 1000;
+    tv.tv_usec = (ms % 1000) * 1000;
+    return setsockopt(s, SOL_SOCKET, opt, &tv, sizeof tv) == 0;
+}
+
+socket_t listen_at(in_addr_t addr, uint16_t port, int backlog, bool exclusive) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return k_invalid_socket;
+    if (exclusive) {
+        int one = 1;
+        setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = addr;
+    if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(s, backlog) != 0) {
+        int e = errno;
+        close(s);
+        errno = e;
+        return k_invalid_socket;
+    }
+    return s;
+}
+
+}  // namespace
+
+bool net_init() { return true; }
+
+socket_t tcp_listen(uint16_t port, int backlog, bool exclusive) {
+    return listen_at(htonl(INADDR_ANY), port, backlog, exclusive);
+}
+
+socket_t tcp_listen_on(const std::string& ip, uint16_t port, int backlog) {
+    in_addr a{};
+    if (inet_pton(AF_INET, ip.c_str(), &a) != 1) return k_invalid_socket;
+    return listen_at(a.s_addr, port, backlog, true);
+}
+
+uint16_t socket_local_port(socket_t s) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+    return ntohs(sa.sin_port);
+}
+
+socket_t tcp_accept(socket_t listener, std::string* peer_ip, uint16_t* peer_port) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    int c;
+    do {
+        c = accept4(listener, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
+    } while (c < 0 && errno == EINTR);
+    if (c < 0) return k_invalid_socket;
+    if (peer_ip) {
+        char buf[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &sa.sin_addr, buf, sizeof buf);
+        *peer_ip = buf;
+    }
+    if (peer_port) *peer_port = ntohs(sa.sin_port);
+    return c;
+}
+
+socket_t tcp_connect(const std::string& host_ip, uint16_t port, uint32_t timeout_ms) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    if (inet_pton(AF_INET, host_ip.c_str(), &sa.sin_addr) != 1) return k_invalid_socket;
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (s < 0) return k_invalid_socket;
+    int rc = connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    if (rc != 0 && errno != EINPROGRESS) {
+        close(s);
+        return k_invalid_socket;
+    }
+    if (rc != 0) {
+        pollfd p{s, POLLOUT, 0};
+        int err = 0;
+        socklen_t elen = sizeof err;
+        if (poll(&p, 1, int(timeout_ms)) != 1 ||
+            getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &elen) != 0 || err != 0) {
+            close(s);
+            return k_invalid_socket;
+        }
+    }
+    int flags = fcntl(s, F_GETFL);
+    fcntl(s, F_SETFL, flags & ~O_NONBLOCK);
+    return s;
+}
+
+void net_close(socket_t s) {
+    if (s >= 0) close(s);
+}
+
+void net_shutdown(socket_t s) {
+    if (s >= 0) shutdown(s, SHUT_RDWR);
+}
+
+bool send_all(socket_t s, const void* data, size_t len) {
+    const char* p = static_cast<const char*>(data);
+    while (len > 0) {
+        ssize_t n = send(s, p, len, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        len -= size_t(n);
+    }
+    return true;
+}
+
+long recv_some(socket_t s, void* buf, size_t len) {
+    ssize_t n;
+    do {
+        n = recv(s, buf, len, 0);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : long(n);
+}
+
+bool set_recv_timeout(socket_t s, uint32_t ms) { return set_timeout(s, SO_RCVTIMEO, ms); }
+bool set_send_timeout(socket_t s, uint32_t ms) { return set_timeout(s, SO_SNDTIMEO, ms); }
+
+bool set_tcp_nodelay(socket_t s, bool on) {
+    int v = on ? 1 : 0;
+    return setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v) == 0;
+}
+
+bool set_send_buffer(socket_t s, int bytes) {
+    return setsockopt(s, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) == 0;
+}
+
+int wait_readable(socket_t s, uint32_t timeout_ms) {
+    pollfd p{s, POLLIN, 0};
+    int rc;
+    do {
+        rc = poll(&p, 1, int(timeout_ms));
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) return -1;
+    return rc == 0 ? 0 : 1;
+}
+
+std::string socket_local_ip(socket_t s) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return "";
+    char buf[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &sa.sin_addr, buf, sizeof buf);
+    return buf;
+}
+
+int net_last_error() { return errno; }

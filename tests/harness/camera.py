@@ -1,0 +1,208 @@
+"""Shared pieces of the end-to-end tests: an Xvfb screen, free loopback ports and
+a running zeb_onvif with its own data directory and settings file.
+
+Every camera started here announces 127.0.0.1 and has discovery off unless the
+test says otherwise (only tests inside their own network namespace may)."""
+
+import argparse
+import os
+import re
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+
+def parse_args(extra=None):
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", required=True, help="path of zeb_onvif")
+    if extra:
+        extra(ap)
+    return ap.parse_args()
+
+
+def free_port():
+    """A TCP port that nothing listens on right now (loopback)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def free_ports(n):
+    ports = set()
+    while len(ports) < n:
+        ports.add(free_port())
+    return sorted(ports)
+
+
+class Xvfb:
+    """A virtual X screen; use as a context manager. .display is ':N'."""
+
+    def __init__(self, width=1920, height=1080, depth=24):
+        self.size = (width, height)
+        self.depth = depth
+        self.proc = None
+        self.display = None
+
+    def __enter__(self):
+        r, w = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(w), "-screen", "0",
+             f"{self.size[0]}x{self.size[1]}x{self.depth}", "-nolisten", "tcp"],
+            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(w)
+        buf = b""
+        deadline = time.time() + 20
+        while not buf.endswith(b"\n") and time.time() < deadline:
+            chunk = os.read(r, 16)
+            if not chunk:
+                break
+            buf += chunk
+        os.close(r)
+        if not buf.strip():
+            self.proc.kill()
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + buf.decode().strip()
+        return self
+
+    def env(self):
+        e = dict(os.environ)
+        e["DISPLAY"] = self.display
+        return e
+
+    def __exit__(self, *exc):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+class Camera:
+    """zeb_onvif with its own data directory. settings: dict of zeb.cfg keys
+    (ports default to free loopback ports). Output is collected in .output."""
+
+    def __init__(self, binary, settings=None, display=None, args=None, env=None,
+                 data_root=None, write_cfg=True):
+        self.binary = binary
+        self.root = data_root or tempfile.mkdtemp(prefix="zeb-e2e-")
+        self.data_dir = os.path.join(self.root, "Orvanta")
+        os.makedirs(self.data_dir, exist_ok=True)
+        rtsp, onvif, web = free_ports(3)
+        self.settings = {"rtsp_port": rtsp, "onvif_port": onvif, "web_port": web,
+                         "announce_ip": "127.0.0.1", "discovery": 0}
+        self.settings.update(settings or {})
+        self.display = display
+        self.args = ["--background"] + list(args or [])
+        self.extra_env = env or {}
+        self.write_cfg = write_cfg
+        self.proc = None
+        self.output = ""
+        self._lock = threading.Lock()
+        self._cond = threading.Condition(self._lock)
+
+    @property
+    def cfg_path(self):
+        return os.path.join(self.data_dir, "zeb.cfg")
+
+    def port(self, name):
+        return int(self.settings[name + "_port"])
+
+    def write_settings(self):
+        with open(self.cfg_path, "w") as f:
+            for k, v in self.settings.items():
+                f.write(f"{k} = {v}\r\n")
+
+    def start(self, wait_for="  Auth      :", timeout=60):
+        if self.write_cfg:
+            self.write_settings()
+        env = dict(os.environ)
+        env["ProgramData"] = self.root
+        if self.display:
+            env["DISPLAY"] = self.display
+        else:
+            env.pop("DISPLAY", None)
+        env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
+        env.update(self.extra_env)
+        self.proc = subprocess.Popen([self.binary] + self.args, env=env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                     stdin=subprocess.DEVNULL)
+        threading.Thread(target=self._reader, daemon=True).start()
+        if wait_for:
+            self.wait_for(wait_for, timeout)
+        return self
+
+    def _reader(self):
+        for raw in iter(self.proc.stdout.readline, b""):
+            line = raw.decode("utf-8", "replace")
+            sys.stdout.write("[cam] " + line)
+            sys.stdout.flush()
+            with self._cond:
+                self.output += line
+                self._cond.notify_all()
+        with self._cond:
+            self._cond.notify_all()
+
+    def wait_for(self, pattern, timeout=30):
+        """Waits until the output contains pattern (a plain string, or a compiled
+        regular expression); returns the match text. Raises on time-out."""
+        deadline = time.time() + timeout
+        with self._cond:
+            while True:
+                if isinstance(pattern, re.Pattern):
+                    m = pattern.search(self.output)
+                    if m:
+                        return m.group(0)
+                elif pattern in self.output:
+                    return pattern
+                left = deadline - time.time()
+                if left <= 0:
+                    raise TimeoutError(f"no {pattern!r} in the camera's output")
+                if self.proc.poll() is not None and left > 0.5:
+                    # The process ended: give the reader a moment, then fail.
+                    self._cond.wait(0.5)
+                    if (isinstance(pattern, str) and pattern in self.output) or (
+                            isinstance(pattern, re.Pattern) and pattern.search(self.output)):
+                        continue
+                    raise RuntimeError(
+                        f"camera exited ({self.proc.returncode}) before {pattern!r}")
+                self._cond.wait(min(left, 0.5))
+
+    def stop(self, timeout=10):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        return self.proc.returncode if self.proc else None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+def check(cond, message):
+    """Fails the test with a message (tests run as plain scripts under CTest)."""
+    if not cond:
+        raise AssertionError(message)
+
+
+def run_main(fn):
+    """Runs a test function, printing PASS/FAIL; exit status for CTest."""
+    try:
+        fn()
+    except Exception as e:  # noqa: BLE001 - any failure fails the test
+        import traceback
+        traceback.print_exc()
+        print(f"FAIL: {e}")
+        sys.exit(1)
+    print("PASS")
