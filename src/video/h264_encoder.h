@@ -1,0 +1,59 @@
+// H.264 encoder for one stream: OpenH264 loaded at run time, screen-content
+// real-time mode, an IDR picture every second with SPS and PPS in band.
+// Output is one access unit in Annex B form per call. Used only by the engine
+// thread; ParameterSets are guarded by their stream's mutex in the engine.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "video/color_convert.h"
+
+// SPS and PPS of a stream (NAL units without start codes) and the SDP
+// profile-level-id ("42C020" until an SPS has been seen).
+struct ParameterSets {
+    std::vector<uint8_t> sps;
+    std::vector<uint8_t> pps;
+    std::string profile_level_id = "42C020";
+};
+
+class H264Encoder {
+public:
+    H264Encoder() = default;
+    ~H264Encoder();
+    H264Encoder(const H264Encoder&) = delete;
+    H264Encoder& operator=(const H264Encoder&) = delete;
+
+    // Loads the library and creates an encoder for (width & ~1) x (height & ~1).
+    bool open(int width, int height, int fps, int kbps);
+    // Converts the BGRX picture (stride src_width * 4, at least width x height
+    // pixels), encodes it (as an IDR picture when force_idr) and appends the
+    // access unit's Annex B bytes to out. Nothing appended when the library
+    // skipped the frame. False on a library error or without an open encoder.
+    bool encode(const uint8_t* bgrx, int src_width, bool force_idr, std::vector<uint8_t>& out);
+    void close();
+
+    bool is_open() const { return encoder_ != nullptr; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+private:
+    void* library_ = nullptr;
+    void* encoder_ = nullptr;  // ISVCEncoder*
+    int width_ = 0;
+    int height_ = 0;
+    std::vector<uint8_t> yuv_;
+};
+
+// Finds the SPS (type 7) and PPS (type 8) in Annex B bytes; a later unit of a
+// type replaces an earlier one. profile_level_id gets the three bytes after the
+// SPS header ("%02X%02X%02X") when the SPS has at least 4 bytes. True when both
+// were found.
+bool extract_parameter_sets(const uint8_t* annexb, size_t size, std::vector<uint8_t>& sps_out,
+                            std::vector<uint8_t>& pps_out, std::string& profile_level_id_out);
+inline bool extract_parameter_sets(const std::vector<uint8_t>& annexb, std::vector<uint8_t>& sps_out,
+                                   std::vector<uint8_t>& pps_out, std::string& profile_level_id_out) {
+    return extract_parameter_sets(annexb.data(), annexb.size(), sps_out, pps_out, profile_level_id_out);
+}
