@@ -1,0 +1,79 @@
+// The queues between the distribution thread (producer) and the play loops of
+// the RTSP connections (consumers): StreamQueue of encoded H.264 access units,
+// one per stream, and AudioQueue of G.711 packets. Each queue has its own mutex;
+// no other lock is held while one is taken. Frame bytes are immutable once
+// queued and shared by reference count, so a dropped frame stays alive while a
+// client is still sending it.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#if __has_include("video/h264_encoder.h")
+#include "video/h264_encoder.h"
+#else
+// Until the video pipeline's header lands: the same record it publishes.
+struct ParameterSets {
+    std::vector<uint8_t> sps;
+    std::vector<uint8_t> pps;
+    std::string profile_level_id = "42C020";
+};
+#endif
+
+using SharedBytes = std::shared_ptr<const std::vector<uint8_t>>;
+
+struct FrameRecord {
+    SharedBytes data;        // one Annex-B access unit, start codes included
+    uint8_t keyframe = 0;    // holds an IDR slice (NAL type 5)
+    uint32_t timestamp = 0;  // RTP, 90 kHz
+    uint64_t sequence = 0;
+};
+
+struct StreamQueue {
+    std::mutex mutex;
+    std::condition_variable frame_cond;  // notify_all after each append
+    std::deque<FrameRecord> frames;      // oldest first
+    uint64_t next_sequence = 0;
+    ParameterSets params;                // filled once by engine_init
+};
+
+// Appends one access unit. A keyframe first empties the queue, so the queue
+// always starts at the newest keyframe unless more than `limit` frames followed it.
+void push_frame(StreamQueue& q, std::vector<uint8_t> access_unit, bool keyframe,
+                uint32_t timestamp, size_t limit);
+
+// Frame choice of a play loop. last_sent: sequence of the frame this client sent
+// last, none at first. Returns the next frame in order, or the newest keyframe when
+// nothing was sent yet or the client fell behind the queue; nothing when the
+// client must wait. Call with q.mutex held.
+std::optional<FrameRecord> choose_frame(const StreamQueue& q, std::optional<uint64_t> last_sent);
+
+// Copy of a stream's parameter sets, taken under the queue's mutex.
+ParameterSets copy_parameter_sets(StreamQueue& q);
+
+struct AudioPacket {
+    SharedBytes data;        // 160 bytes of G.711 mu-law, 20 ms
+    uint32_t timestamp = 0;  // RTP, 8 kHz
+    uint64_t sequence = 0;
+};
+
+constexpr size_t k_audio_queue_max = 50;  // one second
+
+struct AudioQueue {
+    std::mutex mutex;
+    std::deque<AudioPacket> packets;  // oldest first, at most k_audio_queue_max
+    uint64_t next_sequence = 0;
+};
+
+// The audio capture's callback: appends a copy of the packet.
+void push_audio(AudioQueue& q, const uint8_t* bytes, size_t len, uint32_t timestamp);
+
+// Packets newer than last_sent (all held packets when none was sent yet or the
+// client fell behind); updates last_sent to the newest one returned.
+std::vector<AudioPacket> take_audio(AudioQueue& q, std::optional<uint64_t>& last_sent);
