@@ -15,16 +15,7 @@
 #include <string>
 #include <vector>
 
-#if __has_include("video/h264_encoder.h")
 #include "video/h264_encoder.h"
-#else
-// Until the video pipeline's header lands: the same record it publishes.
-struct ParameterSets {
-    std::vector<uint8_t> sps;
-    std::vector<uint8_t> pps;
-    std::string profile_level_id = "42C020";
-};
-#endif
 
 using SharedBytes = std::shared_ptr<const std::vector<uint8_t>>;
 
