@@ -57,3 +57,7 @@ int wait_readable(socket_t s, uint32_t timeout_ms);
 std::string socket_local_ip(socket_t s);
 // Errno / WSAGetLastError of the last failed call on this thread.
 int net_last_error();
+
+// IPv4 text of a host: an IPv4 literal as it is, else the first IPv4 address
+// the resolver gives; "" when it cannot be resolved.
+std::string resolve_ipv4(const std::string& host);

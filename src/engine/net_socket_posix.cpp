@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -166,3 +167,19 @@ std::string socket_local_ip(socket_t s) {
 }
 
 int net_last_error() { return errno; }
+
+std::string resolve_ipv4(const std::string& host) {
+    in_addr a{};
+    if (inet_pton(AF_INET, host.c_str(), &a) == 1) return host;
+    if (host.empty()) return {};
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) return {};
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* sin = reinterpret_cast<const sockaddr_in*>(res->ai_addr);
+    const bool ok = inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text) != nullptr;
+    freeaddrinfo(res);
+    return ok ? text : std::string();
+}
