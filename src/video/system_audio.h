@@ -43,10 +43,10 @@ using AudioSourceFactory = std::function<std::unique_ptr<AudioSource>()>;
 // server) on Linux.
 std::unique_ptr<AudioSource> make_platform_audio_source();
 
-// True when the mix format can be converted: at least 8000 Hz, at least one
-// channel. Prints the unsupported-format message otherwise (`bits` is the
-// sample size the device reported).
-bool audio_format_supported(uint32_t rate, uint16_t channels, uint32_t bits, uint32_t tag);
+// True when the recorded format can be converted: 32-bit float (tag 3) or
+// 16-bit integer (tag 1) samples, at least 8000 Hz, at least one channel; sets
+// `kind`. Prints the unsupported-format message otherwise.
+bool audio_format_supported(uint32_t tag, uint32_t bits, uint32_t rate, uint32_t channels, SampleKind& kind);
 
 class LoopbackAudio {
 public:
