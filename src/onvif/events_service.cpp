@@ -1,8 +1,296 @@
-// Placeholder events service: declines every request and has nothing to watch.
+// The ONVIF events service: subscriptions (pull points and push consumers) in
+// OnvifContext's table, PullMessages long polls on the motion detector's
+// condition variable, and the watcher that pushes every change of the motion
+// state to push consumers.
+// Locks, always taken in this order and never the other way round: a
+// subscriber's push lock, then ctx.subscriptions_lock, then the motion
+// detector's own lock (inside the motion_* calls). The table lock is never
+// held during network I/O or a wait.
 #include "onvif/events_service.h"
 
-std::optional<std::string> events_handle(OnvifContext&, const std::string&, const std::string&) {
+#include <memory>
+#include <thread>
+
+#include "engine/clock.h"
+#include "engine/log.h"
+#include "onvif/events_messages.h"
+#include "onvif/events_push.h"
+#include "onvif/onvif_xml.h"
+#include "video/motion_detector.h"
+
+namespace {
+
+constexpr size_t k_max_subscriptions = 8;
+constexpr uint64_t k_pull_extension_ms = 600000;
+constexpr uint32_t k_push_timeout_ms = 3000;
+constexpr uint32_t k_initial_push_delay_ms = 400;
+
+constexpr const char* k_action_create =
+    "http://www.onvif.org/ver10/events/wsdl/EventPortType/CreatePullPointSubscriptionResponse";
+constexpr const char* k_action_subscribe =
+    "http://docs.oasis-open.org/wsn/bw-2/NotificationProducer/SubscribeResponse";
+constexpr const char* k_action_pull =
+    "http://www.onvif.org/ver10/events/wsdl/PullPointSubscription/PullMessagesResponse";
+constexpr const char* k_action_renew =
+    "http://docs.oasis-open.org/wsn/bw-2/SubscriptionManager/RenewResponse";
+constexpr const char* k_action_unsubscribe =
+    "http://docs.oasis-open.org/wsn/bw-2/SubscriptionManager/UnsubscribeResponse";
+constexpr const char* k_action_notify =
+    "http://docs.oasis-open.org/wsn/bw-2/NotificationConsumer/Notify";
+
+bool is_motion_of(const MotionStatus& st) { return st.enabled && st.active; }
+
+// Caller holds subscriptions_lock. Dead subscriptions go first; then, while
+// the table is full, the one that would expire first makes room.
+void make_room(OnvifContext& ctx, uint64_t now) {
+    auto& subs = ctx.subscriptions;
+    for (auto it = subs.begin(); it != subs.end();) {
+        if (it->second.expiry < now) {
+            ctx.push_locks.erase(it->first);
+            it = subs.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    while (subs.size() >= k_max_subscriptions) {
+        auto earliest = subs.begin();
+        for (auto it = subs.begin(); it != subs.end(); ++it)
+            if (it->second.expiry < earliest->second.expiry) earliest = it;
+        ctx.push_locks.erase(earliest->first);
+        subs.erase(earliest);
+    }
+}
+
+// Caller holds subscriptions_lock.
+void report_subscribers(OnvifContext& ctx, uint64_t now) {
+    int32_t live = 0, push = 0;
+    for (const auto& [id, sub] : ctx.subscriptions) {
+        if (sub.expiry <= now) continue;
+        ++live;
+        if (sub.push) ++push;
+    }
+    motion_note_subscribers(live, push);
+}
+
+std::shared_ptr<std::mutex> push_lock_of(OnvifContext& ctx, const std::string& id) {
+    std::lock_guard<std::mutex> lock(ctx.subscriptions_lock);
+    auto& slot = ctx.push_locks[id];
+    if (!slot) slot = std::make_shared<std::mutex>();
+    return slot;
+}
+
+std::string address_text(const std::string& id) {
+    return "<wsa:Address>http://{IP}:{ONVIFPORT}/onvif/event_service?sub=" + id +
+           "</wsa:Address>";
+}
+
+std::string create_subscription(OnvifContext& ctx, const std::string& body, bool subscribe) {
+    const int lifetime = subscription_lifetime(xml_text(body, "InitialTerminationTime"));
+    std::string consumer;
+    if (subscribe) {
+        const size_t ref = body.find("ConsumerReference");
+        if (ref != std::string::npos) {
+            std::string address = xml_text(std::string_view(body).substr(ref), "Address");
+            if (address.rfind("http://", 0) == 0 && address.find("{IP}") == std::string::npos)
+                consumer = std::move(address);
+        }
+    }
+    const std::string peer = onvif_current_peer();
+    std::string id;
+    {
+        std::lock_guard<std::mutex> lock(ctx.subscriptions_lock);
+        const uint64_t now = tick_ms();
+        make_room(ctx, now);
+        // A pull on an unregistered id may have taken a number we would hand out.
+        while (ctx.subscriptions.count(std::to_string(ctx.next_subscription_id)))
+            ++ctx.next_subscription_id;
+        id = std::to_string(ctx.next_subscription_id++);
+        EventSubscription& sub = ctx.subscriptions[id];
+        sub = EventSubscription{};
+        sub.expiry = now + uint64_t(lifetime) * 1000;
+        sub.consumer_address = consumer;
+        sub.peer = peer;
+        sub.push = !consumer.empty();
+        report_subscribers(ctx, now);
+    }
+    engine_log("ONVIF: recorder %s subscribed to events (%s)\n", peer.c_str(),
+               consumer.empty() ? "pull" : "push");
+
+    if (!consumer.empty()) {
+        auto lock = push_lock_of(ctx, id);
+        std::thread([&ctx, id, lock] {
+            sleep_ms(k_initial_push_delay_ms);
+            std::lock_guard<std::mutex> push_guard(*lock);
+            EventSubscription copy;
+            {
+                std::lock_guard<std::mutex> guard(ctx.subscriptions_lock);
+                auto it = ctx.subscriptions.find(id);
+                if (it == ctx.subscriptions.end()) return;  // unsubscribed meanwhile
+                copy = it->second;
+            }
+            push_notify(ctx, id, copy, is_motion_of(motion_status()), "Initialized");
+        }).detach();
+    }
+
+    const char* tag = subscribe ? "wsnt:SubscribeResponse" : "tev:CreatePullPointSubscriptionResponse";
+    const char* ref = subscribe ? "wsnt:SubscriptionReference" : "tev:SubscriptionReference";
+    std::string out = std::string("<") + tag + "><" + ref + ">" + address_text(id) + "</" + ref +
+                      "><wsnt:CurrentTime>" + utc_now() + "</wsnt:CurrentTime><wsnt:TerminationTime>" +
+                      utc_in(lifetime) + "</wsnt:TerminationTime></" + tag + ">";
+    return soap_envelope(out, subscribe ? k_action_subscribe : k_action_create);
+}
+
+std::string pull_messages(OnvifContext& ctx, const std::string& target, const std::string& body) {
+    int wait_s = duration_seconds(xml_text(body, "Timeout"));
+    if (wait_s < 0) wait_s = 5;
+    if (wait_s > 30) wait_s = 30;
+    const std::string id = subscription_id(target);
+
+    EventSubscription sub;
+    {
+        std::lock_guard<std::mutex> lock(ctx.subscriptions_lock);
+        const uint64_t now = tick_ms();
+        auto it = ctx.subscriptions.find(id);
+        if (it == ctx.subscriptions.end()) {
+            // An unknown id becomes a pull point of its own; it obeys the same
+            // limit as any other so that guessed ids cannot grow the table.
+            make_room(ctx, now);
+            it = ctx.subscriptions.emplace(id, EventSubscription{}).first;
+            it->second.peer = onvif_current_peer();
+        }
+        it->second.expiry = now + k_pull_extension_ms;
+        sub = it->second;
+        report_subscribers(ctx, now);
+        motion_note_pull();
+    }
+
+    std::string messages;
+    MotionStatus st;
+    bool answered = true;
+    if (!sub.initialized) {
+        st = motion_status();
+        messages = notification_messages(is_motion_of(st), "Initialized", "");
+    } else if (motion_wait_change(sub.last_change, wait_s * 1000)) {
+        st = motion_status();
+        messages = notification_messages(is_motion_of(st), "Changed", "");
+    } else {
+        answered = false;
+    }
+    if (answered) {
+        if (xml_text(body, "MessageLimit") == "1") messages = first_notification(messages);
+        std::lock_guard<std::mutex> lock(ctx.subscriptions_lock);
+        auto it = ctx.subscriptions.find(id);
+        if (it != ctx.subscriptions.end()) {
+            it->second.initialized = true;
+            it->second.last_change = st.change_counter;
+        }
+    }
+    return soap_envelope("<tev:PullMessagesResponse><tev:CurrentTime>" + utc_now() +
+                             "</tev:CurrentTime><tev:TerminationTime>" + utc_in(600) +
+                             "</tev:TerminationTime>" + messages + "</tev:PullMessagesResponse>",
+                         k_action_pull);
+}
+
+std::string renew(OnvifContext& ctx, const std::string& target, const std::string& body) {
+    const int lifetime = subscription_lifetime(xml_text(body, "TerminationTime"));
+    if (target.find("sub=") != std::string::npos) {
+        const std::string id = subscription_id(target);
+        std::lock_guard<std::mutex> lock(ctx.subscriptions_lock);
+        auto it = ctx.subscriptions.find(id);
+        if (it != ctx.subscriptions.end()) it->second.expiry = tick_ms() + uint64_t(lifetime) * 1000;
+    }
+    return soap_envelope("<wsnt:RenewResponse><wsnt:CurrentTime>" + utc_now() +
+                             "</wsnt:CurrentTime><wsnt:TerminationTime>" + utc_in(lifetime) +
+                             "</wsnt:TerminationTime></wsnt:RenewResponse>",
+                         k_action_renew);
+}
+
+std::string unsubscribe(OnvifContext& ctx, const std::string& target) {
+    if (target.find("sub=") != std::string::npos) {
+        const std::string id = subscription_id(target);
+        std::lock_guard<std::mutex> lock(ctx.subscriptions_lock);
+        if (ctx.subscriptions.erase(id)) {
+            ctx.push_locks.erase(id);
+            report_subscribers(ctx, tick_ms());
+        }
+    }
+    return soap_envelope("<wsnt:UnsubscribeResponse/>", k_action_unsubscribe);
+}
+
+}  // namespace
+
+std::optional<std::string> events_handle(OnvifContext& ctx, const std::string& request_target,
+                                         const std::string& body) {
+    switch (events_action(body)) {
+    case EventsAction::create_pull_point: return create_subscription(ctx, body, false);
+    case EventsAction::subscribe: return create_subscription(ctx, body, true);
+    case EventsAction::pull_messages: return pull_messages(ctx, request_target, body);
+    case EventsAction::renew: return renew(ctx, request_target, body);
+    case EventsAction::unsubscribe: return unsubscribe(ctx, request_target);
+    case EventsAction::none: break;
+    }
     return std::nullopt;
 }
 
-void event_watcher(OnvifContext&) {}
+void push_notify(OnvifContext& ctx, const std::string& id, const EventSubscription& sub,
+                 bool is_motion, const std::string& operation) {
+    if (sub.consumer_address.empty()) return;
+    const std::string port = std::to_string(ctx.onvif_port);
+    const std::string address =
+        "http://" + ctx.address + ":" + port + "/onvif/event_service?sub=" + id;
+    std::string envelope = soap_envelope(
+        "<wsnt:Notify>" + notification_messages(is_motion, operation, address) + "</wsnt:Notify>",
+        k_action_notify);
+    replace_all(envelope, "{IP}", ctx.address);
+    replace_all(envelope, "{ONVIFPORT}", port);
+
+    const bool ok = http_post_notify(sub.consumer_address, envelope, k_push_timeout_ms);
+
+    bool changed = false;
+    std::string peer = sub.peer;
+    {
+        std::lock_guard<std::mutex> lock(ctx.subscriptions_lock);
+        auto it = ctx.subscriptions.find(id);
+        if (it == ctx.subscriptions.end()) return;
+        const uint32_t state = ok ? 1 : 2;
+        changed = it->second.push_state != state;
+        it->second.push_state = state;
+        peer = it->second.peer;
+        const uint64_t now = tick_ms();
+        uint32_t delivered = 0, failed = 0;
+        for (const auto& [sid, s] : ctx.subscriptions) {
+            if (!s.push || s.expiry <= now) continue;
+            if (s.push_state == 1) ++delivered;
+            if (s.push_state == 2) ++failed;
+        }
+        motion_note_push(delivered, failed);
+    }
+    if (changed)
+        engine_log("ONVIF: event push to recorder %s %s\n", peer.c_str(),
+                   ok ? "OK" : "FAILED (recorder unreachable or rejected)");
+}
+
+void event_watcher(OnvifContext& ctx) {
+    uint64_t seen = motion_status().change_counter;
+    for (;;) {
+        while (!motion_wait_change(seen, 1000)) {
+        }
+        const MotionStatus st = motion_status();
+        const bool is_motion = is_motion_of(st);
+        std::vector<std::pair<std::string, EventSubscription>> targets;
+        {
+            std::lock_guard<std::mutex> lock(ctx.subscriptions_lock);
+            const uint64_t now = tick_ms();
+            for (const auto& [id, sub] : ctx.subscriptions)
+                if (sub.push && sub.expiry > now) targets.emplace_back(id, sub);
+        }
+        for (auto& [id, sub] : targets) {
+            auto lock = push_lock_of(ctx, id);
+            std::thread([&ctx, id = id, sub = sub, is_motion, lock] {
+                std::lock_guard<std::mutex> push_guard(*lock);
+                push_notify(ctx, id, sub, is_motion, "Changed");
+            }).detach();
+        }
+        seen = st.change_counter;
+    }
+}

@@ -15,3 +15,8 @@ std::optional<std::string> events_handle(OnvifContext& ctx, const std::string& r
 
 // Pushes motion changes to push subscribers; runs for the life of the process.
 void event_watcher(OnvifContext& ctx);
+
+// Posts one Notify (both motion messages) to a push subscriber and records
+// whether it was delivered; the caller holds that subscriber's push lock.
+void push_notify(OnvifContext& ctx, const std::string& id, const EventSubscription& sub,
+                 bool is_motion, const std::string& operation);
