@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #if defined(_WIN32)
 using socket_t = uintptr_t;
@@ -61,3 +62,19 @@ int net_last_error();
 // IPv4 text of a host: an IPv4 literal as it is, else the first IPv4 address
 // the resolver gives; "" when it cannot be resolved.
 std::string resolve_ipv4(const std::string& host);
+
+// Address of the remote end of a connected socket ("" on failure).
+std::string socket_peer_ip(socket_t s);
+
+// ---- UDP (WS-Discovery) ----------------------------------------------------
+// IPv4 UDP socket bound to any address on port, SO_REUSEADDR set;
+// k_invalid_socket on failure.
+socket_t udp_bind(uint16_t port);
+// Joins an IPv4 multicast group on the interface with address iface_ip
+// ("" = the default interface).
+bool udp_join_group(socket_t s, const std::string& group, const std::string& iface_ip);
+// One datagram: >0 bytes with the sender's address, 0 or -1 on failure/time-out.
+long udp_recv_from(socket_t s, void* buf, size_t len, std::string* from_ip, uint16_t* from_port);
+bool udp_send_to(socket_t s, const void* data, size_t len, const std::string& ip, uint16_t port);
+// IPv4 addresses of the interfaces that are up and not loopback.
+std::vector<std::string> multicast_interface_addresses();

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -182,4 +184,77 @@ std::string resolve_ipv4(const std::string& host) {
     const bool ok = inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text) != nullptr;
     freeaddrinfo(res);
     return ok ? text : std::string();
+}
+
+std::string socket_peer_ip(socket_t s) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (getpeername(s, reinterpret_cast<sockaddr*>(&a), &len) != 0 || a.sin_family != AF_INET)
+        return {};
+    char buf[INET_ADDRSTRLEN] = {};
+    return inet_ntop(AF_INET, &a.sin_addr, buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
+socket_t udp_bind(uint16_t port) {
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return k_invalid_socket;
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    a.sin_port = htons(port);
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        const int err = errno;
+        close(s);
+        errno = err;
+        return k_invalid_socket;
+    }
+    return s;
+}
+
+bool udp_join_group(socket_t s, const std::string& group, const std::string& iface_ip) {
+    ip_mreq m{};
+    if (inet_pton(AF_INET, group.c_str(), &m.imr_multiaddr) != 1) return false;
+    m.imr_interface.s_addr = htonl(INADDR_ANY);
+    if (!iface_ip.empty() && inet_pton(AF_INET, iface_ip.c_str(), &m.imr_interface) != 1)
+        return false;
+    return setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
+}
+
+long udp_recv_from(socket_t s, void* buf, size_t len, std::string* from_ip, uint16_t* from_port) {
+    sockaddr_in a{};
+    socklen_t alen = sizeof a;
+    const ssize_t n = recvfrom(s, buf, len, 0, reinterpret_cast<sockaddr*>(&a), &alen);
+    if (n < 0) return -1;
+    if (from_ip) {
+        char text[INET_ADDRSTRLEN] = {};
+        *from_ip = inet_ntop(AF_INET, &a.sin_addr, text, sizeof text) ? text : "";
+    }
+    if (from_port) *from_port = ntohs(a.sin_port);
+    return static_cast<long>(n);
+}
+
+bool udp_send_to(socket_t s, const void* data, size_t len, const std::string& ip, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    if (inet_pton(AF_INET, ip.c_str(), &a.sin_addr) != 1) return false;
+    return sendto(s, data, len, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&a), sizeof a) ==
+           static_cast<ssize_t>(len);
+}
+
+std::vector<std::string> multicast_interface_addresses() {
+    std::vector<std::string> out;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return out;
+    for (ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+        if (!(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK)) continue;
+        char text[INET_ADDRSTRLEN] = {};
+        const auto* a = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
+        if (inet_ntop(AF_INET, &a->sin_addr, text, sizeof text)) out.emplace_back(text);
+    }
+    freeifaddrs(list);
+    return out;
 }
