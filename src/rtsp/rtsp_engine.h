@@ -59,9 +59,16 @@ struct RtspEngine {
 
     // Flood limits: connections open at once (extra ones are closed at accept),
     // and how long a connection that does not play may stay silent.
+    // A bound on all connections keeps the thread count finite; a smaller one
+    // on connections that have not started playing keeps idle floods from
+    // crowding out viewers.
     std::atomic<int32_t> open_connections{0};
-    int32_t max_connections = 64;
-    uint32_t idle_timeout_ms = 60000;
+    std::atomic<int32_t> pending_connections{0};
+    int32_t max_connections = 160;
+    int32_t max_pending = 32;
+    uint32_t idle_timeout_ms = 30000;
+    // A playing client that accepts no data for this long is dropped.
+    uint32_t play_send_timeout_ms = 60000;
     // Access units produced by the encoders since start (one per stream per frame,
     // whatever the number of viewers).
     std::atomic<uint64_t> frames_encoded{0};

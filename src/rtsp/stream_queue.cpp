@@ -1,12 +1,21 @@
 #include "rtsp/stream_queue.h"
 
+#include <chrono>
+
+uint64_t wallclock_now_us() {
+    return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count());
+}
+
 void push_frame(StreamQueue& q, std::vector<uint8_t> access_unit, bool keyframe,
-                uint32_t timestamp, size_t limit) {
+                uint32_t timestamp, size_t limit, uint64_t wallclock_us) {
+    if (wallclock_us == 0) wallclock_us = wallclock_now_us();
     auto data = std::make_shared<const std::vector<uint8_t>>(std::move(access_unit));
     {
         std::lock_guard<std::mutex> lock(q.mutex);
         if (keyframe) q.frames.clear();
-        q.frames.push_back({std::move(data), uint8_t(keyframe ? 1 : 0), timestamp, q.next_sequence});
+        q.frames.push_back({std::move(data), uint8_t(keyframe ? 1 : 0), timestamp, q.next_sequence, wallclock_us});
         ++q.next_sequence;
         while (q.frames.size() > limit && !q.frames.empty()) q.frames.pop_front();
     }
@@ -34,8 +43,9 @@ ParameterSets copy_parameter_sets(StreamQueue& q) {
 
 void push_audio(AudioQueue& q, const uint8_t* bytes, size_t len, uint32_t timestamp) {
     auto data = std::make_shared<const std::vector<uint8_t>>(bytes, bytes + len);
+    uint64_t now = wallclock_now_us();
     std::lock_guard<std::mutex> lock(q.mutex);
-    q.packets.push_back({std::move(data), timestamp, q.next_sequence});
+    q.packets.push_back({std::move(data), timestamp, q.next_sequence, now});
     ++q.next_sequence;
     while (q.packets.size() > k_audio_queue_max) q.packets.pop_front();
 }

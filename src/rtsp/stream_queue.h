@@ -24,6 +24,7 @@ struct FrameRecord {
     uint8_t keyframe = 0;    // holds an IDR slice (NAL type 5)
     uint32_t timestamp = 0;  // RTP, 90 kHz
     uint64_t sequence = 0;
+    uint64_t wallclock_us = 0;  // capture time, microseconds since 1970 (sender reports)
 };
 
 struct StreamQueue {
@@ -36,14 +37,18 @@ struct StreamQueue {
 
 // Appends one access unit. A keyframe first empties the queue, so the queue
 // always starts at the newest keyframe unless more than `limit` frames followed it.
+// wallclock_us: capture time (0 = now).
 void push_frame(StreamQueue& q, std::vector<uint8_t> access_unit, bool keyframe,
-                uint32_t timestamp, size_t limit);
+                uint32_t timestamp, size_t limit, uint64_t wallclock_us = 0);
 
 // Frame choice of a play loop. last_sent: sequence of the frame this client sent
 // last, none at first. Returns the next frame in order, or the newest keyframe when
 // nothing was sent yet or the client fell behind the queue; nothing when the
 // client must wait. Call with q.mutex held.
 std::optional<FrameRecord> choose_frame(const StreamQueue& q, std::optional<uint64_t> last_sent);
+
+// Wall-clock time in microseconds since 1970.
+uint64_t wallclock_now_us();
 
 // Copy of a stream's parameter sets, taken under the queue's mutex.
 ParameterSets copy_parameter_sets(StreamQueue& q);
@@ -52,6 +57,7 @@ struct AudioPacket {
     SharedBytes data;        // 160 bytes of G.711 mu-law, 20 ms
     uint32_t timestamp = 0;  // RTP, 8 kHz
     uint64_t sequence = 0;
+    uint64_t wallclock_us = 0;  // arrival time, microseconds since 1970
 };
 
 constexpr size_t k_audio_queue_max = 50;  // one second

@@ -1,0 +1,219 @@
+// The distribution thread: while anyone plays, capture once, encode once per
+// stream, queue the access units; the paused picture every 500 ms while
+// streaming is paused; system audio started and stopped with the viewers.
+#include <chrono>
+#include <vector>
+
+#include "engine/clock.h"
+#include "engine/log.h"
+#include "rtsp/rtp_packetizer.h"
+#include "rtsp/rtsp_engine.h"
+#include "video/h264_encoder.h"
+#include "video/motion_detector.h"
+#include "video/overlay.h"
+#include "video/paused_picture.h"
+#include "video/screen_capture.h"
+#include "video/system_audio.h"
+
+namespace {
+
+constexpr uint32_t k_paused_step = 45000;  // half a second at 90 kHz
+constexpr uint32_t k_paused_interval_ms = 500;
+
+struct LoopState {
+    bool force_keyframe = true;
+    bool was_streaming = false;
+    bool paused_sent = false;
+    uint32_t main_ts = 0;
+    uint32_t sub_ts = 0;
+    std::vector<uint8_t> main_paused, sub_paused;
+    int main_paused_w = 0, main_paused_h = 0, sub_paused_w = 0, sub_paused_h = 0;
+    uint64_t next_due = 0;  // tick of the next frame
+    uint64_t stats_tick = 0;
+    uint32_t step = 9000;
+    size_t limit = 34;
+    uint32_t pause_ms = 100;
+};
+
+bool wait_for_viewers(RtspEngine& e) {
+    std::unique_lock<std::mutex> lock(e.engine_mutex);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    while (e.playing_clients.load() < 1) {
+        if (e.engine_cond.wait_until(lock, deadline) == std::cv_status::timeout) break;
+    }
+    return e.playing_clients.load() >= 1;
+}
+
+void stop_audio(RtspEngine& e, const char* message) {
+    if (e.audio_running.exchange(0)) {
+        if (e.audio_capture) e.audio_capture->stop();
+        engine_vlog("%s", message);
+    }
+}
+
+void control_audio(RtspEngine& e) {
+    if (streaming_paused.load()) {
+        stop_audio(e, "Audio: capture stopped (streaming paused)\n");
+        return;
+    }
+    if (!e.audio_enabled || e.audio_running.load()) return;
+    if (!e.audio_capture) e.audio_capture = std::make_unique<LoopbackAudio>();
+    AudioQueue* q = &e.audio_queue;
+    bool ok = e.audio_capture->start(
+        [q](const uint8_t* bytes, size_t len, uint32_t ts) { push_audio(*q, bytes, len, ts); });
+    e.audio_running.exchange(ok ? 1 : 0);
+    engine_log(ok ? "Audio: on\n" : "Audio: not available on this PC\n");
+    engine_vlog(ok ? "Audio: capture started (G.711 8kHz, system loopback)\n"
+                   : "Audio: no audio device - streaming video only\n");
+}
+
+void encode_and_push(RtspEngine& e, H264Encoder& enc, const uint8_t* picture, int src_width, bool force_idr,
+                     StreamQueue& q, uint32_t ts, size_t limit, uint64_t captured_us) {
+    std::vector<uint8_t> au;
+    if (!enc.encode(picture, src_width, force_idr, au) || au.empty()) return;
+    e.frames_encoded.fetch_add(1);
+    bool key = is_keyframe(au.data(), au.size());
+    push_frame(q, std::move(au), key, ts, limit, captured_us);
+}
+
+// The capturer saw a new screen size: new main size, encoders re-opened.
+void reinit_encoders(RtspEngine& e, LoopState& ls) {
+    const int w = e.capturer->width(), h = e.capturer->height();
+    const int fps = effective_fps(e);
+    if (!e.main_scaled || w < 1) {
+        e.main_width = w;
+        e.main_height = h;
+    } else {
+        int mh = int((int64_t(e.main_width) * h / w)) & ~1;
+        e.main_height = mh < 2 ? 2 : mh;
+        e.main_scale_buffer.assign(size_t(e.main_width) * e.main_height * 4, 0);
+    }
+    e.main_encoder->close();
+    if (!e.main_encoder->open(e.main_width, e.main_height, fps, e.bitrate)) {
+        sleep_ms(200);
+        return;
+    }
+    if (e.substream_enabled && e.sub_encoder) {
+        e.sub_encoder->close();
+        e.sub_encoder->open(e.sub_width, e.sub_height, fps, e.sub_bitrate);
+    }
+    ls.force_keyframe = true;
+    engine_log("RTSP: re-initialised encoders for %dx%d\n", e.main_width, e.main_height);
+}
+
+// Sleeps until the next frame is due. Pacing by deadline (rather than a fixed
+// pause after the work) keeps the real frame rate at fps while capture and
+// encoding take part of each period.
+void pace(LoopState& ls) {
+    uint64_t now = tick_ms();
+    if (ls.next_due == 0 || now > ls.next_due + ls.pause_ms) ls.next_due = now;  // fell behind: restart
+    ls.next_due += ls.pause_ms;
+    if (ls.next_due > now) sleep_ms(uint32_t(ls.next_due - now));
+}
+
+void stream_one_frame(RtspEngine& e, LoopState& ls) {
+    ls.paused_sent = false;
+    if (!ls.was_streaming) {
+        ls.was_streaming = true;
+        ls.force_keyframe = true;
+    }
+    const uint8_t* frame = e.capturer->capture();
+    if (!frame) {
+        sleep_ms(50);
+        return;
+    }
+    uint64_t captured_us = wallclock_now_us();
+    const int cw = e.capturer->width(), ch = e.capturer->height();
+
+    OverlayRect rects[2];
+    int n = overlay_rectangles(rects, 2);
+    MotionRect mrects[2];
+    for (int i = 0; i < n; ++i) mrects[i] = {rects[i].left, rects[i].top, rects[i].right, rects[i].bottom};
+    motion_set_exclusions(mrects, n);
+    motion_process_frame(frame, cw, ch);
+
+    if (e.capturer->take_size_changed()) {
+        reinit_encoders(e, ls);
+        ls.next_due = 0;
+        return;
+    }
+    bool force_idr = ls.force_keyframe || e.keyframe_request.exchange(0);
+    if (e.main_encoder->is_open()) {
+        if (e.main_scaled) {
+            scale_nearest(frame, cw, ch, e.main_scale_buffer.data(), e.main_width, e.main_height);
+            encode_and_push(e, *e.main_encoder, e.main_scale_buffer.data(), e.main_width, force_idr, e.main_queue,
+                            ls.main_ts, ls.limit, captured_us);
+        } else {
+            encode_and_push(e, *e.main_encoder, frame, cw, force_idr, e.main_queue, ls.main_ts, ls.limit,
+                            captured_us);
+        }
+    }
+    if (e.substream_enabled && e.sub_encoder) {
+        scale_nearest(frame, cw, ch, e.sub_scale_buffer.data(), e.sub_width, e.sub_height);
+        encode_and_push(e, *e.sub_encoder, e.sub_scale_buffer.data(), e.sub_width, force_idr, e.sub_queue,
+                        ls.sub_ts, ls.limit, captured_us);
+        ls.sub_ts += ls.step;
+    }
+    ls.force_keyframe = false;
+    ls.main_ts += ls.step;
+    pace(ls);
+}
+
+void paused_picture(std::vector<uint8_t>& pic, int& pw, int& ph, int w, int h) {
+    if (pic.empty() || pw != w || ph != h) {
+        pic = paint_paused_picture(w, h);
+        pw = w;
+        ph = h;
+    }
+}
+
+void stream_paused_picture(RtspEngine& e, LoopState& ls) {
+    bool force = !ls.paused_sent || e.keyframe_request.exchange(0);
+    uint64_t now_us = wallclock_now_us();
+    paused_picture(ls.main_paused, ls.main_paused_w, ls.main_paused_h, e.main_width, e.main_height);
+    if (!ls.main_paused.empty() && e.main_encoder->is_open())
+        encode_and_push(e, *e.main_encoder, ls.main_paused.data(), e.main_width, force, e.main_queue, ls.main_ts,
+                        ls.limit, now_us);
+    if (e.substream_enabled && e.sub_encoder) {
+        paused_picture(ls.sub_paused, ls.sub_paused_w, ls.sub_paused_h, e.sub_width, e.sub_height);
+        if (!ls.sub_paused.empty())
+            encode_and_push(e, *e.sub_encoder, ls.sub_paused.data(), e.sub_width, force, e.sub_queue, ls.sub_ts,
+                            ls.limit, now_us);
+        ls.sub_ts += k_paused_step;
+    }
+    ls.main_ts += k_paused_step;
+    ls.paused_sent = true;
+    ls.was_streaming = false;
+    ls.next_due = 0;
+    sleep_ms(k_paused_interval_ms);
+}
+
+}  // namespace
+
+void stream_distribution_loop(RtspEngine& e) {
+    LoopState ls;
+    const int fps = effective_fps(e);
+    ls.step = uint32_t(90000 / fps);
+    ls.limit = size_t(3 * fps + 4);
+    ls.pause_ms = uint32_t(1000 / fps);
+    for (;;) {
+        if (!wait_for_viewers(e)) {
+            ls.was_streaming = false;
+            ls.paused_sent = false;
+            ls.next_due = 0;
+            stop_audio(e, "Audio: capture stopped (no viewers)\n");
+            continue;
+        }
+        control_audio(e);
+        uint64_t now = tick_ms();
+        if (now - ls.stats_tick >= 10000) {
+            ls.stats_tick = now;
+            engine_vlog("RTSP: %llu frames encoded, %d playing\n", (unsigned long long)e.frames_encoded.load(),
+                        e.playing_clients.load());
+        }
+        if (streaming_paused.load())
+            stream_paused_picture(e, ls);
+        else
+            stream_one_frame(e, ls);
+    }
+}
