@@ -4,8 +4,11 @@
 // thread that cannot be created ends the process.
 #include "server_threads.h"
 
+#include <thread>
+
 #include "engine/log.h"
 #include "engine/ports.h"
+#include "rtsp/rtsp_engine.h"
 
 namespace {
 
@@ -33,7 +36,31 @@ void start_rtsp(StartupValues& v) {
                    port_slot(k_slot_rtsp).requested.load());
         return;
     }
-    engine_log("RTSP: not in this build\n");
+    RtspEngineParams p;
+    p.listen_socket = v.rtsp_socket;
+    p.port = v.rtsp_port;
+    p.fps = v.config.fps;
+    p.bitrate = v.config.bitrate;
+    p.main_stream_name = v.config.stream;
+    p.sub_stream_name = v.sub_stream;
+    p.sub_width = v.sub_width;
+    p.sub_height = v.sub_height;
+    p.sub_bitrate = v.config.sub_bitrate;
+    p.main_scaled_width = v.main_width;
+    p.main_scaled_height = v.main_height;
+    p.user_name = v.config.admin_user;
+    p.password = v.admin_pass;
+    p.stream_auth = v.config.stream_auth ? 1 : 0;
+    p.audio_enabled = v.config.audio ? 1 : 0;
+    streaming_paused.store(v.config.stream_on ? 0 : 1);
+    std::thread([p] {
+        RtspEngine& e = rtsp_engine();
+        if (!engine_init(e, p)) {
+            engine_log("RTSP init failed\n");
+            return;
+        }
+        rtsp_server(e);
+    }).detach();
 }
 
 void start_onvif(StartupValues& v) {
