@@ -1,0 +1,246 @@
+// Overlay plates: rendered once per key (text, font pixels, opacity, colour)
+// into ARGB images, then composed into every frame; the clock's plate changes
+// once a second, the name's only when its settings do.
+#include "video/overlay.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <numbers>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "video/local_time.h"
+#include "video/text_painter.h"
+
+namespace {
+
+constexpr double k_pi = std::numbers::pi;
+
+const uint32_t k_scheme_rgb[5] = {0xFFFFFF, 0xFFD60A, 0x3CDC6E, 0xFF5A50, 0x78C8FF};
+const double k_size_factor[3] = {0.02, 0.026, 0.034};
+
+struct Plate {
+    std::string key;
+    cairo_surface_t* image = nullptr;  // ARGB32, null when no plate could be made
+    int width = 0;
+    int height = 0;
+};
+
+Plate g_name_plate;
+Plate g_clock_plate;
+
+std::mutex g_rect_lock;
+OverlayRect g_rects[2];
+int g_rect_count = 0;
+
+void drop(Plate& p) {
+    if (p.image) cairo_surface_destroy(p.image);
+    p = Plate{};
+}
+
+void set_rgb(cairo_t* cr, uint32_t rgb, double alpha) {
+    cairo_set_source_rgba(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0, alpha);
+}
+
+void rounded_rect(cairo_t* cr, double x, double y, double w, double h, double r) {
+    r = std::min(r, std::min(w, h) / 2);
+    cairo_new_sub_path(cr);
+    cairo_arc(cr, x + w - r, y + r, r, -k_pi / 2, 0);
+    cairo_arc(cr, x + w - r, y + h - r, r, 0, k_pi / 2);
+    cairo_arc(cr, x + r, y + h - r, r, k_pi / 2, k_pi);
+    cairo_arc(cr, x + r, y + r, r, k_pi, 3 * k_pi / 2);
+    cairo_close_path(cr);
+}
+
+// Renders one plate; leaves p.image null when the plate would be too small or
+// drawing failed.
+void render_plate(Plate& p, const std::string& text, double f, int opacity, int scheme) {
+    cairo_surface_t* probe = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+    cairo_t* mcr = cairo_create(probe);
+    TextBox box = measure_text(mcr, text, f, true);
+    cairo_destroy(mcr);
+    cairo_surface_destroy(probe);
+
+    int pw = static_cast<int>(f * 1.4 + box.width);
+    int ph = static_cast<int>(f * 1.9);
+    if (pw < 8 || ph < 8) return;
+    cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pw, ph);
+    if (cairo_surface_status(img) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(img);
+        return;
+    }
+    int o = std::clamp(opacity, 25, 100);
+    cairo_t* cr = cairo_create(img);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_GRAY);
+    rounded_rect(cr, 0, 0, pw, ph, 0.28 * ph);
+    set_rgb(cr, 0x0A0E18, (o * 150 / 100) / 255.0);
+    cairo_fill(cr);
+    set_rgb(cr, k_scheme_rgb[std::clamp(scheme, 0, 4)], (o * 255 / 100) / 255.0);
+    draw_text(cr, text, f, true, (pw - box.width) * 0.5, (ph - box.height) * 0.5);
+    cairo_destroy(cr);
+    cairo_surface_flush(img);
+    p.image = img;
+    p.width = pw;
+    p.height = ph;
+}
+
+// The plate for these settings, from the cache or freshly rendered.
+const Plate& plate_for(Plate& p, const std::string& text, double f, int opacity, int scheme) {
+    char tail[64];
+    std::snprintf(tail, sizeof tail, "|%d|%d|%d", static_cast<int>(f), opacity, scheme);
+    std::string key = text + tail;
+    if (key != p.key || (!p.image && p.key.empty())) {
+        drop(p);
+        p.key = key;
+        render_plate(p, text, f, opacity, scheme);
+    }
+    return p;
+}
+
+int corner_x(int pos, int W, int m, int pw) { return (pos == 0 || pos == 2) ? m : W - m - pw; }
+int corner_y(int pos, int H, int m, int ph) { return (pos == 0 || pos == 1) ? m : H - m - ph; }
+bool top_corner(int pos) { return pos == 0 || pos == 1; }
+
+double font_px(int H, int size) { return std::max(11.0, H * k_size_factor[std::clamp(size, 0, 2)]); }
+
+void publish(const OverlayRect* rects, int n) {
+    std::lock_guard<std::mutex> lock(g_rect_lock);
+    for (int i = 0; i < n; ++i) g_rects[i] = rects[i];
+    g_rect_count = n;
+}
+
+// Numeric value of 1 to 9 decimal digits, else -1.
+long lenient_number(const std::map<std::string, std::string>& cfg, const char* key) {
+    auto it = cfg.find(key);
+    if (it == cfg.end()) return -1;
+    const std::string& v = it->second;
+    if (v.empty() || v.size() > 9) return -1;
+    long n = 0;
+    for (char c : v) {
+        if (c < '0' || c > '9') return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+bool lenient_flag(const std::map<std::string, std::string>& cfg, const char* key, bool def) {
+    long n = lenient_number(cfg, key);
+    return n < 0 ? def : n != 0;
+}
+
+int lenient_int(const std::map<std::string, std::string>& cfg, const char* key, int def, int lo, int hi) {
+    long n = lenient_number(cfg, key);
+    return (n >= lo && n <= hi) ? static_cast<int>(n) : def;
+}
+
+// Text of 1..max bytes without control bytes or the five XML-special characters.
+bool lenient_text(const std::map<std::string, std::string>& cfg, const char* key, size_t max_len, std::string& out) {
+    auto it = cfg.find(key);
+    if (it == cfg.end()) return false;
+    std::string v = it->second;
+    size_t b = v.find_first_not_of(" \t");
+    size_t e = v.find_last_not_of(" \t");
+    v = (b == std::string::npos) ? std::string() : v.substr(b, e - b + 1);
+    if (v.empty() || v.size() > max_len) return false;
+    for (unsigned char c : v) {
+        if (c < 0x20 || c == '"' || c == '&' || c == '\'' || c == '<' || c == '>') return false;
+    }
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+OverlaySettings read_overlay_settings(const std::map<std::string, std::string>& cfg) {
+    OverlaySettings s;
+    s.name_on = lenient_flag(cfg, "osd_name", true);
+    s.name_pos = lenient_int(cfg, "osd_name_pos", 3, 0, 3);
+    s.name_opacity = lenient_int(cfg, "osd_name_op", 70, 25, 100);
+    s.name_color = lenient_int(cfg, "osd_name_color", 0, 0, 4);
+    s.name_size = lenient_int(cfg, "osd_name_size", 1, 0, 2);
+    s.clock_on = lenient_flag(cfg, "osd_clock", true);
+    s.clock_pos = lenient_int(cfg, "osd_clock_pos", 1, 0, 3);
+    s.clock_opacity = lenient_int(cfg, "osd_clock_op", 70, 25, 100);
+    s.clock_color = lenient_int(cfg, "osd_clock_color", 0, 0, 4);
+    s.clock_size = lenient_int(cfg, "osd_clock_size", 1, 0, 2);
+    std::string text = "Vistrel";
+    lenient_text(cfg, "device_name", 32, text);
+    lenient_text(cfg, "osd_name_text", 96, text);
+    s.name_text = text;
+    return s;
+}
+
+bool read_show_cursor(const std::map<std::string, std::string>& cfg) { return lenient_flag(cfg, "show_cursor", false); }
+
+void draw_overlays(uint8_t* bgrx, int W, int H, const OverlaySettings& s) {
+    if (!bgrx || (!s.name_on && !s.clock_on) || W < 64 || H < 64) {
+        publish(nullptr, 0);
+        return;
+    }
+    const int m = std::max(8, std::min(W, H) * 15 / 1000);
+    OverlayRect rects[2];
+    int n = 0;
+
+    cairo_surface_t* target =
+        cairo_image_surface_create_for_data(bgrx, CAIRO_FORMAT_RGB24, W, H, W * 4);
+    cairo_t* cr = cairo_create(target);
+    auto compose = [&](const Plate& p, int x, int y) {
+        cairo_set_source_surface(cr, p.image, x, y);
+        cairo_paint(cr);
+        rects[n++] = OverlayRect{x, y, x + p.width, y + p.height};
+    };
+
+    const Plate* name = nullptr;
+    if (s.name_on && !s.name_text.empty()) {
+        const Plate& p = plate_for(g_name_plate, s.name_text, font_px(H, s.name_size), s.name_opacity, s.name_color);
+        if (p.image) {
+            compose(p, corner_x(s.name_pos, W, m, p.width), corner_y(s.name_pos, H, m, p.height));
+            name = &p;
+        }
+    }
+    std::tm tm{};
+    if (s.clock_on && local_time_now(tm)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%04u-%02u-%02u  %02u:%02u:%02u", unsigned(tm.tm_year + 1900),
+                      unsigned(tm.tm_mon + 1), unsigned(tm.tm_mday), unsigned(tm.tm_hour), unsigned(tm.tm_min),
+                      unsigned(tm.tm_sec));
+        const Plate& p = plate_for(g_clock_plate, text, font_px(H, s.clock_size), s.clock_opacity, s.clock_color);
+        if (p.image) {
+            int x = corner_x(s.clock_pos, W, m, p.width);
+            int y = corner_y(s.clock_pos, H, m, p.height);
+            if (name && s.name_pos == s.clock_pos) y += top_corner(s.clock_pos) ? name->height + 6 : -(name->height + 6);
+            compose(p, x, y);
+        }
+    }
+    cairo_destroy(cr);
+    cairo_surface_destroy(target);
+    publish(rects, n);
+}
+
+int overlay_rectangles(OverlayRect* out, int max) {
+    std::lock_guard<std::mutex> lock(g_rect_lock);
+    int n = std::min(std::max(max, 0), g_rect_count);
+    for (int i = 0; i < n; ++i) out[i] = g_rects[i];
+    return n;
+}
+
+void scale_nearest(const uint8_t* src, int src_w, int src_h, uint8_t* dst, int dst_w, int dst_h) {
+    if (!src || !dst || src_w < 1 || src_h < 1 || dst_w < 1 || dst_h < 1) return;
+    for (int y = 0; y < dst_h; ++y) {
+        const uint8_t* s = src + static_cast<size_t>(static_cast<long long>(y) * src_h / dst_h) * src_w * 4;
+        uint8_t* d = dst + static_cast<size_t>(y) * dst_w * 4;
+        for (int x = 0; x < dst_w; ++x) {
+            const uint8_t* p = s + static_cast<size_t>(static_cast<long long>(x) * src_w / dst_w) * 4;
+            std::memcpy(d + static_cast<size_t>(x) * 4, p, 4);
+        }
+    }
+}
+
+void reset_overlays_for_tests() {
+    drop(g_name_plate);
+    drop(g_clock_plate);
+    publish(nullptr, 0);
+}

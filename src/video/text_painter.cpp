@@ -1,0 +1,55 @@
+#include "video/text_painter.h"
+
+#include <pango/pangocairo.h>
+
+namespace {
+
+const char* const k_families = "Segoe UI,Noto Sans,Noto Sans Arabic,DejaVu Sans";
+
+PangoLayout* make_layout(cairo_t* cr, const std::string& text, double px, bool bold) {
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    cairo_font_options_t* fo = cairo_font_options_create();
+    cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_GRAY);
+    cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_OFF);
+    pango_cairo_context_set_font_options(pango_layout_get_context(layout), fo);
+    cairo_font_options_destroy(fo);
+    pango_layout_context_changed(layout);
+    PangoFontDescription* fd = pango_font_description_new();
+    pango_font_description_set_family(fd, k_families);
+    pango_font_description_set_weight(fd, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_absolute_size(fd, px * PANGO_SCALE);
+    pango_layout_set_font_description(layout, fd);
+    pango_font_description_free(fd);
+    pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
+    return layout;
+}
+
+TextBox extents(PangoLayout* layout) {
+    PangoRectangle logical;
+    pango_layout_get_extents(layout, nullptr, &logical);
+    return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE};
+}
+
+}  // namespace
+
+TextBox measure_text(cairo_t* cr, const std::string& text, double px, bool bold) {
+    PangoLayout* layout = make_layout(cr, text, px, bold);
+    TextBox box = extents(layout);
+    g_object_unref(layout);
+    return box;
+}
+
+void draw_text(cairo_t* cr, const std::string& text, double px, bool bold, double x, double y) {
+    PangoLayout* layout = make_layout(cr, text, px, bold);
+    cairo_move_to(cr, x, y);
+    pango_cairo_show_layout(cr, layout);
+    g_object_unref(layout);
+}
+
+void draw_text_centred(cairo_t* cr, const std::string& text, double px, bool bold, double width, double y) {
+    PangoLayout* layout = make_layout(cr, text, px, bold);
+    TextBox box = extents(layout);
+    cairo_move_to(cr, (width - box.width) * 0.5, y);
+    pango_cairo_show_layout(cr, layout);
+    g_object_unref(layout);
+}

@@ -1,0 +1,20 @@
+// Text drawing shared by the overlay plates and the paused picture: pango
+// (HarfBuzz shaping, so Arabic joins and runs right to left) on cairo, with
+// "Segoe UI" falling back to "Noto Sans", then "DejaVu Sans".
+#pragma once
+
+#include <cairo.h>
+
+#include <string>
+
+struct TextBox {
+    double width = 0;
+    double height = 0;
+};
+
+// Measures text in the given pixel size (logical box of the laid-out line).
+TextBox measure_text(cairo_t* cr, const std::string& text, double px, bool bold);
+// Draws text with the top-left of its logical box at (x, y) in the current source.
+void draw_text(cairo_t* cr, const std::string& text, double px, bool bold, double x, double y);
+// Draws text centred horizontally in [0, width), its box's top at y.
+void draw_text_centred(cairo_t* cr, const std::string& text, double px, bool bold, double width, double y);
