@@ -1,0 +1,177 @@
+// Data and program directories and whole-file I/O with POSIX calls.
+#include "engine/paths.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+thread_local int t_last_error = 0;
+
+bool fail(int err) {
+    t_last_error = err;
+    return false;
+}
+
+std::string parent_of(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool writable_dir(const std::string& dir) {
+    make_directories(dir);
+    return directory_exists(dir) && access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+// Serialises whole-file writes inside this process, so that two threads that
+// write the same target never share its ".tmp" file.
+std::mutex& write_mutex() {
+    static std::mutex m;
+    return m;
+}
+
+}  // namespace
+
+std::string data_directory() {
+    const char* pd = std::getenv("ProgramData");
+    if (pd && *pd) {
+        std::string dir = std::string(pd) + "/Orvanta";
+        make_directories(dir);
+        return dir;
+    }
+    if (writable_dir("/var/lib/orvanta")) return "/var/lib/orvanta";
+    const char* home = std::getenv("HOME");
+    std::string dir = std::string(home && *home ? home : "/tmp") + "/.local/share/orvanta";
+    make_directories(dir);
+    return dir;
+}
+
+std::string program_path() {
+    char buf[PATH_MAX + 1];
+    ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+    if (n <= 0) return "";
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string program_directory() {
+    std::string p = program_path();
+    size_t slash = p.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : p.substr(0, slash);
+}
+
+std::optional<std::string> read_file(const std::string& path, size_t max_bytes) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fail(errno);
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        fail(S_ISDIR(st.st_mode) ? EISDIR : errno);
+        close(fd);
+        return std::nullopt;
+    }
+    if (static_cast<unsigned long long>(st.st_size) > max_bytes) {
+        fail(EFBIG);
+        close(fd);
+        return std::nullopt;
+    }
+    std::string out;
+    out.reserve(static_cast<size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            fail(errno);
+            close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        out.append(buf, static_cast<size_t>(n));
+        if (out.size() > max_bytes) {
+            fail(EFBIG);
+            close(fd);
+            return std::nullopt;
+        }
+    }
+    close(fd);
+    return out;
+}
+
+bool write_file_whole(const std::string& path, const std::string& content, bool private_mode) {
+    std::lock_guard<std::mutex> lock(write_mutex());
+    const std::string tmp = path + ".tmp";
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, private_mode ? 0600 : 0644);
+    if (fd < 0) return fail(errno);
+    size_t done = 0;
+    while (done < content.size()) {
+        ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int e = n < 0 ? errno : EIO;
+            close(fd);
+            unlink(tmp.c_str());
+            return fail(e);
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (fsync(fd) != 0) {
+        int e = errno;
+        close(fd);
+        unlink(tmp.c_str());
+        return fail(e);
+    }
+    if (close(fd) != 0) {
+        int e = errno;
+        unlink(tmp.c_str());
+        return fail(e);
+    }
+    if (rename(tmp.c_str(), path.c_str()) != 0) {
+        int e = errno;
+        unlink(tmp.c_str());
+        return fail(e);
+    }
+    int dfd = open(parent_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+    return true;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool directory_exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool make_directories(const std::string& path) {
+    if (path.empty()) return false;
+    if (directory_exists(path)) return true;
+    for (size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == '/') {
+            std::string part = path.substr(0, pos);
+            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return fail(errno);
+        }
+    }
+    return directory_exists(path);
+}
+
+bool remove_file(const std::string& path) { return unlink(path.c_str()) == 0 || fail(errno); }
+
+std::string file_error_text() { return t_last_error ? std::strerror(t_last_error) : "unknown error"; }
