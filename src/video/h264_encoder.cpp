@@ -46,6 +46,10 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
         return false;
     }
 
+    // Library warnings would otherwise go to stderr on every open.
+    int trace = WELS_LOG_ERROR;
+    e->SetOption(ENCODER_OPTION_TRACE_LEVEL, &trace);
+
     SEncParamExt p;
     std::memset(&p, 0, sizeof p);
     e->GetDefaultParams(&p);
