@@ -8,13 +8,43 @@
 
 #include "engine/log.h"
 #include "engine/ports.h"
+#include "onvif/onvif_context.h"
+#include "onvif/onvif_server.h"
+#include "onvif/onvif_snapshot.h"
+#include "onvif/ws_discovery.h"
 #include "rtsp/rtsp_engine.h"
 
 namespace {
 
 // ONVIF identity and server set-up (before the threads).
 void set_up_onvif_identity(StartupValues& v) {
-    (void)v;
+    OnvifContext& ctx = onvif_context();
+    const bool scaled = v.main_width > 0 && v.main_height > 0;
+    onvif_identity_init(ctx, v.address, static_cast<uint32_t>(v.onvif_port),
+                        static_cast<uint32_t>(v.rtsp_port), v.config.stream,
+                        static_cast<uint32_t>(scaled ? v.main_width : v.screen_width),
+                        static_cast<uint32_t>(scaled ? v.main_height : v.screen_height),
+                        static_cast<uint32_t>(v.config.fps), v.sub_stream, v.sub_width,
+                        v.sub_height, v.config.admin_user, v.admin_pass,
+                        v.config.stream_auth ? 1 : 0, v.config.device_name);
+    ctx.listen_socket = v.onvif_socket;
+    ctx.web_port = static_cast<uint32_t>(v.web_port);
+    ctx.audio_on = v.config.audio;
+    onvif_set_osd_layout(ctx, static_cast<uint32_t>(v.config.osd_name_pos), v.config.osd_clock,
+                         static_cast<uint32_t>(v.config.osd_clock_pos));
+    ctx.snapshot = onvif_snapshot;
+    ctx.report_onvif_port = [](int requested, int actual, int state) {
+        port_slot(k_slot_onvif).requested.store(requested);
+        port_slot(k_slot_onvif).actual.store(actual);
+        port_slot(k_slot_onvif).state.store(state);
+    };
+    ctx.report_discovery_port = [data_dir = v.data_dir](int requested, int actual, int state) {
+        port_slot(k_slot_wsd).requested.store(requested);
+        port_slot(k_slot_wsd).actual.store(actual);
+        port_slot(k_slot_wsd).state.store(state);
+        write_ports_status(data_dir);
+    };
+    engine_log("  ONVIF id  : %s\n", ctx.endpoint_uuid.c_str());
 }
 
 // Overlays, motion, audio and pointer settings handed to the video pipeline.
@@ -69,7 +99,7 @@ void start_onvif(StartupValues& v) {
                    port_slot(k_slot_onvif).requested.load());
         return;
     }
-    engine_log("ONVIF: not in this build\n");
+    std::thread(onvif_server, std::ref(onvif_context())).detach();
 }
 
 void start_discovery(StartupValues& v) {
@@ -78,7 +108,7 @@ void start_discovery(StartupValues& v) {
         engine_log("WS-Discovery disabled by config (add the camera manually by IP)\n");
         return;
     }
-    engine_log("ONVIF: WS-Discovery not in this build\n");
+    std::thread(discovery_thread, std::ref(onvif_context())).detach();
 }
 
 void start_web_panel(StartupValues& v) {

@@ -29,6 +29,11 @@ bool is_scope_char(unsigned char c) {
 
 }  // namespace
 
+OnvifContext& onvif_context() {
+    static OnvifContext ctx;
+    return ctx;
+}
+
 const std::string& onvif_current_peer() { return t_current_peer; }
 void onvif_set_current_peer(const std::string& peer) { t_current_peer = peer; }
 

@@ -76,6 +76,9 @@ struct OnvifContext {
     std::function<std::string(int, int)> snapshot;
 };
 
+// The process's one context (engine start-up fills it, live settings update it).
+OnvifContext& onvif_context();
+
 // A stable text for this machine (same across runs and restarts).
 std::string machine_identifier();
 
