@@ -1,0 +1,113 @@
+// Candidate ports, binding with fallback, ports.status and the port warnings.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/engine_config.h"
+#include "engine/net_socket.h"
+#include "engine/ports.h"
+
+namespace {
+
+std::vector<int> range(int from, int to) {
+    std::vector<int> v;
+    for (int i = from; i <= to; ++i) v.push_back(i);
+    return v;
+}
+
+std::vector<int> concat(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class PortsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_port_slots_for_tests();
+        reset_config_warnings_for_tests();
+    }
+    void set(int slot, int req, int act, int state) {
+        port_slot(slot).requested = req;
+        port_slot(slot).actual = act;
+        port_slot(slot).state = state;
+    }
+};
+
+}  // namespace
+
+TEST_F(PortsTest, CandidateLists) {
+    EXPECT_EQ(candidate_ports(554), concat({554, 8554, 10554, 20554, 30554}, range(555, 574)));
+    EXPECT_EQ(candidate_ports(8000), concat({8000, 18000, 28000, 38000}, range(8001, 8020)));
+    EXPECT_EQ(candidate_ports(60000), range(60000, 60020));
+    EXPECT_EQ(candidate_ports(65530), range(65530, 65535));
+    EXPECT_EQ(candidate_ports(40000), concat({40000, 50000, 60000}, range(40001, 40020)));
+    // 8554 requested: no duplicate of 8554.
+    EXPECT_EQ(candidate_ports(8554), concat({8554, 18554, 28554, 38554}, range(8555, 8574)));
+}
+
+TEST_F(PortsTest, BusyPortMovesAndNamesItsHolder) {
+    socket_t holder = tcp_listen(0, 8, true);
+    ASSERT_NE(holder, k_invalid_socket);
+    const int busy = socket_local_port(holder);
+    int actual = -1;
+    socket_t s = bind_with_fallback(busy, &actual, 3, 5);
+    ASSERT_NE(s, k_invalid_socket);
+    const auto cands = candidate_ports(busy);
+    EXPECT_NE(actual, busy);
+    EXPECT_NE(std::find(cands.begin(), cands.end(), actual), cands.end());
+    EXPECT_EQ(socket_local_port(s), actual);
+    // The holder is this test process.
+    EXPECT_EQ(port_owner(busy), lookup_port_owner(busy));
+    EXPECT_FALSE(port_owner(busy).empty());
+    net_close(s);
+    net_close(holder);
+    // A free port binds on the first try and has no owner.
+    EXPECT_EQ(lookup_port_owner(busy), "");
+}
+
+TEST_F(PortsTest, StatusFileRoundTripAndTolerantReading) {
+    set(k_slot_rtsp, 554, 8554, 1);
+    set(k_slot_onvif, 8000, 8000, 1);
+    EXPECT_EQ(format_ports_status(), "rtsp=554,8554,1\r\nonvif=8000,8000,1\r\nweb=0,0,0\r\nwsd=0,0,0\r\n");
+    reset_port_slots_for_tests();
+    EXPECT_FALSE(parse_ports_status(""));
+    EXPECT_FALSE(parse_ports_status("rtsp=1,2\nweb=1,2,3,4\nfoo=1,2,3\nonvif=a,b,c\n\x01\xff=\n"));
+    EXPECT_EQ(port_slot(k_slot_rtsp).requested.load(), 0);
+    EXPECT_TRUE(parse_ports_status("garbage\nweb=13030,23030,1\r\nwsd=3702,0,2"));
+    EXPECT_EQ(port_slot(k_slot_web).actual.load(), 23030);
+    EXPECT_EQ(port_slot(k_slot_wsd).state.load(), 2);
+}
+
+TEST_F(PortsTest, WarningsForMovedDownAndDiscovery) {
+    EXPECT_EQ(port_warnings(false), "");
+    set(k_slot_rtsp, 554, 8554, 1);
+    set_port_owner(554, "nginx");
+    set(k_slot_onvif, 18000, 28000, 1);
+    set(k_slot_web, 13030, 0, 2);
+    set(k_slot_wsd, 3702, 0, 2);
+    add_config_warning({"cfg warning", "تحذير"});
+    const std::string en = port_warnings(false);
+    EXPECT_EQ(en,
+              "cfg warning\n"
+              "\u26A0 The standard streaming port 554 is used by another program (nginx), so the stream is on 8554 for now.\n"
+              "   Some NVRs and mobile apps only look for 554 and will not find the camera automatically.\n"
+              "   Fix: add it manually as rtsp://<IP>:8554/ , or free port 554.\n"
+              "\u26A0 Port 18000 (ONVIF) is used by another program, so the service runs on 28000 for now. "
+              "It goes back to 18000 by itself when the port is free. If this keeps happening, choose another port in the Network tab.\n"
+              "\u26A0 Web panel service is DOWN: every fallback port was busy (requested 13030)\n"
+              "\u26A0 Auto-discovery (WS-Discovery) is off: add the camera manually by IP and port (everything else works)");
+    const std::string ar = port_warnings(true);
+    EXPECT_EQ(ar.rfind("تحذير\n", 0), 0u);
+    EXPECT_NE(ar.find("(nginx)"), std::string::npos);
+    EXPECT_NE(ar.find("\u202AONVIF\u202C"), std::string::npos);
+    EXPECT_NE(ar.find("لوحة التحكّم"), std::string::npos);
+
+    // Same port as requested, or web panel off: nothing to say.
+    reset_port_slots_for_tests();
+    reset_config_warnings_for_tests();
+    set(k_slot_rtsp, 8554, 8554, 1);
+    set(k_slot_onvif, 8000, 8000, 1);
+    EXPECT_EQ(port_warnings(false), "");
+    EXPECT_EQ(port_warnings(true), "");
+}
