@@ -60,4 +60,5 @@ void draw_text_centred(cairo_t* cr, const std::string& text, double px, bool bol
 extern "C" __attribute__((weak, used)) const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\nleak:libpango\nleak:libharfbuzz.so\nleak:libglib-2.0.so\n";
 }
+extern "C" __attribute__((weak, used)) const char* __lsan_default_options() { return "print_suppressions=0"; }
 #endif
