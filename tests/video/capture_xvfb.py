@@ -1,0 +1,164 @@
+"""Screen capture and encoding against a real X server (Xvfb 1920x1080):
+known content comes back pixel for pixel, overlays stay inside their published
+rectangles, and the encoded stream decodes with ffmpeg close to the source."""
+
+import os
+import random
+import re
+import subprocess
+import tempfile
+
+from camera import Xvfb, check, parse_args, run_main
+
+ARGS = parse_args()
+PROBE = os.path.join(os.environ["ZEB_BUILD_DIR"], "tests", "video", "video_probe")
+W, H = 1920, 1080
+
+
+def write_ppm(path, w, h, rgb):
+    with open(path, "wb") as f:
+        f.write(b"P6\n%d %d\n255\n" % (w, h))
+        f.write(rgb)
+
+
+def read_ppm(path):
+    data = open(path, "rb").read()
+    m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+    return int(m.group(1)), int(m.group(2)), data[m.end():]
+
+
+def known_picture():
+    """Coloured blocks of random sizes plus a fine checker strip: every channel
+    and odd coordinates matter."""
+    rnd = random.Random(1234)
+    row_blocks = []
+    buf = bytearray(W * H * 3)
+    for by in range(0, H, 40):
+        for bx in range(0, W, 64):
+            c = bytes([rnd.randrange(256), rnd.randrange(256), rnd.randrange(256)])
+            line = c * min(64, W - bx)
+            for y in range(by, min(by + 40, H)):
+                o = (y * W + bx) * 3
+                buf[o:o + len(line)] = line
+    for y in range(500, 520):
+        for x in range(0, W):
+            if (x + y) % 2:
+                o = (y * W + x) * 3
+                buf[o:o + 3] = b"\x01\xfe\x80"
+    del row_blocks
+    return bytes(buf)
+
+
+def show(display, path):
+    env = dict(os.environ, DISPLAY=display)
+    # display exits with 1 even when it has painted the root window.
+    subprocess.run(["display", "-window", "root", path], env=env, timeout=60)
+
+
+def probe(display, *args, timeout=120):
+    env = dict(os.environ, DISPLAY=display)
+    r = subprocess.run([PROBE, *args], env=env, capture_output=True, text=True, timeout=timeout)
+    check(r.returncode == 0, f"video_probe {args[0]} failed: {r.returncode} {r.stderr[-2000:]}")
+    return r.stdout
+
+
+def test_pixels(x, tmp):
+    src = os.path.join(tmp, "known.ppm")
+    pic = known_picture()
+    write_ppm(src, W, H, pic)
+    show(x.display, src)
+
+    out = os.path.join(tmp, "plain.ppm")
+    text = probe(x.display, "capture", out)
+    check(f"size {W} {H}" in text, text)
+    w, h, got = read_ppm(out)
+    check((w, h) == (W, H), f"captured {w}x{h}")
+    if got != pic:
+        bad = next(i for i in range(len(pic)) if got[i] != pic[i]) // 3
+        check(False, f"first differing pixel at {bad % W},{bad // W}")
+
+    # With the default overlays: two plates, everything outside them unchanged.
+    out = os.path.join(tmp, "overlay.ppm")
+    text = probe(x.display, "capture", out, "overlay")
+    rects = [tuple(map(int, m)) for m in re.findall(r"rect (\d+) (\d+) (\d+) (\d+)", text)]
+    check(len(rects) == 2, f"rectangles: {text}")
+    check(rects[0][2] == W - 16 and rects[0][3] == H - 16, f"name plate at {rects[0]}")
+    check(rects[1][2] == W - 16 and rects[1][1] == 16, f"clock plate at {rects[1]}")
+    _, _, got = read_ppm(out)
+    inside_changed = 0
+    for y in range(H):
+        o = y * W * 3
+        if got[o:o + W * 3] == pic[o:o + W * 3]:
+            continue
+        for xx in range(W):
+            p = o + xx * 3
+            if got[p:p + 3] != pic[p:p + 3]:
+                inside = any(r[0] <= xx < r[2] and r[1] <= y < r[3] for r in rects)
+                check(inside, f"pixel {xx},{y} changed outside the overlays: {got[p:p + 3]} {pic[p:p + 3]}")
+                inside_changed += 1
+    check(inside_changed > 1000, "the plates were not drawn")
+
+
+def desktop_picture(tmp):
+    """A static text desktop: window frames and lines of small text."""
+    path = os.path.join(tmp, "desktop.png")
+    cmd = ["convert", "-size", f"{W}x{H}", "xc:#dfe4ea", "-fill", "#2d3e50", "-draw",
+           "rectangle 0,1040 1920,1080", "-fill", "white", "-draw", "rectangle 120,80 1100,900",
+           "-fill", "#3b6fd8", "-draw", "rectangle 120,80 1100,110", "-font", "DejaVu-Sans",
+           "-pointsize", "15", "-fill", "#202020"]
+    lines = ["The quick brown fox jumps over the lazy dog 0123456789 (%d)" % i for i in range(40)]
+    for i, line in enumerate(lines):
+        cmd += ["-annotate", f"+140+{135 + i * 19}", line]
+    cmd += ["-fill", "#f6f0c8", "-draw", "rectangle 1200,200 1800,700", "-fill", "#333",
+            "-pointsize", "22"]
+    for i in range(15):
+        cmd += ["-annotate", f"+1220+{240 + i * 30}", f"Note {i}: meeting at {9 + i % 8}:30"]
+    cmd.append(path)
+    subprocess.run(cmd, check=True, timeout=60)
+    return path
+
+
+def nal_types(data):
+    return [data[m.end()] & 0x1F for m in re.finditer(b"\x00\x00\x01", data) if m.end() < len(data)]
+
+
+def test_encoding(x, tmp):
+    show(x.display, desktop_picture(tmp))
+    h264 = os.path.join(tmp, "out.h264")
+    yuv = os.path.join(tmp, "src.yuv")
+    text = probe(x.display, "encode", "25", "2000", h264, yuv)
+    check(f"size {W} {H}" in text, text)
+    data = open(h264, "rb").read()
+    types = nal_types(data)
+    check(types[:2] == [7, 8] and 5 in types[2:4], f"first unit must be SPS, PPS, IDR: {types[:6]}")
+    # Every IDR picture (start of a run of type-5 slices) is led by SPS and PPS.
+    starts = [i for i, t in enumerate(types) if t == 5 and (i == 0 or types[i - 1] != 5)]
+    check(len(starts) >= 3, f"expected an IDR every second: {len(starts)}")
+    for i in starts:
+        check(types[max(0, i - 2):i] == [7, 8], f"IDR without SPS/PPS: {types[max(0, i - 4):i + 1]}")
+
+    r = subprocess.run(["ffmpeg", "-hide_banner", "-nostats", "-f", "rawvideo", "-pix_fmt", "yuv420p",
+                        "-s", f"{W}x{H}", "-i", yuv, "-i", h264, "-lavfi", "[1:v][0:v]psnr", "-f", "null", "-"],
+                       capture_output=True, text=True, timeout=120)
+    m = re.search(r"PSNR y:[\d.]+ u:[\d.]+ v:[\d.]+ average:([\d.]+) min:([\d.]+)", r.stderr)
+    check(m is not None, f"no PSNR from ffmpeg: {r.stderr[-1500:]}")
+    frames = re.findall(r"frame=\s*(\d+)", r.stderr)
+    print(f"PSNR average {m.group(1)} dB, min {m.group(2)} dB, decoded frames {frames[-1] if frames else '?'}")
+    check(float(m.group(2)) >= 35.0, f"PSNR {m.group(2)} dB below 35")
+
+
+def main():
+    with tempfile.TemporaryDirectory() as tmp, Xvfb(W, H) as x:
+        # The X server resets (and forgets the painted root window) whenever its
+        # last client leaves; a watching client keeps it up between the probes.
+        keeper = subprocess.Popen(["xprop", "-root", "-spy"], env=dict(os.environ, DISPLAY=x.display),
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            test_pixels(x, tmp)
+            test_encoding(x, tmp)
+        finally:
+            keeper.terminate()
+            keeper.wait(10)
+
+
+run_main(main)
