@@ -13,6 +13,7 @@
 #include "onvif/onvif_snapshot.h"
 #include "onvif/ws_discovery.h"
 #include "rtsp/rtsp_engine.h"
+#include "video/motion_detector.h"
 
 namespace {
 
@@ -51,6 +52,16 @@ void set_up_onvif_identity(StartupValues& v) {
 void hand_over_video_settings(StartupValues& v) {
     const EngineConfig& c = v.config;
     if (c.show_cursor) engine_log("Stream: mouse cursor shown\n");
+    MotionConfig motion;
+    motion.enabled = c.motion;
+    motion.sensitivity = c.motion_sens;
+    motion.min_duration_ms = c.motion_min;
+    motion.hold_ms = c.motion_hold;
+    motion.top_pct = c.motion_top;
+    motion.bottom_pct = c.motion_bottom;
+    motion.ignore_taskbar = c.motion_taskbar;
+    motion.corners_pct = c.motion_corners;
+    motion_configure(motion);
     if (c.motion)
         engine_log("Motion: on (sensitivity %d, min %d ms, hold %d ms, ignore taskbar %d, corners %d%%, top %d%%, bottom %d%%)\n",
                    c.motion_sens, c.motion_min, c.motion_hold, c.motion_taskbar ? 1 : 0,
