@@ -1,0 +1,82 @@
+"""Start-up with no settings file: the banner byte for byte on the default
+ports, ports.status, the single instance (second starts), --check-pass and
+the positional port defaults."""
+
+import os
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import engine_e2e as E  # noqa: E402
+from camera import Xvfb, check, parse_args, run_main  # noqa: E402
+
+BANNER = (
+    "=== zeb-engine ONVIF screen camera ===\n"
+    "  net: no usable adapters - falling back to 127.0.0.1\n"
+    "  IP        : 127.0.0.1\n"
+    "  ONVIF     : http://127.0.0.1:8000/onvif/device_service\n"
+    "  RTSP main : rtsp://127.0.0.1:8554/screenlive\n"
+    "  RTSP sub  : rtsp://127.0.0.1:8554/screensub  (640x360)\n"
+    "  Web Admin : http://127.0.0.1:8080/\n"
+    "  Video     : 1920x1080 @ 10 fps, ~2000 kbps (full screen)\n"
+    "  Auth      : OFF (open) (user=admin)\n")
+
+
+def main():
+    args = parse_args()
+    E.enter_private_netns()  # only loopback: the address choice falls back to 127.0.0.1
+    root = tempfile.mkdtemp(prefix="zeb-start-")
+    data = os.path.join(root, "Orvanta")
+    with Xvfb(1920, 1080) as x:
+        cam = E.Run([args.bin, "--background"], root, x.display)
+        cam.wait_for("  Auth      :")
+        start = cam.output.index("=== zeb-engine")
+        check(cam.output[start:start + len(BANNER)] == BANNER,
+              "banner differs:\n" + cam.output[start:start + len(BANNER) + 80])
+        check(not os.path.exists(os.path.join(data, "zeb.cfg")), "no seed, so no zeb.cfg")
+        status = E.read(os.path.join(data, "ports.status")).decode()
+        lines = status.split("\r\n")
+        check(lines[:3] == ["rtsp=8554,8554,1", "onvif=8000,8000,1", "web=8080,8080,1"]
+              and lines[3].startswith("wsd=") and lines[4:] == [""],
+              f"ports.status: {status!r}")
+
+        # A second background start finds the engine and leaves quietly.
+        second = E.Run([args.bin, "--background"], root, x.display)
+        check(second.finish(20) == 0, "second --background start exits 0")
+        check("===" not in second.output, "second start printed a banner")
+        # An interactive second start asks the running one to show its panel.
+        third = E.Run([args.bin], root, x.display)
+        check(third.finish(20) == 0, "interactive second start exits 0")
+        cam.wait_for("Panel: show-panel request received", 10)
+
+        env = dict(os.environ, ProgramData=root, ASAN_OPTIONS="detect_leaks=0")
+        ok = subprocess.run([args.bin, "--check-pass", "tolvu"], env=env, capture_output=True)
+        bad = subprocess.run([args.bin, "--check-pass", "tolvU"], env=env, capture_output=True)
+        check(ok.returncode == 0 and bad.returncode == 1, "--check-pass with the factory password")
+        check(ok.stdout == b"" and bad.stdout == b"", "--check-pass prints nothing")
+        for opt in (["--service"], ["--dump-welcome", root], ["--welcome"]):
+            r = subprocess.run([args.bin] + opt, env=env, capture_output=True, timeout=30)
+            check(r.returncode == 2 and b"not in this build" in r.stdout,
+                  f"{opt[0]}: {r.returncode} {r.stdout!r}")
+        check(cam.alive(), "engine still running")
+        check(cam.stop() == 0, "SIGTERM ends the engine with exit code 0")
+
+        # Positional defaults apply when the file has no port keys.
+        E.write(os.path.join(data, "zeb.cfg"),
+                "announce_ip = 127.0.0.1\r\ndiscovery = 0\r\nweb_admin = 0\r\n")
+        cam = E.Run([args.bin, "554", "8081", "--background"], root, x.display)
+        cam.wait_for("  Auth      :")
+        check("  net: announce_ip override -> 127.0.0.1\n  IP        : 127.0.0.1\n" in cam.output,
+              "override line precedes the address")
+        check("  RTSP main : rtsp://127.0.0.1:554/screenlive\n" in cam.output, "RTSP on 554")
+        check("  ONVIF     : http://127.0.0.1:8081/onvif/device_service\n" in cam.output,
+              "ONVIF on 8081")
+        check("Web Admin" not in cam.output, "web panel off")
+        status = E.read(os.path.join(data, "ports.status")).decode()
+        check(status.startswith("rtsp=554,554,1\r\nonvif=8081,8081,1\r\nweb=0,0,0\r\n"),
+              f"ports.status: {status!r}")
+        check(cam.stop() == 0, "exit code 0")
+
+
+run_main(main)
