@@ -46,8 +46,11 @@ std::string base64_decode_lenient(std::string_view text) {
 }  // namespace
 
 bool needs_credentials(std::string_view body) {
+    // GetCompatibleVideoEncoderConfigurations reveals the same configuration as
+    // GetVideoEncoderConfiguration but does not contain that text, so it is named.
     for (const char* name : {"GetStreamUri", "GetProfiles", "GetProfile", "GetSnapshotUri",
-                             "GetVideoEncoderConfiguration"})
+                             "GetVideoEncoderConfiguration",
+                             "GetCompatibleVideoEncoderConfigurations"})
         if (contains(body, name)) return true;
     return false;
 }

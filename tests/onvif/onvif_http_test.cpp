@@ -1,0 +1,118 @@
+// HTTP framing and routing of the ONVIF endpoint, and the XML text helpers.
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "onvif/onvif_actions.h"
+#include "onvif/onvif_server.h"
+#include "onvif/onvif_xml.h"
+
+namespace {
+
+// Feeds a request in the given chunks, then reports the peer as closed.
+ByteSource chunks(std::deque<std::string> parts) {
+    auto q = std::make_shared<std::deque<std::string>>(std::move(parts));
+    return [q](char* buf, size_t len) -> long {
+        if (q->empty()) return 0;
+        std::string& front = q->front();
+        const size_t n = std::min(len, front.size());
+        std::copy(front.begin(), front.begin() + static_cast<long>(n), buf);
+        front.erase(0, n);
+        if (front.empty()) q->pop_front();
+        return static_cast<long>(n);
+    };
+}
+
+TEST(ReadRequest, HeadersSplitAcrossReadsAndBodyLength) {
+    const std::string body = "<s:Body><GetScopes/></s:Body>";
+    auto r = read_request(chunks({"POST / HTTP/1.1\r\nconte", "nt-length: " + std::to_string(body.size()),
+                                  "\r\n\r", "\n" + body.substr(0, 5), body.substr(5) + "EXTRA"}));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->body, body);  // nothing past the announced length is read
+    EXPECT_FALSE(r->too_large);
+}
+
+TEST(ReadRequest, ShortAndMissingBodies) {
+    auto no_length = read_request(chunks({"POST / HTTP/1.1\r\n\r\n<a/>"}));
+    ASSERT_TRUE(no_length);
+    EXPECT_EQ(no_length->body, "<a/>");  // served from what came with the headers
+    auto cut = read_request(chunks({"POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n<partial"}));
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->body, "<partial");
+    EXPECT_FALSE(read_request(chunks({"POST / HTTP/1.1\r\nHost: x\r\n"})));  // closed in the headers
+    EXPECT_FALSE(read_request(chunks({})));
+}
+
+TEST(ReadRequest, BoundsRefuseOversizedRequests) {
+    auto big_body = read_request(chunks({"POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n"}));
+    ASSERT_TRUE(big_body);
+    EXPECT_TRUE(big_body->too_large);
+    auto limit = read_request(chunks({"POST / HTTP/1.1\r\nContent-Length: " +
+                                      std::to_string(k_onvif_max_body + 1) + "\r\n\r\n"}));
+    ASSERT_TRUE(limit);
+    EXPECT_TRUE(limit->too_large);
+    auto endless = read_request([](char* buf, size_t len) {
+        std::fill(buf, buf + len, 'A');
+        return static_cast<long>(len);
+    });
+    ASSERT_TRUE(endless);
+    EXPECT_TRUE(endless->too_large);
+    OnvifContext ctx;
+    EXPECT_EQ(handle_request(ctx, *endless),
+              "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+}
+
+TEST(Routing, ForwardingPageAndSoapOnAnyPath) {
+    OnvifContext ctx;
+    ctx.address = "127.0.0.1";
+    ctx.web_port = 8085;
+    HttpRequest get;
+    get.text = "GET / HTTP/1.1\r\n\r\n";
+    const std::string page = handle_request(ctx, get);
+    EXPECT_EQ(page.rfind("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: ", 0), 0u);
+    EXPECT_NE(page.find("content=\"1;url=http://127.0.0.1:8085/\""), std::string::npos);
+    EXPECT_NE(page.find("Open control panel"), std::string::npos);
+    EXPECT_NE(page.find("The control panel opens on port 8085. If it does not open automatically, click the button above."), std::string::npos);
+    const size_t sep = page.find("\r\n\r\n");
+    EXPECT_NE(page.find("Content-Length: " + std::to_string(page.size() - sep - 4) + "\r\n"), std::string::npos);
+    HttpRequest post;
+    post.text = "PUT /anything HTTP/1.1\r\n\r\n<s:Body><tds:GetWsdlUrl/></s:Body>";
+    post.body = "<s:Body><tds:GetWsdlUrl/></s:Body>";
+    EXPECT_NE(handle_request(ctx, post).find("GetWsdlUrlResponse"), std::string::npos);
+}
+
+TEST(XmlHelpers, ElementsTextAndEscaping) {
+    EXPECT_TRUE(has_element("<trt:GetProfiles/>", "GetProfiles"));
+    EXPECT_FALSE(has_element("<trt:GetProfiles/>", "GetProfile"));
+    EXPECT_TRUE(has_element("<GetProfile\n>", "GetProfile"));
+    EXPECT_FALSE(has_element("<trt:GetProfile", "GetProfile"));  // nothing after the name
+    EXPECT_EQ(xml_text("<a:Token>\r\n  prof 1 \t</a:Token>", "Token"), "prof 1");
+    EXPECT_EQ(xml_text("<a:Token/><b:Token>x</b:Token>", "Token"), "");
+    EXPECT_EQ(xml_text("<Token>unterminated", "Token"), "");
+    EXPECT_EQ(xml_text("<Token attr='1'>v</Token>", "Token"), "v");
+    EXPECT_EQ(xml_escape("a<b>&\"'\tc\x01\xd9\x83"), "a&lt;b&gt;&amp;&quot;&apos;c\xd9\x83");
+}
+
+TEST(XmlHelpers, PlaceholdersAreReplacedOnce) {
+    std::string t = "{IP}:{IP}";
+    replace_all(t, "{IP}", "10.0.0.1");
+    EXPECT_EQ(t, "10.0.0.1:10.0.0.1");
+    std::string self = "{STREAM}";
+    replace_all(self, "{STREAM}", "x{STREAM}y");
+    EXPECT_EQ(self, "x{STREAM}y");
+    OnvifContext ctx;
+    ctx.substream_name = "sub";
+    ctx.stream_name = "main";
+    std::string both = "{SUBSTREAM}/{STREAM}";
+    fill_placeholders(ctx, both);
+    EXPECT_EQ(both, "sub/main");
+}
+
+TEST(SoapEnvelope, ActionHeaderOnlyWhenGiven) {
+    EXPECT_EQ(soap_envelope("<x/>").find("<env:Header>"), std::string::npos);
+    const std::string e = soap_envelope("<x/>", "urn:a");
+    EXPECT_NE(e.find("<env:Header><wsa:Action>urn:a</wsa:Action></env:Header><env:Body><x/></env:Body></env:Envelope>"),
+              std::string::npos);
+}
+
+}  // namespace
