@@ -69,6 +69,8 @@ void hand_over_video_settings(StartupValues& v) {
     if (c.osd_name || c.osd_clock)
         engine_log("OSD: stream extras on (name=%d clock=%d)\n", c.osd_name ? 1 : 0,
                    c.osd_clock ? 1 : 0);
+    if (c.warn_live && !v.logon_screen)
+        engine_log("OSD: local streaming warning badge not in this build\n");
 }
 
 void start_rtsp(StartupValues& v) {

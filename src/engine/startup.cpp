@@ -178,7 +178,13 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     // 6. Settings.
     const int def_rtsp = args.size() > 1 ? positional_port(args[1], k_default_rtsp_port) : k_default_rtsp_port;
     const int def_onvif = args.size() > 2 ? positional_port(args[2], k_default_onvif_port) : k_default_onvif_port;
-    const ConfigMap m = load(v.cfg_path);
+    ConfigMap m;
+    if (auto text = read_file(v.cfg_path)) {
+        m = parse_config_text(*text);
+    } else if (file_exists(v.cfg_path)) {
+        engine_log("CFG: cannot read %s (%s) - using the defaults\n", v.cfg_path.c_str(),
+                   file_error_text().c_str());
+    }
     v.config = read_engine_config(m, def_rtsp, def_onvif);
     const EngineConfig& c = v.config;
     set_log_verbose(c.log_verbose);

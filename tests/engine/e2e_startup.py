@@ -6,6 +6,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import engine_e2e as E  # noqa: E402
@@ -62,9 +63,34 @@ def main():
         check(cam.alive(), "engine still running")
         check(cam.stop() == 0, "SIGTERM ends the engine with exit code 0")
 
-        # Positional defaults apply when the file has no port keys.
+        # Sign-in-screen engine: no panel to show, so an interactive start
+        # becomes panel-only after its retries and binds nothing.
+        logon = E.Run([args.bin, "--logon-screen"], root, x.display)
+        logon.wait_for("Logon-screen mode: streaming the sign-in screen (no UI)\n")
+        status_before = E.read(os.path.join(data, "ports.status")).split(b"\r\n")[:3]
+        panel = E.Run([args.bin], root, x.display)
+        took = panel.wait_for("Panel-only mode: the camera runs in another session on this PC\n", 30)
+        check(took >= 3.5, f"panel-only after {took:.1f} s, expected the 4 s of retries")
+        panel.wait_for("  Auth      :")
+        check("RTSP server ready" not in panel.output, "panel-only started a server")
+        check(E.read(os.path.join(data, "ports.status")).split(b"\r\n")[:3] == status_before,
+              "panel-only changed the server ports in ports.status")
+        check(panel.stop() == 0, "panel-only exit code 0")
+        # A relaunch waits for its predecessor to end, then becomes the engine.
+        relaunch = E.Run([args.bin, "--relaunch", "--background"], root, x.display)
+        time.sleep(1.5)
+        check("===" not in relaunch.output, "relaunch started before the old engine ended")
+        check(logon.stop() == 0, "sign-in-screen engine exit code 0")
+        relaunch.wait_for("  Auth      :", 20)
+        check("  RTSP main : rtsp://127.0.0.1:8554/screenlive\n" in relaunch.output,
+              "relaunched engine got the port back")
+        check(relaunch.stop() == 0, "relaunched engine exit code 0")
+
+        # Positional defaults apply when the file has no port keys; an "enc:"
+        # password that does not decode locks the login.
         E.write(os.path.join(data, "zeb.cfg"),
-                "announce_ip = 127.0.0.1\r\ndiscovery = 0\r\nweb_admin = 0\r\n")
+                "announce_ip = 127.0.0.1\r\ndiscovery = 0\r\nweb_admin = 0\r\n"
+                "admin_pass = enc:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n")
         cam = E.Run([args.bin, "554", "8081", "--background"], root, x.display)
         cam.wait_for("  Auth      :")
         check("  net: announce_ip override -> 127.0.0.1\n  IP        : 127.0.0.1\n" in cam.output,
@@ -76,7 +102,11 @@ def main():
         status = E.read(os.path.join(data, "ports.status")).decode()
         check(status.startswith("rtsp=554,554,1\r\nonvif=8081,8081,1\r\nweb=0,0,0\r\n"),
               f"ports.status: {status!r}")
+        check("WARNING: admin_pass tampered/undecryptable -> login locked; use HWID recovery.\n"
+              in cam.output, "tampered password reported")
         check(cam.stop() == 0, "exit code 0")
+        r = subprocess.run([args.bin, "--check-pass", "tolvu"], env=env, capture_output=True)
+        check(r.returncode == 1, "a tampered password matches nothing")
 
 
 run_main(main)
