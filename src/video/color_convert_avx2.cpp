@@ -1,5 +1,10 @@
 // AVX2 conversion: 32 luma pixels and 16 chroma blocks per step, exact to the
 // scalar formula. Built with -mavx2; only called when the CPU reports AVX2.
+//
+// Every intermediate fits 16 bits: the luma sum 25B + 129G + 66R + 128 is at
+// most 56356 (kept as wrapping unsigned 16-bit), and a chroma sum such as
+// 112B - 74G - 38R + 128 stays within +-28688 (signed 16-bit), so both run
+// 16 lanes wide.
 #include <immintrin.h>
 
 #include "video/color_convert.h"
@@ -7,58 +12,63 @@
 
 namespace {
 
-inline __m256i luma8(__m256i px) {
-    const __m256i mask = _mm256_set1_epi32(0x00FF00FF);
-    const __m256i k_br = _mm256_set1_epi32((66 << 16) | 25);
-    const __m256i k_g = _mm256_set1_epi32(129);
-    __m256i br = _mm256_and_si256(px, mask);
-    __m256i gx = _mm256_and_si256(_mm256_srli_epi32(px, 8), mask);
-    __m256i s = _mm256_add_epi32(_mm256_madd_epi16(br, k_br), _mm256_madd_epi16(gx, k_g));
-    return _mm256_srli_epi32(_mm256_add_epi32(s, _mm256_set1_epi32(128)), 8);
-}
-
-// Two 8-pixel rows -> channel means of 4 blocks: lane 0 blocks 0,1; lane 1 blocks 2,3.
-inline __m256i block_means(__m256i a, __m256i b) {
-    const __m256i z = _mm256_setzero_si256();
-    __m256i lo = _mm256_add_epi16(_mm256_unpacklo_epi8(a, z), _mm256_unpacklo_epi8(b, z));
-    __m256i hi = _mm256_add_epi16(_mm256_unpackhi_epi8(a, z), _mm256_unpackhi_epi8(b, z));
-    __m256i s = _mm256_add_epi16(_mm256_unpacklo_epi64(lo, hi), _mm256_unpackhi_epi64(lo, hi));
-    return _mm256_srli_epi16(s, 2);
-}
-
-inline __m256i div256(__m256i n) {
-    n = _mm256_add_epi32(n, _mm256_set1_epi32(128));
-    __m256i bias = _mm256_and_si256(_mm256_srai_epi32(n, 31), _mm256_set1_epi32(255));
-    return _mm256_srai_epi32(_mm256_add_epi32(n, bias), 8);
-}
-
-// madd results of blocks 0-3 and 4-7 -> sums of blocks 0..7 in order.
-inline __m256i pair_sum(__m256i a, __m256i b) {
-    const __m256i order = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
-    return _mm256_permutevar8x32_epi32(_mm256_hadd_epi32(a, b), order);
-}
-
 inline __m256i ld(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
 
-// 16 int32 values (two registers, in order) -> 16 bytes of q + 128, saturated.
-inline __m128i to_bytes(__m256i lo8, __m256i hi8) {
-    __m256i w = _mm256_permute4x64_epi64(_mm256_packs_epi32(lo8, hi8), _MM_SHUFFLE(3, 1, 2, 0));
-    w = _mm256_add_epi16(w, _mm256_set1_epi16(128));
-    return _mm_packus_epi16(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1));
+// Eight pixels -> [25B + 129G, 66R] per pixel as 16-bit pairs.
+inline __m256i luma_pairs(__m256i px) {
+    const __m256i k_br = _mm256_set1_epi32(66 << 16 | 25);  // bytes 25, 0, 66, 0
+    const __m256i k_g = _mm256_set1_epi32(129);             // words 129, 0
+    __m256i br = _mm256_maddubs_epi16(px, k_br);             // 25B, 66R
+    __m256i g = _mm256_mullo_epi16(_mm256_srli_epi16(px, 8), k_g);  // 129G, 0 (X dropped)
+    return _mm256_add_epi16(br, g);
+}
+
+// Sixteen pixels (two registers) -> 16 luma values (16-bit, final). Lane order:
+// pixels 0-3, 8-11 | 4-7, 12-15.
+inline __m256i luma16(__m256i a, __m256i b) {
+    __m256i s = _mm256_hadd_epi16(luma_pairs(a), luma_pairs(b));
+    s = _mm256_srli_epi16(_mm256_add_epi16(s, _mm256_set1_epi16(128)), 8);
+    return _mm256_add_epi16(s, _mm256_set1_epi16(16));
 }
 
 void luma_row(const uint8_t* row, int width, uint8_t* y) {
-    const __m256i k16 = _mm256_set1_epi16(16);
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     int x = 0;
     for (; x + 32 <= width; x += 32) {
         const uint8_t* p = row + x * 4;
-        __m256i a = _mm256_add_epi16(_mm256_packs_epi32(luma8(ld(p)), luma8(ld(p + 32))), k16);
-        __m256i b = _mm256_add_epi16(_mm256_packs_epi32(luma8(ld(p + 64)), luma8(ld(p + 96))), k16);
-        __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a, b), order);
+        __m256i lo = luma16(ld(p), ld(p + 32));
+        __m256i hi = luma16(ld(p + 64), ld(p + 96));
+        __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(lo, hi), order);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(y + x), bytes);
     }
     colorconv::luma_tail(row, x, width, y);
+}
+
+// Two 8-pixel rows -> channel means of 4 blocks as 16-bit [B G R X]:
+// lane 0 blocks 0,1; lane 1 blocks 2,3. The byte shuffle puts the same
+// channel of neighbouring pixels side by side so one multiply-add by 1 sums them.
+inline __m256i block_means(__m256i a, __m256i b) {
+    const __m256i pair = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,
+                                          0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m256i ones = _mm256_set1_epi8(1);
+    __m256i sa = _mm256_maddubs_epi16(_mm256_shuffle_epi8(a, pair), ones);
+    __m256i sb = _mm256_maddubs_epi16(_mm256_shuffle_epi8(b, pair), ones);
+    return _mm256_srli_epi16(_mm256_add_epi16(sa, sb), 2);
+}
+
+// Block means of blocks 0-3, 4-7, 8-11, 12-15 -> the 16 chroma values
+// (q + 128, 16-bit) in block order, for the coefficients k.
+inline __m256i chroma16(__m256i m0, __m256i m1, __m256i m2, __m256i m3, __m256i k) {
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    __m256i h01 = _mm256_hadd_epi16(_mm256_mullo_epi16(m0, k), _mm256_mullo_epi16(m1, k));
+    __m256i h23 = _mm256_hadd_epi16(_mm256_mullo_epi16(m2, k), _mm256_mullo_epi16(m3, k));
+    // Words now: lane 0 blocks 0,1,4,5,8,9,12,13; lane 1 blocks 2,3,6,7,10,11,14,15.
+    __m256i n = _mm256_add_epi16(_mm256_hadd_epi16(h01, h23), _mm256_set1_epi16(128));
+    // Division by 256 truncating toward zero: add 255 to negative sums first.
+    __m256i bias = _mm256_and_si256(_mm256_srai_epi16(n, 15), _mm256_set1_epi16(255));
+    __m256i q = _mm256_srai_epi16(_mm256_add_epi16(n, bias), 8);
+    q = _mm256_add_epi16(q, _mm256_set1_epi16(128));
+    return _mm256_permutevar8x32_epi32(q, order);
 }
 
 void chroma_rows(const uint8_t* r0, const uint8_t* r1, int blocks, uint8_t* u, uint8_t* v) {
@@ -72,12 +82,11 @@ void chroma_rows(const uint8_t* r0, const uint8_t* r1, int blocks, uint8_t* u, u
         __m256i m1 = block_means(ld(a + 32), ld(b + 32));
         __m256i m2 = block_means(ld(a + 64), ld(b + 64));
         __m256i m3 = block_means(ld(a + 96), ld(b + 96));
-        __m256i u07 = div256(pair_sum(_mm256_madd_epi16(m0, ku), _mm256_madd_epi16(m1, ku)));
-        __m256i u8f = div256(pair_sum(_mm256_madd_epi16(m2, ku), _mm256_madd_epi16(m3, ku)));
-        __m256i v07 = div256(pair_sum(_mm256_madd_epi16(m0, kv), _mm256_madd_epi16(m1, kv)));
-        __m256i v8f = div256(pair_sum(_mm256_madd_epi16(m2, kv), _mm256_madd_epi16(m3, kv)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(u + i), to_bytes(u07, u8f));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i), to_bytes(v07, v8f));
+        // Saturating pack = the formula's clamp of q + 128 into 0..255.
+        __m256i uv = _mm256_packus_epi16(chroma16(m0, m1, m2, m3, ku), chroma16(m0, m1, m2, m3, kv));
+        uv = _mm256_permute4x64_epi64(uv, _MM_SHUFFLE(3, 1, 2, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(u + i), _mm256_castsi256_si128(uv));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i), _mm256_extracti128_si256(uv, 1));
     }
     colorconv::chroma_tail(r0, r1, i, blocks, u, v);
 }
