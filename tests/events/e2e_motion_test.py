@@ -4,6 +4,7 @@ Changed true and, after the hold, Changed false; a push consumer on loopback
 receives Notify for each; a consumer answering 500 is logged as failed once."""
 
 import http.server
+import json
 import os
 import re
 import subprocess
@@ -77,6 +78,46 @@ class Consumer:
         self.server.server_close()
 
 
+class NodeListener:
+    """The npm `onvif` client's event loop; collects its JSON lines."""
+
+    def __init__(self, port):
+        src = os.environ.get("ZEB_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+        env = dict(os.environ, NODE_PATH=os.path.join(src, "tests", "node", "node_modules"))
+        self.lines = []
+        self.cond = threading.Condition()
+        self.proc = subprocess.Popen(
+            ["node", os.path.join(os.path.dirname(__file__), "onvif_events_client.js"),
+             "127.0.0.1", str(port)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+            stdin=subprocess.DEVNULL, env=env, text=True)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            print("[node] " + line.rstrip())
+            try:
+                obj = json.loads(line)
+            except ValueError:
+                continue
+            with self.cond:
+                self.lines.append(obj)
+                self.cond.notify_all()
+
+    def motion_values(self):
+        with self.cond:
+            return [(o["operation"], o["value"]) for o in self.lines
+                    if o.get("name") == "IsMotion"]
+
+    def wait(self, pred, timeout):
+        with self.cond:
+            return self.cond.wait_for(lambda: pred(self.lines), timeout)
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(10)
+
+
 def subscribe(url, consumer_url):
     return soap(url, "<wsnt:Subscribe><wsnt:ConsumerReference><wsa:Address>" + consumer_url +
                 "</wsa:Address></wsnt:ConsumerReference><wsnt:InitialTerminationTime>PT600S"
@@ -108,6 +149,12 @@ def test():
             ops, motion, state = states(soap(pull_url, pull.format("PT5S")))
             check(ops == ["Initialized"] * 2 and motion == ["false"] and state == ["false"],
                   f"first pull {ops} {motion} {state}")
+
+            node = NodeListener(cam.port("onvif"))
+            check(node.wait(lambda ls: any(o.get("name") == "IsMotion" for o in ls), 30),
+                  "the npm onvif client got no Initialized event")
+            check(node.motion_values() == [("Initialized", "false")],
+                  f"npm onvif client: {node.motion_values()}")
 
             subscribe(events, good.url)
             subscribe(events, bad.url)
@@ -142,6 +189,12 @@ def test():
             bodies = good.wait_count(3, 10)
             pushed = [re.findall(r'Name="IsMotion" Value="(\w+)"', b) for b in bodies]
             check(pushed == [["false"], ["true"], ["false"]], f"pushed states {pushed}")
+            want = [("Initialized", "false"), ("Changed", "true"), ("Changed", "false")]
+            node.wait(lambda ls: len([o for o in ls if o.get("name") == "State"]) >= 3, 15)
+            check(node.motion_values() == want, f"npm onvif client: {node.motion_values()}")
+            alarm = [(o["operation"], o["value"]) for o in node.lines if o.get("name") == "State"]
+            check(alarm == want, f"npm onvif client, MotionAlarm: {alarm}")
+            node.close()
             check(all("<wsnt:Notify>" in b and "tns1:VideoSource/MotionAlarm" in b
                       for b in bodies), "Notify without both messages")
             check(len(bad.wait_count(3, 10)) >= 3, "the failing consumer was not tried")
