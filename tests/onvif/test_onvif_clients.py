@@ -1,0 +1,119 @@
+"""The camera as a recorder sees it: the npm `onvif` client reads identity,
+capabilities, services, profiles, video sources, stream and snapshot
+addresses; ffprobe plays the stream addresses; the snapshot is a JPEG of the
+main stream's size. Then with stream_auth = 1: open actions answer without
+credentials, the video-revealing ones get 401 + NotAuthorized, and both
+WS-Security (the onvif client) and HTTP Digest (curl, urllib) get through."""
+
+import subprocess
+import urllib.request
+
+from camera import Camera, Xvfb, check, parse_args, run_main
+from onvif_e2e_common import http_exchange, jpeg_size, onvif_client, soap_post
+
+SCREEN = (1280, 720)
+
+
+def ffprobe_size(uri):
+    out = subprocess.run(["ffprobe", "-v", "error", "-rtsp_transport", "tcp", "-show_entries",
+                          "stream=codec_name,width,height", "-of", "csv=p=0", uri],
+                         capture_output=True, text=True, timeout=60)
+    return out.stdout.strip()
+
+
+def open_camera(args, display):
+    onvif = None
+    with Camera(args.bin, display=display, settings={"log_verbose": 1}) as cam:
+        cam.wait_for("ONVIF HTTP ready")
+        port = cam.port("onvif")
+        rep = onvif_client("127.0.0.1", port)
+        info = rep["info"]["result"]
+        check(info["manufacturer"] == "Orvanta", f"manufacturer {info}")
+        check(info["serialNumber"].startswith("ZEB-") and info["hardwareId"] == info["serialNumber"],
+              f"serial {info}")
+        check(cam.output.count("  ONVIF id  : urn:uuid:") == 1, "banner has the device id")
+        caps = rep["capabilities"]["result"]
+        check(caps["media"]["XAddr"] == f"http://127.0.0.1:{port}/onvif/media_service", f"caps {caps}")
+        check(len(rep["services"]["result"]) == 4, "four services")
+        srcs = rep["videoSources"]["result"]
+        check(srcs[0]["resolution"] == {"width": SCREEN[0], "height": SCREEN[1]}, f"sources {srcs}")
+        profiles = rep["profiles"]["result"]
+        check([p["$"]["token"] for p in profiles] == ["prof0", "prof1"], f"profiles {profiles}")
+        rtsp = cam.port("rtsp")
+        check(rep["streams"]["prof0"]["result"]["uri"] == f"rtsp://127.0.0.1:{rtsp}/screenlive",
+              f"main uri {rep['streams']}")
+        check(rep["streams"]["prof1"]["result"]["uri"] == f"rtsp://127.0.0.1:{rtsp}/screensub",
+              f"sub uri {rep['streams']}")
+        snap_uri = rep["snapshots"]["prof0"]["result"]["uri"]
+        check(snap_uri == f"http://127.0.0.1:{port}/onvif/snapshot", snap_uri)
+
+        # The stream addresses the client got play.
+        check(ffprobe_size(rep["streams"]["prof0"]["result"]["uri"]) == f"h264,{SCREEN[0]},{SCREEN[1]}",
+              "main stream plays")
+        check(ffprobe_size(rep["streams"]["prof1"]["result"]["uri"]) == "h264,640,360",
+              "sub stream plays")
+        with urllib.request.urlopen(snap_uri, timeout=20) as r:
+            check(r.headers["Content-Type"] == "image/jpeg", "snapshot type")
+            check(jpeg_size(r.read()) == SCREEN, "snapshot has the main stream's size")
+        page = http_exchange(port, b"GET / HTTP/1.1\r\n\r\n").decode()
+        check(page.startswith("HTTP/1.1 200 OK") and
+              f"url=http://127.0.0.1:{cam.port('web')}/" in page, "forwarding page")
+        unsupported = soap_post(port, '<tptz:ContinuousMove xmlns:tptz="urn:x"/>').decode()
+        check("ter:ActionNotSupported" in unsupported, "unsupported action fault")
+        cam.wait_for("ONVIF: unsupported action 'ContinuousMove' -> ActionNotSupported")
+
+
+def protected_camera(args, display):
+    settings = {"stream_auth": 1, "admin_user": "admin", "admin_pass": "Pw-7x!", "substream": 0}
+    with Camera(args.bin, display=display, settings=settings) as cam:
+        cam.wait_for("ONVIF HTTP ready")
+        port = cam.port("onvif")
+        anon = onvif_client("127.0.0.1", port)
+        for name in ("time", "info", "capabilities", "services", "scopes"):
+            check("result" in anon[name], f"{name} open without credentials: {anon[name]}")
+        check("error" in anon["profiles"], "profiles refused without credentials")
+        for action in ("<trt:GetProfiles/>", "<trt:GetStreamUri/>", "<trt:GetSnapshotUri/>"):
+            a = soap_post(port, action).decode()
+            check(a.startswith("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"Vistrel\"")
+                  and "ter:NotAuthorized" in a, f"{action} refused: {a[:200]}")
+        wrong = onvif_client("127.0.0.1", port, "admin", "wrong")
+        check("error" in wrong["profiles"], "wrong password refused")
+
+        # WS-Security UsernameToken (digest form) from the onvif client.
+        ok = onvif_client("127.0.0.1", port, "admin", "Pw-7x!")
+        profiles = ok["profiles"]["result"]
+        check([p["$"]["token"] for p in profiles] == ["prof0"], f"one profile: {profiles}")
+        check(ok["streams"]["prof0"]["result"]["uri"].endswith("/screenlive"), "stream uri")
+        check("result" in ok["snapshots"]["prof0"], "snapshot uri")
+
+        # HTTP Digest: urllib answers the 401 challenge of a SOAP request, curl
+        # that of the snapshot. (curl's own --digest POST first sends an empty
+        # body, which is no protected action, so it is not used for SOAP.)
+        body = ('<s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope"><s:Body>'
+                '<trt:GetProfiles xmlns:trt="http://www.onvif.org/ver10/media/wsdl"/></s:Body>'
+                '</s:Envelope>').encode()
+        mgr = urllib.request.HTTPPasswordMgrWithDefaultRealm()
+        mgr.add_password(None, f"http://127.0.0.1:{port}/", "admin", "Pw-7x!")
+        opener = urllib.request.build_opener(urllib.request.HTTPDigestAuthHandler(mgr))
+        req = urllib.request.Request(f"http://127.0.0.1:{port}/onvif/media_service", data=body,
+                                     headers={"Content-Type": "application/soap+xml"})
+        with opener.open(req, timeout=20) as r:
+            out = r.read().decode()
+        check("<trt:GetProfilesResponse>" in out, f"HTTP Digest admitted: {out[:300]}")
+        snap = subprocess.run(["curl", "-s", "--digest", "-u", "admin:Pw-7x!",
+                               f"http://127.0.0.1:{port}/onvif/snapshot"],
+                              capture_output=True, timeout=30).stdout
+        check(jpeg_size(snap) == SCREEN, "digest snapshot")
+        raw = http_exchange(port, b"GET /onvif/snapshot HTTP/1.1\r\n\r\n").decode("latin-1")
+        check(raw.startswith("HTTP/1.1 401 Unauthorized"), "snapshot without credentials")
+
+
+def main():
+    args = parse_args()
+    with Xvfb(*SCREEN) as x:
+        open_camera(args, x.display)
+        protected_camera(args, x.display)
+
+
+if __name__ == "__main__":
+    run_main(main)
