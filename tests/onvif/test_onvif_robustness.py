@@ -1,0 +1,124 @@
+"""The ONVIF port under abuse: the 33rd simultaneous connection is closed
+without an answer, an idle connection is dropped after the receive time-out,
+oversized requests get 413, and 10 000 random, truncated or oversized requests
+never crash the camera; a client still works afterwards."""
+
+import random
+import socket
+import threading
+import time
+
+from camera import Camera, check, parse_args, run_main
+from onvif_e2e_common import http_exchange, soap_post
+
+ACTIONS = ["GetDeviceInformation", "GetProfiles", "GetProfile", "GetStreamUri", "GetOSDs",
+           "GetVideoEncoderConfiguration", "PullMessages", "CreatePullPointSubscription",
+           "Renew", "Unsubscribe", "GetScopes", "GetStatus", "GetOptions", "Nope"]
+
+
+def valid_request(port, rnd):
+    action = rnd.choice(ACTIONS)
+    body = (f'<s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope"><s:Body><x:{action}>'
+            f'<x:ProfileToken>prof{rnd.randint(0, 2)}</x:ProfileToken><x:Timeout>PT0S</x:Timeout>'
+            f'</x:{action}></s:Body></s:Envelope>').encode()
+    return (f"POST /onvif/device_service?sub={rnd.randint(0, 99)} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n"
+            f"Content-Length: {len(body)}\r\n\r\n").encode() + body
+
+
+def mutated(port, rnd):
+    kind = rnd.randrange(7)
+    base = valid_request(port, rnd)
+    if kind == 0:
+        return bytes(rnd.getrandbits(8) for _ in range(rnd.randint(1, 600)))
+    if kind == 1:
+        return base[:rnd.randint(0, len(base))]  # truncated anywhere
+    if kind == 2:
+        b = bytearray(base)
+        for _ in range(rnd.randint(1, 20)):
+            b[rnd.randrange(len(b))] = rnd.getrandbits(8)
+        return bytes(b)
+    if kind == 3:
+        return base.replace(b"Content-Length: ", b"Content-Length: " +
+                            str(rnd.choice([10**7, 2**64, 2**70, 999999])).encode())
+    if kind == 4:
+        return b"POST / HTTP/1.1\r\nX: " + b"A" * rnd.randint(17000, 40000) + b"\r\n\r\n"
+    if kind == 5:
+        return (b"GET /" + rnd.choice([b"onvif/snapshot", b"", b"x" * 3000]) +
+                b" HTTP/1.1\r\nAuthorization: Digest username=\"a\", nonce=\"\r\n\r\n")
+    return base.replace(b"<x:", b"<" * rnd.randint(1, 3)).replace(b"</s:Body>", b"")
+
+
+def connection_limit(port):
+    idle = [socket.create_connection(("127.0.0.1", port), timeout=5) for _ in range(32)]
+    time.sleep(1.0)  # let the camera accept all of them
+    extra = socket.create_connection(("127.0.0.1", port), timeout=5)
+    req = valid_request(port, random.Random(1))
+    try:
+        extra.sendall(req)
+        answer = extra.recv(4096)
+    except (ConnectionResetError, BrokenPipeError):
+        answer = b""
+    extra.close()
+    check(answer == b"", f"33rd connection closed without an answer, got {answer[:80]!r}")
+    for s in idle:
+        s.close()
+    deadline = time.time() + 10
+    while time.time() < deadline:
+        a = soap_post(port, "<tds:GetDeviceInformation/>")
+        if a.startswith(b"HTTP/1.1 200 OK"):
+            return
+        time.sleep(0.2)
+    raise AssertionError("the port did not recover after the idle connections closed")
+
+
+def fuzz(port, count, seed, done):
+    rnd = random.Random(seed)
+    sent = 0
+    for _ in range(count):
+        try:
+            http_exchange(port, mutated(port, rnd), timeout=15)
+        except (ConnectionResetError, BrokenPipeError, OSError) as e:
+            # The camera may close an oversized request before reading it all;
+            # a refused connection would mean it is gone.
+            if isinstance(e, ConnectionRefusedError):
+                raise
+        sent += 1
+    done.append(sent)
+
+
+def main():
+    args = parse_args()
+    with Camera(args.bin) as cam:
+        cam.wait_for("ONVIF HTTP ready")
+        port = cam.port("onvif")
+        connection_limit(port)
+
+        big = http_exchange(port, b"POST / HTTP/1.1\r\nContent-Length: 50000000\r\n\r\n<a/>")
+        check(big.startswith(b"HTTP/1.1 413 Payload Too Large"), f"oversized body refused: {big[:60]!r}")
+
+        # An idle client is dropped after the receive time-out (10 s).
+        idle = socket.create_connection(("127.0.0.1", port), timeout=30)
+        started = time.time()
+        closed_after = []
+        threading.Thread(target=lambda: (idle.recv(1), closed_after.append(time.time() - started)),
+                         daemon=True).start()
+
+        done = []
+        workers = [threading.Thread(target=fuzz, args=(port, 2500, seed, done)) for seed in range(4)]
+        for w in workers:
+            w.start()
+        for w in workers:
+            w.join()
+        check(sum(done) == 10000, f"every bad request was delivered: {done}")
+        check(cam.proc.poll() is None, "camera survived 10 000 bad requests")
+        deadline = time.time() + 20
+        while not closed_after and time.time() < deadline:
+            time.sleep(0.2)
+        check(closed_after and 8 <= closed_after[0] <= 16,
+              f"idle connection closed after the time-out: {closed_after}")
+        ok = soap_post(port, "<tds:GetDeviceInformation/>").decode()
+        check("<tds:Manufacturer>Orvanta</tds:Manufacturer>" in ok, "a client still works")
+
+
+if __name__ == "__main__":
+    run_main(main)
