@@ -337,7 +337,12 @@ EngineConfig read_engine_config(const ConfigMap& m, int default_rtsp, int defaul
     c.log_verbose = get_flag(m, "log_verbose", false);
     c.main_width = get_int(m, "main_width", 0, 320, 7680, true);
     c.admin_user = get_text(m, "admin_user", "admin", 48);
-    c.admin_pass = get_text(m, "admin_pass", "tolvu", k_admin_pass_max_len);
+    // The password itself never appears in a warning (log and panels show them).
+    std::string pass;
+    if (find_value(m, "admin_pass", &pass) && !is_valid_text(pass, k_admin_pass_max_len, false))
+        add_config_warning(invalid_value_warning("admin_pass", "(hidden)", "tolvu"));
+    else
+        c.admin_pass = get_text(m, "admin_pass", "tolvu", k_admin_pass_max_len);
     c.stream_on = get_flag(m, "stream_on", true);
     c.stream_auth = get_flag(m, "stream_auth", false);
     c.show_icon = get_flag(m, "show_icon", true);

@@ -145,6 +145,14 @@ TEST_F(ConfigTest, WarningListDedupesAndCaps) {
     EXPECT_EQ(config_warnings().size(), k_max_config_warnings);
 }
 
+TEST_F(ConfigTest, InvalidPasswordIsNeverShown) {
+    EngineConfig c = read_engine_config({{"admin_pass", "my<secret>pass"}});
+    ASSERT_EQ(config_warnings().size(), 1u);
+    EXPECT_EQ(config_warnings()[0].en,
+              "\u26A0 Invalid setting in the config file: admin_pass = \"(hidden)\" - using the default tolvu");
+    EXPECT_EQ(config_warnings()[0].ar.find("secret"), std::string::npos);
+}
+
 TEST_F(ConfigTest, EngineConfigDefaultsAndPositionalPorts) {
     EngineConfig c = read_engine_config({}, 554, 8081);
     EXPECT_EQ(c.rtsp_port, 554);
