@@ -1,0 +1,125 @@
+"""WS-Discovery inside a private pair of network namespaces joined by a veth
+pair (never on this machine's own interfaces): the camera, started with
+discovery = 1 in one namespace, answers a multicast Probe from the other with
+ProbeMatches; the npm `onvif` discovery finds it; Types/Scopes that do not
+match get no answer; answers to one flooding source are bounded; random
+datagrams do not stop it."""
+
+import json
+import os
+import random
+import stat
+import subprocess
+import tempfile
+import time
+
+from camera import Camera, check, parse_args, run_main
+from onvif_e2e_common import NODE_MODULES, node_env
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def sh(*cmd):
+    subprocess.run(cmd, check=True, capture_output=True, timeout=30)
+
+
+class NetnsPair:
+    def __init__(self):
+        tag = f"{os.getpid() % 100000}{random.randint(0, 99)}"
+        self.a, self.b = f"zoa{tag}", f"zob{tag}"
+        n = random.randint(0, 250)
+        self.net = f"10.{150 + os.getpid() % 50}.{n}"
+        self.cam_ip = self.net + ".1"
+
+    def __enter__(self):
+        try:
+            sh("ip", "netns", "add", self.a)
+            sh("ip", "netns", "add", self.b)
+            sh("ip", "link", "add", self.a + "0", "type", "veth", "peer", "name", self.b + "0")
+            sh("ip", "link", "set", self.a + "0", "netns", self.a)
+            sh("ip", "link", "set", self.b + "0", "netns", self.b)
+            sh("ip", "-n", self.a, "addr", "add", self.cam_ip + "/24", "dev", self.a + "0")
+            sh("ip", "-n", self.b, "addr", "add", self.net + ".2/24", "dev", self.b + "0")
+            for ns in (self.a, self.b):
+                sh("ip", "-n", ns, "link", "set", "lo", "up")
+                sh("ip", "-n", ns, "link", "set", ns + "0", "up")
+                sh("ip", "-n", ns, "route", "add", "default", "dev", ns + "0")
+        except Exception:
+            self.__exit__()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        for ns in (self.a, self.b):
+            subprocess.run(["ip", "netns", "del", ns], capture_output=True)
+
+    def in_b(self, *cmd, timeout=60):
+        out = subprocess.run(["ip", "netns", "exec", self.b, *cmd], capture_output=True,
+                             text=True, timeout=timeout, env=node_env())
+        if out.returncode != 0:
+            raise RuntimeError(f"{cmd} failed: {out.stderr[-1500:]}")
+        return out.stdout
+
+
+def wrapper_for(ns, binary):
+    """A launcher that runs the camera inside the namespace."""
+    fd, path = tempfile.mkstemp(prefix="zeb-netns-", suffix=".sh")
+    with os.fdopen(fd, "w") as f:
+        f.write(f'#!/bin/sh\nexec ip netns exec {ns} "{binary}" "$@"\n')
+    os.chmod(path, stat.S_IRWXU)
+    return path
+
+
+def probe(net, types="", scopes=""):
+    return json.loads(net.in_b("python3", os.path.join(HERE, "wsd_prober.py"), "probe", types, scopes))
+
+
+def main():
+    args = parse_args()
+    with NetnsPair() as net:
+        launcher = wrapper_for(net.a, args.bin)
+        try:
+            settings = {"discovery": 1, "announce_ip": net.cam_ip, "device_name": "Lab cam #2"}
+            with Camera(launcher, settings=settings) as cam:
+                cam.wait_for("WS-Discovery ready (UDP 3702, joined 1 interface(s))")
+                cam.wait_for("ONVIF HTTP ready")
+                xaddr = f"http://{net.cam_ip}:{cam.port('onvif')}/onvif/device_service"
+
+                answers = probe(net, "dn:NetworkVideoTransmitter")
+                check(len(answers) == 1, f"one ProbeMatches: {answers}")
+                a = answers[0]
+                check("/discovery/ProbeMatches</a:Action>" in a and f"<d:XAddrs>{xaddr}</d:XAddrs>" in a
+                      and "onvif://www.onvif.org/name/Lab-cam-2 " in a, f"answer content: {a}")
+                check(len(probe(net, "", "onvif://www.onvif.org/name/LAB-CAM-2")) == 1, "scope in other case")
+                check(len(probe(net, "", "onvif://www.onvif.org/Profile/S")) == 0, "Profile/S not matched")
+                check(len(probe(net, "tds:Device")) == 0, "undeclared prefix not matched")
+
+                # The onvif package's own discovery, from the other namespace.
+                js = ("const o=require('onvif');o.Discovery.probe({timeout:3000,resolve:false},"
+                      "(e,c)=>{console.log(JSON.stringify(e?{error:String(e)}:c));});")
+                found = json.loads(net.in_b("node", "-e", js).strip().splitlines()[-1])
+                check(isinstance(found, list) and any(xaddr in json.dumps(c) for c in found),
+                      f"onvif discovery finds the camera: {found}")
+
+                # A flood from one source gets at most 10 answers a second.
+                count = int(net.in_b("python3", os.path.join(HERE, "wsd_prober.py"), "flood", "200"))
+                check(1 <= count <= 20, f"answers to a 200-probe flood bounded: {count}")
+
+                net.in_b("python3", os.path.join(HERE, "wsd_prober.py"), "garbage", "2000", "7")
+                check(cam.proc.poll() is None, "camera survived random datagrams")
+                # Mutated probes that still match used up the prober's answers for
+                # a while (and the camera works off its receive queue); then it answers.
+                for _ in range(6):
+                    time.sleep(1.0)
+                    if len(probe(net, "dn:NetworkVideoTransmitter")) == 1:
+                        break
+                else:
+                    raise AssertionError("no answer after the random datagrams")
+        finally:
+            os.unlink(launcher)
+
+
+if __name__ == "__main__":
+    if not os.path.isdir(os.path.join(NODE_MODULES, "onvif")):
+        raise SystemExit("npm onvif client missing: run scripts/install-deps.sh")
+    run_main(main)
