@@ -28,9 +28,14 @@ bool serve_inplay_requests(socket_t s) {
     long n = recv_some(s, buf, sizeof buf - 1);
     if (n <= 0) return false;
     std::string_view text(buf, size_t(n));
-    if (text.find("TEARDOWN") != std::string_view::npos) return false;
     bool found = false;
     int32_t cseq = request_cseq(text, true, &found);
+    if (text.find("TEARDOWN") != std::string_view::npos) {
+        // Answered before closing: clients treat a TEARDOWN left unanswered as
+        // an error on every normal stop.
+        if (found) send_all(s, teardown_reply(cseq));
+        return false;
+    }
     if (!found) return true;  // RTCP receiver reports and other bytes are ignored
     return send_all(s, keepalive_reply(cseq));
 }
@@ -85,7 +90,7 @@ void rtsp_play_loop(RtspEngine& e, socket_t s, StreamQueue& q, bool audio_reques
         video_rtcp.octets += octets;
         note_sent(video_rtcp, frame.timestamp, frame.wallclock_us);
 
-        if (audio_requested && e.audio_running.load()) {
+        if (audio_requested && e.audio_enabled) {
             for (const AudioPacket& p : take_audio(e.audio_queue, last_audio)) {
                 append_rtp(out, k_audio_channel, k_audio_payload_type, p.data->data(), p.data->size(), audio_seq++,
                            p.timestamp, k_audio_ssrc, true);

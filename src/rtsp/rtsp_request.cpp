@@ -87,6 +87,10 @@ bool selects_sub_stream(std::string_view request, std::string_view sub_name) {
 
 std::string keepalive_reply(int32_t cseq) { return head_with_cseq("200 OK", cseq) + session_line() + "\r\n"; }
 
+std::string teardown_reply(int32_t cseq) {
+    return head_with_cseq("200 OK", cseq) + "Session: " + k_session_id + "\r\n\r\n";
+}
+
 RtspOutcome handle_rtsp_request(RtspEngine& e, RtspConnState& st, std::string_view request) {
     // Only the header part is searched, so a body cannot smuggle in headers.
     std::string_view head = request_head(request);
@@ -118,7 +122,7 @@ RtspOutcome handle_rtsp_request(RtspEngine& e, RtspConnState& st, std::string_vi
         return {head_with_cseq("200 OK", cseq) + session_line() + "Range: npt=0.000-\r\n\r\n", RtspNext::play};
     }
     if (method == "TEARDOWN") {
-        return {head_with_cseq("200 OK", cseq) + "Session: " + k_session_id + "\r\n\r\n", RtspNext::close};
+        return {teardown_reply(cseq), RtspNext::close};
     }
     if (contains(head, "Session:")) return {keepalive_reply(cseq), RtspNext::keep};
     return {head_with_cseq("200 OK", cseq) + "\r\n", RtspNext::keep};

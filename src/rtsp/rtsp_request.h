@@ -42,3 +42,4 @@ int32_t request_cseq(std::string_view request, bool lower_too = false, bool* fou
 bool selects_sub_stream(std::string_view request, std::string_view sub_name);
 
 std::string keepalive_reply(int32_t cseq);
+std::string teardown_reply(int32_t cseq);

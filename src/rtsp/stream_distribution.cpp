@@ -19,6 +19,7 @@ namespace {
 
 constexpr uint32_t k_paused_step = 45000;  // half a second at 90 kHz
 constexpr uint32_t k_paused_interval_ms = 500;
+constexpr uint64_t k_audio_retry_ms = 5000;
 
 struct LoopState {
     bool force_keyframe = true;
@@ -30,6 +31,10 @@ struct LoopState {
     int main_paused_w = 0, main_paused_h = 0, sub_paused_w = 0, sub_paused_h = 0;
     uint64_t next_due = 0;  // tick of the next frame
     uint64_t stats_tick = 0;
+    uint64_t next_audio_try = 0;
+    bool filling = false;  // silence stands in for the capture
+    uint64_t fill_start = 0;
+    uint64_t fill_packets = 0;
     uint32_t step = 9000;
     size_t limit = 34;
     uint32_t pause_ms = 100;
@@ -51,20 +56,46 @@ void stop_audio(RtspEngine& e, const char* message) {
     }
 }
 
-void control_audio(RtspEngine& e) {
+// Keeps the announced audio track flowing with mu-law silence while the
+// capture is not running (no sound server, or streaming paused), paced by the
+// clock: players wait for data on every announced track and stall without it.
+void fill_silence(RtspEngine& e, LoopState& ls) {
+    uint64_t now = tick_ms();
+    if (!ls.filling) {
+        ls.filling = true;
+        ls.fill_start = now;
+        ls.fill_packets = 0;
+    }
+    static const std::vector<uint8_t> k_silence(160, 0xFF);
+    uint64_t due = (now - ls.fill_start) / 20 + 1;
+    while (ls.fill_packets < due) {
+        push_audio_continuous(e.audio_queue, k_silence.data(), k_silence.size());
+        ++ls.fill_packets;
+    }
+}
+
+void control_audio(RtspEngine& e, LoopState& ls) {
+    if (!e.audio_enabled) return;
     if (streaming_paused.load()) {
         stop_audio(e, "Audio: capture stopped (streaming paused)\n");
-        return;
+    } else if (!e.audio_running.load() && tick_ms() >= ls.next_audio_try) {
+        if (!e.audio_capture) e.audio_capture = std::make_unique<LoopbackAudio>();
+        AudioQueue* q = &e.audio_queue;
+        bool ok = e.audio_capture->start(
+            [q](const uint8_t* bytes, size_t len, uint32_t) { push_audio_continuous(*q, bytes, len); });
+        e.audio_running.exchange(ok ? 1 : 0);
+        engine_log(ok ? "Audio: on\n" : "Audio: not available on this PC\n");
+        engine_vlog(ok ? "Audio: capture started (G.711 8kHz, system loopback)\n"
+                       : "Audio: no audio device - streaming video only\n");
+        // A failed start is retried, but not on every frame: each attempt
+        // costs a connection to the sound server and a log line.
+        if (!ok) ls.next_audio_try = tick_ms() + k_audio_retry_ms;
     }
-    if (!e.audio_enabled || e.audio_running.load()) return;
-    if (!e.audio_capture) e.audio_capture = std::make_unique<LoopbackAudio>();
-    AudioQueue* q = &e.audio_queue;
-    bool ok = e.audio_capture->start(
-        [q](const uint8_t* bytes, size_t len, uint32_t ts) { push_audio(*q, bytes, len, ts); });
-    e.audio_running.exchange(ok ? 1 : 0);
-    engine_log(ok ? "Audio: on\n" : "Audio: not available on this PC\n");
-    engine_vlog(ok ? "Audio: capture started (G.711 8kHz, system loopback)\n"
-                   : "Audio: no audio device - streaming video only\n");
+    if (e.audio_running.load()) {
+        ls.filling = false;
+    } else {
+        fill_silence(e, ls);
+    }
 }
 
 void encode_and_push(RtspEngine& e, H264Encoder& enc, const uint8_t* picture, int src_width, bool force_idr,
@@ -201,10 +232,12 @@ void stream_distribution_loop(RtspEngine& e) {
             ls.was_streaming = false;
             ls.paused_sent = false;
             ls.next_due = 0;
+            ls.filling = false;
+            ls.next_audio_try = 0;
             stop_audio(e, "Audio: capture stopped (no viewers)\n");
             continue;
         }
-        control_audio(e);
+        control_audio(e, ls);
         uint64_t now = tick_ms();
         if (now - ls.stats_tick >= 10000) {
             ls.stats_tick = now;

@@ -50,6 +50,16 @@ void push_audio(AudioQueue& q, const uint8_t* bytes, size_t len, uint32_t timest
     while (q.packets.size() > k_audio_queue_max) q.packets.pop_front();
 }
 
+void push_audio_continuous(AudioQueue& q, const uint8_t* bytes, size_t len) {
+    auto data = std::make_shared<const std::vector<uint8_t>>(bytes, bytes + len);
+    uint64_t now = wallclock_now_us();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.packets.push_back({std::move(data), q.next_timestamp, q.next_sequence, now});
+    q.next_timestamp += uint32_t(len);
+    ++q.next_sequence;
+    while (q.packets.size() > k_audio_queue_max) q.packets.pop_front();
+}
+
 std::vector<AudioPacket> take_audio(AudioQueue& q, std::optional<uint64_t>& last_sent) {
     std::vector<AudioPacket> out;
     std::lock_guard<std::mutex> lock(q.mutex);

@@ -66,10 +66,16 @@ struct AudioQueue {
     std::mutex mutex;
     std::deque<AudioPacket> packets;  // oldest first, at most k_audio_queue_max
     uint64_t next_sequence = 0;
+    uint32_t next_timestamp = 0;  // for push_audio_continuous
 };
 
 // The audio capture's callback: appends a copy of the packet.
 void push_audio(AudioQueue& q, const uint8_t* bytes, size_t len, uint32_t timestamp);
+
+// Appends a copy with the queue's own running timestamp (advanced by len), so
+// the track's RTP clock stays continuous across capture starts, stops and the
+// silence that stands in for a missing capture.
+void push_audio_continuous(AudioQueue& q, const uint8_t* bytes, size_t len);
 
 // Packets newer than last_sent (all held packets when none was sent yet or the
 // client fell behind); updates last_sent to the newest one returned.
