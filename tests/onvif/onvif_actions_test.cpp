@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <string>
 
+#include "engine/log.h"
 #include "onvif/onvif_actions.h"
 #include "onvif/onvif_server.h"
 #include "onvif/onvif_xml.h"
@@ -399,6 +400,19 @@ TEST(CameraName, Derivation) {
     EXPECT_EQ(ctx.scope_name, "Vistrel-" + ctx.short_id);
     EXPECT_EQ(ctx.scope_list.size(), 4u);
     EXPECT_EQ(ctx.scope_list[2], "onvif://www.onvif.org/name/Vistrel-" + ctx.short_id);
+}
+
+TEST(CameraName, LiveChangeIsLoggedOnce) {
+    OnvifContext ctx;
+    onvif_identity_from(ctx, "m");
+    LogRing::reset_for_tests();
+    onvif_set_name_live(ctx, "Front desk");
+    onvif_set_name_live(ctx, "Front desk");  // same name: nothing to say
+    const auto lines = LogRing::lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "ONVIF: camera name on the NVR -> \"Front desk\" (live)");
+    std::lock_guard<std::mutex> g(ctx.lock);
+    EXPECT_EQ(ctx.scope_list[2], "onvif://www.onvif.org/name/Front-desk");
 }
 
 TEST(Identity, StableAndWellFormed) {

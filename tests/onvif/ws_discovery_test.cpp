@@ -108,3 +108,41 @@ TEST(Discovery, RateLimiterBoundsPerSourceAndTotal) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random, truncated and mutated datagrams: matching and answering never read
+// out of bounds (run under the sanitizers) and never answer a non-probe.
+TEST(Discovery, RandomDatagramsAreHandledSafely) {
+    OnvifContext ctx;
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 16;
+    };
+    const std::string good = probe("<d:Types>dn:NetworkVideoTransmitter</d:Types><d:Scopes>"
+                                   "onvif://www.onvif.org/Profile</d:Scopes>",
+                                   " xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\"");
+    ASSERT_TRUE(probe_matches(good, k_scopes));
+    const std::string alphabet = "<>/:=\"' xmlnsProbeTypesScopesActionMessageID\r\n";
+    for (int i = 0; i < 10000; ++i) {
+        std::string d;
+        switch (i % 3) {
+        case 0:
+            d = good.substr(0, next() % good.size());
+            break;
+        case 1:
+            d = good;
+            for (int k = 0; k < 8; ++k) d[next() % d.size()] = static_cast<char>(next());
+            break;
+        default:
+            for (size_t n = next() % 400; n > 0; --n) d += alphabet[next() % alphabet.size()];
+        }
+        if (probe_matches(d, k_scopes)) {
+            EXPECT_TRUE(is_probe(d));
+            EXPECT_FALSE(probe_matches_answer(ctx, d).empty());
+        }
+    }
+}
+
+}  // namespace
