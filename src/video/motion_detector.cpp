@@ -28,6 +28,7 @@ struct Shared {
     MotionStatus status;
     bool motion = false;        // internal motion flag
     uint64_t test_end = 0;      // 0: no test event running
+    bool test_ender_running = false;
     std::function<uint64_t()> clock;
     std::function<bool(MotionRect*)> taskbar_source;
 };
@@ -360,13 +361,25 @@ void motion_test_event() {
         s.test_end = now + duration;
         if (!s.status.active) s.status.events++;
         refresh_test_state(s, now);
+        // One thread ends the test, however often it is started again meanwhile.
+        if (s.test_ender_running) return;
+        s.test_ender_running = true;
     }
     // Ends the test on time even when nobody reads the status meanwhile.
     std::thread([duration] {
-        sleep_ms(duration + 50);
-        Shared& sh = shared();
-        std::lock_guard<std::mutex> lock(sh.mutex);
-        refresh_test_state(sh, now_ms(sh));
+        uint64_t wait = duration + 50;
+        for (;;) {
+            sleep_ms(uint32_t(wait));
+            Shared& sh = shared();
+            std::lock_guard<std::mutex> lock(sh.mutex);
+            const uint64_t now = now_ms(sh);
+            refresh_test_state(sh, now);
+            if (sh.test_end == 0) {
+                sh.test_ender_running = false;
+                return;
+            }
+            wait = std::clamp<uint64_t>(sh.test_end - now + 50, 10, duration + 50);
+        }
     }).detach();
 }
 
@@ -416,6 +429,7 @@ void motion_reset_for_tests() {
         s.status = MotionStatus{};
         s.motion = false;
         s.test_end = 0;
+        s.test_ender_running = false;
     }
     grid() = Grid{};
     g_rebuild_mask = false;
