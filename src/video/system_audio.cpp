@@ -137,9 +137,14 @@ void LoopbackAudio::capture_thread(std::shared_ptr<AudioStartGate> gate) {
         sleep_ms(10);
         // A lost device is not sought again: silence carries on until stop.
         if (source && !source->read_available(sink)) source.reset();
+        // Once the output lags by more than 40 ms, catch up with the clock
+        // fully rather than to the 40 ms edge: a source that resumes while the
+        // output sits on that edge would otherwise get silence spliced into its
+        // sound at every few milliseconds of delivery jitter.
         const uint64_t expected = (tick_ms() - start_tick) * k_ulaw_rate / 1000;
-        while (packets.samples_produced() + k_max_lag_samples < expected && !stop_.load())
-            packets.push(k_ulaw_silence);
+        if (packets.samples_produced() + k_max_lag_samples < expected) {
+            while (packets.samples_produced() < expected && !stop_.load()) packets.push(k_ulaw_silence);
+        }
     }
     source.reset();
 }
