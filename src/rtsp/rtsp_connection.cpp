@@ -1,6 +1,8 @@
 #include "rtsp/rtsp_connection.h"
 
 #include <chrono>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -134,11 +136,45 @@ void play(RtspEngine& e, socket_t s, const std::string& peer, const RtspConnStat
 
 }  // namespace
 
+namespace {
+std::mutex g_pending_mutex;
+std::deque<socket_t> g_pending;  // oldest first
+}  // namespace
+
+void pending_add(socket_t s) {
+    std::lock_guard<std::mutex> lock(g_pending_mutex);
+    g_pending.push_back(s);
+}
+
+void pending_remove(socket_t s) {
+    std::lock_guard<std::mutex> lock(g_pending_mutex);
+    for (auto it = g_pending.begin(); it != g_pending.end(); ++it)
+        if (*it == s) {
+            g_pending.erase(it);
+            return;
+        }
+}
+
+size_t pending_count() {
+    std::lock_guard<std::mutex> lock(g_pending_mutex);
+    return g_pending.size();
+}
+
+void pending_evict_oldest() {
+    std::lock_guard<std::mutex> lock(g_pending_mutex);
+    if (g_pending.empty()) return;
+    // The owner closes the socket only after pending_remove, which takes this
+    // mutex, so the descriptor is still this connection's here.
+    net_shutdown(g_pending.front());
+    g_pending.pop_front();
+}
+
 void rtsp_connection(RtspEngine& e, socket_t s, const std::string& peer) {
     RtspConnState st;
     st.nonce = random_hex(16);
     // Until it plays, a connection that stays silent this long is closed.
     set_recv_timeout(s, e.idle_timeout_ms);
+    set_send_timeout(s, e.idle_timeout_ms);
     bool pending = true;
     std::vector<char> buf(8192);
     for (;;) {
@@ -151,11 +187,15 @@ void rtsp_connection(RtspEngine& e, socket_t s, const std::string& peer) {
             set_recv_timeout(s, 0);
             set_send_timeout(s, e.play_send_timeout_ms);
             e.pending_connections.fetch_sub(1);
+            pending_remove(s);
             pending = false;
             play(e, s, peer, st);
             break;
         }
     }
-    if (pending) e.pending_connections.fetch_sub(1);
+    if (pending) {
+        e.pending_connections.fetch_sub(1);
+        pending_remove(s);
+    }
     net_close(s);
 }

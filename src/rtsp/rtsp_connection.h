@@ -10,6 +10,14 @@
 struct RtspEngine;
 struct StreamQueue;
 
+// Connections that have not started playing, oldest first, under their own
+// mutex. When too many wait, the listener shuts the oldest one down rather than
+// turning new clients away, so idle connections cannot lock viewers out.
+void pending_add(socket_t s);
+void pending_remove(socket_t s);  // no-op when it was evicted already
+size_t pending_count();
+void pending_evict_oldest();
+
 // Serves the connection until it ends; closes the socket before returning.
 void rtsp_connection(RtspEngine& e, socket_t s, const std::string& peer);
 

@@ -10,16 +10,19 @@
 
 namespace {
 
-// Starts a detached thread for the connection. Beyond the connection limits, or
-// when no thread can be made, the connection is closed and the camera goes on.
+// Starts a detached thread for the connection. Beyond the connection limit, or
+// when no thread can be made, the connection is closed and the camera goes on;
+// too many connections waiting before PLAY make the oldest of them give way.
 void serve(RtspEngine& e, socket_t s, const std::string& peer) {
-    if (e.open_connections.load() >= e.max_connections || e.pending_connections.load() >= e.max_pending) {
+    if (e.open_connections.load() >= e.max_connections) {
         engine_vlog("RTSP: too many connections, closed %s\n", peer.c_str());
         net_close(s);
         return;
     }
+    if (int32_t(pending_count()) >= e.max_pending) pending_evict_oldest();
     e.open_connections.fetch_add(1);
     e.pending_connections.fetch_add(1);
+    pending_add(s);
     try {
         std::thread([&e, s, peer] {
             rtsp_connection(e, s, peer);
@@ -27,6 +30,7 @@ void serve(RtspEngine& e, socket_t s, const std::string& peer) {
         }).detach();
     } catch (const std::system_error&) {
         engine_log("RTSP: no thread for the connection from %s, closed\n", peer.c_str());
+        pending_remove(s);
         e.pending_connections.fetch_sub(1);
         e.open_connections.fetch_sub(1);
         net_close(s);

@@ -1,0 +1,180 @@
+"""Many viewers, a viewer that stops reading, and bad input: 20 copying ffmpeg
+viewers for 30 s with one encode per frame; a stalled viewer resumes at a
+keyframe with the camera's memory bounded; random, truncated and oversized
+requests and an idle-connection flood leave a camera that still plays."""
+
+import os
+import random
+import re
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(__file__))
+from camera import Camera, Xvfb, check, parse_args, run_main  # noqa: E402
+from rtsp_client import RtspClient  # noqa: E402
+
+args = parse_args()
+
+
+def rss_kb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1))
+
+
+def encoded_counts(output):
+    return [(int(n)) for n in re.findall(r"RTSP: (\d+) frames encoded", output)]
+
+
+def twenty_viewers(cam, port):
+    procs = []
+    for i in range(20):
+        path = "/screenlive" if i % 2 == 0 else "/screensub"
+        procs.append(subprocess.Popen(
+            ["ffmpeg", "-hide_banner", "-nostats", "-loglevel", "error", "-rtsp_transport", "tcp",
+             "-i", f"rtsp://127.0.0.1:{port}{path}", "-t", "30", "-c", "copy", "-f", "null", "-",
+             "-progress", "pipe:1"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True))
+    before = len(encoded_counts(cam.output))
+    t0 = time.time()
+    results = [p.communicate(timeout=90) for p in procs]
+    elapsed = time.time() - t0
+    for i, (out, err) in enumerate(results):
+        frames = [int(m) for m in re.findall(r"frame=(\d+)", out)]
+        check(frames and frames[-1] >= 285, f"viewer {i} got {frames[-1:]} frames of 300: {err[-300:]}")
+    # One encode per stream per frame whatever the number of viewers: the
+    # counter (main + sub) grows by about 2 x 10 per second.
+    counts = encoded_counts(cam.output)[before:]
+    check(len(counts) >= 2, "no encoder counter lines")
+    rate = (counts[-1] - counts[0]) / (10.0 * (len(counts) - 1))
+    check(15 <= rate <= 22, f"encoder ran {rate:.1f} times per second for 2 streams at 10 fps")
+    print(f"20 viewers: {elapsed:.1f} s, encoder {rate:.1f} frames/s for main+sub")
+
+
+def stalled_viewer(port, pid):
+    c = RtspClient(port)
+    c.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
+    c.play("/screenlive")
+    c.read_frames(seconds=2)
+    rss_before = rss_kb(pid)
+    time.sleep(10)  # stop reading; the camera's send blocks
+    rss_stalled = rss_kb(pid)
+    frames = c.read_frames(seconds=4)
+    c.close()
+    jumps = [i for i in range(1, len(frames)) if frames[i][0] - frames[i - 1][0] != 9000]
+    check(jumps, "no frames were skipped after a 10 s stall")
+    first = frames[jumps[0]]
+    check(5 in first[1], f"after the stall the viewer resumed at a non-keyframe {first[1]}")
+    check(frames[-1][3] - frames[jumps[0]][3] > 1.0, "stream did not go on after resuming")
+    growth = (rss_stalled - rss_before) / 1024
+    check(growth < 64, f"memory grew {growth:.1f} MB while a viewer stalled")
+    print(f"stall: resumed at keyframe after skipping {(first[0] - frames[jumps[0] - 1][0]) // 9000} frames, "
+          f"RSS growth {growth:.1f} MB")
+
+
+def bad_input(port, count=10000):
+    rng = random.Random(4)
+    valid = [b"OPTIONS rtsp://h/ RTSP/1.0\r\nCSeq: 1\r\n\r\n",
+             b"DESCRIBE rtsp://h/screenlive RTSP/1.0\r\nCSeq: 2\r\nAuthorization: Digest username=\"a\", nonce=\r\n\r\n",
+             b"SETUP rtsp://h/screenlive/trackID=1 RTSP/1.0\r\nCSeq: 3\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n\r\n",
+             b"GET_PARAMETER rtsp://h/ RTSP/1.0\r\nCSeq: 99999999999999999999999\r\nSession: 1\r\n\r\n",
+             b"TEARDOWN rtsp://h/ RTSP/1.0\r\nCSeq: -5\r\n\r\n"]
+    sent = 0
+    while sent < count:
+        try:
+            s = socket.create_connection(("127.0.0.1", port), timeout=5)
+        except OSError:
+            continue
+        try:
+            for _ in range(rng.randint(1, 60)):
+                kind = rng.randrange(5)
+                if kind == 0:
+                    data = bytes(rng.getrandbits(8) for _ in range(rng.randint(1, 300)))
+                elif kind == 1:
+                    v = rng.choice(valid)
+                    data = v[:rng.randint(1, len(v))]
+                elif kind == 2:
+                    data = b"DESCRIBE rtsp://h/" + b"A" * rng.randint(8000, 70000) + b" RTSP/1.0\r\n\r\n"
+                elif kind == 3:
+                    data = b"$\x00\xff\xff" + bytes(rng.getrandbits(8) for _ in range(50))
+                else:
+                    data = rng.choice(valid)
+                s.sendall(data)
+                sent += 1
+                if rng.random() < 0.3:
+                    s.settimeout(0.05)
+                    try:
+                        s.recv(65536)
+                    except OSError:
+                        pass
+                if b"TEARDOWN" in data:
+                    break
+        except OSError:
+            pass
+        finally:
+            s.close()
+    print(f"bad input: {sent} requests sent")
+
+
+def idle_flood(port, n=300):
+    socks = []
+    for _ in range(n):
+        try:
+            socks.append(socket.create_connection(("127.0.0.1", port), timeout=5))
+        except OSError:
+            pass
+    # While the flood holds its connections, a normal viewer still plays.
+    c = RtspClient(port)
+    c.play("/screenlive")
+    got = c.read_frames(count=10)
+    c.close()
+    for s in socks:
+        s.close()
+    return len(got)
+
+
+def main():
+    with Xvfb(1280, 720) as x:
+        settings = {"sub_width": 640, "log_verbose": 1}
+        with Camera(args.bin, settings, display=x.display) as cam:
+            cam.wait_for("RTSP server ready", 60)
+            twenty_viewers(cam, cam.port("rtsp"))
+    with Xvfb(640, 480) as x:
+        noise = tempfile.mkdtemp(prefix="zeb-noise-")
+        for name in ("a", "b"):
+            subprocess.run(["convert", "-size", "640x480", "xc:", "+noise", "Random",
+                            os.path.join(noise, name + ".png")], check=True)
+        stop = threading.Event()
+
+        def paint():
+            i = 0
+            while not stop.is_set():
+                subprocess.run(["display", "-window", "root", os.path.join(noise, "ab"[i % 2] + ".png")],
+                               env=x.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                i += 1
+                time.sleep(0.1)
+
+        painter = threading.Thread(target=paint, daemon=True)
+        painter.start()
+        settings = {"substream": 0, "bitrate": 8000, "osd_name": 0, "osd_clock": 0}
+        with Camera(args.bin, settings, display=x.display) as cam:
+            cam.wait_for("RTSP server ready", 60)
+            port = cam.port("rtsp")
+            try:
+                stalled_viewer(port, cam.proc.pid)
+            finally:
+                stop.set()
+            bad_input(port)
+            check(cam.proc.poll() is None, "camera died on bad input")
+            n = idle_flood(port)
+            check(n == 10, "viewer did not play during the idle flood")
+            out = subprocess.run(["ffprobe", "-v", "error", "-rtsp_transport", "tcp", "-show_entries",
+                                  "stream=width", "-of", "csv=p=0", f"rtsp://127.0.0.1:{port}/screenlive"],
+                                 capture_output=True, text=True, timeout=60)
+            check(out.stdout.strip() == "640", f"ffprobe after the flood: {out.stdout!r} {out.stderr[-300:]}")
+            check(cam.proc.poll() is None, "camera died")
+
+
+run_main(main)
