@@ -41,11 +41,24 @@ int duration_seconds(std::string_view text) {
             const double v = number.empty() ? 0.0 : std::strtod(number.c_str(), nullptr);
             number.clear();
             switch (c) {
-            case 'D': total += v * 86400; any = true; break;
-            case 'H': total += v * 3600; any = true; break;
-            case 'M': total += v * (time_part ? 60 : 2592000); any = true; break;
-            case 'S': total += v; any = true; break;
-            default: break;  // years, weeks and anything else are ignored
+                case 'D':
+                    total += v * 86400;
+                    any = true;
+                    break;
+                case 'H':
+                    total += v * 3600;
+                    any = true;
+                    break;
+                case 'M':
+                    total += v * (time_part ? 60 : 2592000);
+                    any = true;
+                    break;
+                case 'S':
+                    total += v;
+                    any = true;
+                    break;
+                default:
+                    break;  // years, weeks and anything else are ignored
             }
         }
     }
@@ -74,12 +87,14 @@ std::string utc_text(int64_t unix_seconds) {
     unsigned m, d;
     civil_from_days(days, &y, &m, &d);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02d:%02d:%02dZ", static_cast<long long>(y),
-                  m, d, int(rem / 3600), int(rem / 60 % 60), int(rem % 60));
+    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02d:%02d:%02dZ", static_cast<long long>(y), m,
+                  d, int(rem / 3600), int(rem / 60 % 60), int(rem % 60));
     return buf;
 }
 
-std::string utc_now() { return utc_in(0); }
+std::string utc_now() {
+    return utc_in(0);
+}
 
 std::string utc_in(int seconds) {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
@@ -132,27 +147,31 @@ std::string notification_messages(bool is_motion, std::string_view operation,
     out.reserve(1800);
     out += "<wsnt:NotificationMessage>";
     out += ref;
-    out += "<wsnt:Topic Dialect=\"http://www.onvif.org/ver10/tev/topicExpression/ConcreteSet\">"
-           "tns1:RuleEngine/CellMotionDetector/Motion</wsnt:Topic><wsnt:Message>"
-           "<tt:Message UtcTime=\"";
+    out +=
+        "<wsnt:Topic Dialect=\"http://www.onvif.org/ver10/tev/topicExpression/ConcreteSet\">"
+        "tns1:RuleEngine/CellMotionDetector/Motion</wsnt:Topic><wsnt:Message>"
+        "<tt:Message UtcTime=\"";
     out += time;
     out += "\" PropertyOperation=\"";
     out += operation;
-    out += "\"><tt:Source><tt:SimpleItem Name=\"VideoSourceConfigurationToken\" "
-           "Value=\"vsrccfg0\"/><tt:SimpleItem Name=\"VideoAnalyticsConfigurationToken\" "
-           "Value=\"analytics0\"/><tt:SimpleItem Name=\"Rule\" Value=\"ScreenMotion\"/>"
-           "</tt:Source><tt:Data><tt:SimpleItem Name=\"IsMotion\" Value=\"";
+    out +=
+        "\"><tt:Source><tt:SimpleItem Name=\"VideoSourceConfigurationToken\" "
+        "Value=\"vsrccfg0\"/><tt:SimpleItem Name=\"VideoAnalyticsConfigurationToken\" "
+        "Value=\"analytics0\"/><tt:SimpleItem Name=\"Rule\" Value=\"ScreenMotion\"/>"
+        "</tt:Source><tt:Data><tt:SimpleItem Name=\"IsMotion\" Value=\"";
     out += value;
     out += "\"/></tt:Data></tt:Message></wsnt:Message></wsnt:NotificationMessage>";
     out += "<wsnt:NotificationMessage>";
     out += ref;
-    out += "<wsnt:Topic Dialect=\"http://www.onvif.org/ver10/tev/topicExpression/ConcreteSet\">"
-           "tns1:VideoSource/MotionAlarm</wsnt:Topic><wsnt:Message><tt:Message UtcTime=\"";
+    out +=
+        "<wsnt:Topic Dialect=\"http://www.onvif.org/ver10/tev/topicExpression/ConcreteSet\">"
+        "tns1:VideoSource/MotionAlarm</wsnt:Topic><wsnt:Message><tt:Message UtcTime=\"";
     out += time;
     out += "\" PropertyOperation=\"";
     out += operation;
-    out += "\"><tt:Source><tt:SimpleItem Name=\"Source\" Value=\"vsrc0\"/></tt:Source>"
-           "<tt:Data><tt:SimpleItem Name=\"State\" Value=\"";
+    out +=
+        "\"><tt:Source><tt:SimpleItem Name=\"Source\" Value=\"vsrc0\"/></tt:Source>"
+        "<tt:Data><tt:SimpleItem Name=\"State\" Value=\"";
     out += value;
     out += "\"/></tt:Data></tt:Message></wsnt:Message></wsnt:NotificationMessage>";
     return out;

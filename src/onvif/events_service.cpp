@@ -38,7 +38,9 @@ constexpr const char* k_action_unsubscribe =
 constexpr const char* k_action_notify =
     "http://docs.oasis-open.org/wsn/bw-2/NotificationConsumer/Notify";
 
-bool is_motion_of(const MotionStatus& st) { return st.enabled && st.active; }
+bool is_motion_of(const MotionStatus& st) {
+    return st.enabled && st.active;
+}
 
 // Caller holds subscriptions_lock. Dead subscriptions go first; then, while
 // the table is full, the one that would expire first makes room.
@@ -80,8 +82,7 @@ std::shared_ptr<std::mutex> push_lock_of(OnvifContext& ctx, const std::string& i
 }
 
 std::string address_text(const std::string& id) {
-    return "<wsa:Address>http://{IP}:{ONVIFPORT}/onvif/event_service?sub=" + id +
-           "</wsa:Address>";
+    return "<wsa:Address>http://{IP}:{ONVIFPORT}/onvif/event_service?sub=" + id + "</wsa:Address>";
 }
 
 std::string create_subscription(OnvifContext& ctx, const std::string& body, bool subscribe) {
@@ -132,11 +133,13 @@ std::string create_subscription(OnvifContext& ctx, const std::string& body, bool
         }).detach();
     }
 
-    const char* tag = subscribe ? "wsnt:SubscribeResponse" : "tev:CreatePullPointSubscriptionResponse";
+    const char* tag =
+        subscribe ? "wsnt:SubscribeResponse" : "tev:CreatePullPointSubscriptionResponse";
     const char* ref = subscribe ? "wsnt:SubscriptionReference" : "tev:SubscriptionReference";
     std::string out = std::string("<") + tag + "><" + ref + ">" + address_text(id) + "</" + ref +
-                      "><wsnt:CurrentTime>" + utc_now() + "</wsnt:CurrentTime><wsnt:TerminationTime>" +
-                      utc_in(lifetime) + "</wsnt:TerminationTime></" + tag + ">";
+                      "><wsnt:CurrentTime>" + utc_now() +
+                      "</wsnt:CurrentTime><wsnt:TerminationTime>" + utc_in(lifetime) +
+                      "</wsnt:TerminationTime></" + tag + ">";
     return soap_envelope(out, subscribe ? k_action_subscribe : k_action_create);
 }
 
@@ -197,7 +200,8 @@ std::string renew(OnvifContext& ctx, const std::string& target, const std::strin
         const std::string id = subscription_id(target);
         std::lock_guard<std::mutex> lock(ctx.subscriptions_lock);
         auto it = ctx.subscriptions.find(id);
-        if (it != ctx.subscriptions.end()) it->second.expiry = tick_ms() + uint64_t(lifetime) * 1000;
+        if (it != ctx.subscriptions.end())
+            it->second.expiry = tick_ms() + uint64_t(lifetime) * 1000;
     }
     return soap_envelope("<wsnt:RenewResponse><wsnt:CurrentTime>" + utc_now() +
                              "</wsnt:CurrentTime><wsnt:TerminationTime>" + utc_in(lifetime) +
@@ -222,12 +226,18 @@ std::string unsubscribe(OnvifContext& ctx, const std::string& target) {
 std::optional<std::string> events_handle(OnvifContext& ctx, const std::string& request_target,
                                          const std::string& body) {
     switch (events_action(body)) {
-    case EventsAction::create_pull_point: return create_subscription(ctx, body, false);
-    case EventsAction::subscribe: return create_subscription(ctx, body, true);
-    case EventsAction::pull_messages: return pull_messages(ctx, request_target, body);
-    case EventsAction::renew: return renew(ctx, request_target, body);
-    case EventsAction::unsubscribe: return unsubscribe(ctx, request_target);
-    case EventsAction::none: break;
+        case EventsAction::create_pull_point:
+            return create_subscription(ctx, body, false);
+        case EventsAction::subscribe:
+            return create_subscription(ctx, body, true);
+        case EventsAction::pull_messages:
+            return pull_messages(ctx, request_target, body);
+        case EventsAction::renew:
+            return renew(ctx, request_target, body);
+        case EventsAction::unsubscribe:
+            return unsubscribe(ctx, request_target);
+        case EventsAction::none:
+            break;
     }
     return std::nullopt;
 }

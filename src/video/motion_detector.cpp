@@ -15,8 +15,8 @@
 namespace {
 
 constexpr int32_t k_cols = 128;
-constexpr int k_cell_delta = 14;      // luminance step that makes a cell "changed"
-constexpr int k_taskbar_every = 30;   // frames between taskbar queries
+constexpr int k_cell_delta = 14;     // luminance step that makes a cell "changed"
+constexpr int k_taskbar_every = 30;  // frames between taskbar queries
 constexpr int k_max_overlays = 4;
 constexpr int32_t k_thresholds[10] = {300, 150, 80, 40, 20, 12, 7, 4, 2, 1};
 
@@ -26,8 +26,8 @@ struct Shared {
     std::condition_variable changed;
     MotionConfig config;
     MotionStatus status;
-    bool motion = false;        // internal motion flag
-    uint64_t test_end = 0;      // 0: no test event running
+    bool motion = false;    // internal motion flag
+    uint64_t test_end = 0;  // 0: no test event running
     bool test_ender_running = false;
     std::function<uint64_t()> clock;
     std::function<bool(MotionRect*)> taskbar_source;
@@ -103,8 +103,7 @@ void rebuild_mask(Grid& g, const MotionConfig& cfg, int32_t cell_w, int32_t cell
     std::fill(g.mask.begin(), g.mask.end(), 0);
     const int32_t w = g.frame_w, h = g.frame_h;
     if (cfg.top_pct > 0) mark_rect(g, cell_w, cell_h, {0, 0, w, pct_of(cfg.top_pct, h)});
-    if (cfg.bottom_pct > 0)
-        mark_rect(g, cell_w, cell_h, {0, h - pct_of(cfg.bottom_pct, h), w, h});
+    if (cfg.bottom_pct > 0) mark_rect(g, cell_w, cell_h, {0, h - pct_of(cfg.bottom_pct, h), w, h});
     if (cfg.corners_pct > 0) {
         int32_t cw = pct_of(cfg.corners_pct, w), ch = pct_of(cfg.corners_pct, h);
         mark_rect(g, cell_w, cell_h, {0, 0, cw, ch});
@@ -219,9 +218,7 @@ void motion_set_exclusions(const MotionRect* rects, int count) {
     Grid& g = grid();
     count = std::clamp(count, 0, k_max_overlays);
     if (count > 0 && !rects) count = 0;
-    if (count == g.overlay_count &&
-        std::equal(rects, rects + count, g.overlays))
-        return;
+    if (count == g.overlay_count && std::equal(rects, rects + count, g.overlays)) return;
     for (int i = 0; i < count; ++i) g.overlays[i] = rects[i];
     g.overlay_count = count;
     g_rebuild_mask = true;
@@ -304,8 +301,7 @@ void motion_process_frame(const uint8_t* bgra, int width, int height) {
     } else if (level >= threshold || moved >= threshold) {
         if (g.candidate_start == 0) g.candidate_start = now;
         ++g.candidate_count;
-        if (now - g.candidate_start >= uint64_t(cfg.min_duration_ms) &&
-            g.candidate_count >= 3) {
+        if (now - g.candidate_start >= uint64_t(cfg.min_duration_ms) && g.candidate_count >= 3) {
             g.last_motion = now;
             g.peak = level;
             g.candidate_start = 0;
@@ -347,8 +343,7 @@ bool motion_wait_change(uint64_t counter, int timeout_ms) {
     if (s.status.change_counter > counter) return true;
     if (timeout_ms <= 0) return false;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    return s.changed.wait_until(lock, deadline,
-                                [&] { return s.status.change_counter > counter; });
+    return s.changed.wait_until(lock, deadline, [&] { return s.status.change_counter > counter; });
 }
 
 void motion_test_event() {

@@ -19,19 +19,19 @@ struct MotionConfig {
     int32_t top_pct = 0;            // 0..40, strip excluded at the top
     int32_t bottom_pct = 0;         // 0..40, strip excluded at the bottom
     bool ignore_taskbar = true;
-    int32_t corners_pct = 0;        // 0..30, the four corners excluded
+    int32_t corners_pct = 0;  // 0..30, the four corners excluded
 };
 
 struct MotionStatus {
     uint8_t enabled = 0;
-    uint8_t active = 0;    // motion, or a test event running: what recorders see
+    uint8_t active = 0;  // motion, or a test event running: what recorders see
     uint8_t testing = 0;
-    int32_t level = 0;     // cells changed against the reference, last frame
+    int32_t level = 0;  // cells changed against the reference, last frame
     int32_t threshold = 0;
-    int32_t cells = 0;     // cells not excluded
+    int32_t cells = 0;            // cells not excluded
     uint64_t change_counter = 0;  // +1 on every change of `active`
     uint64_t change_tick = 0;
-    uint64_t update_tick = 0;     // last processed frame, 0: none yet
+    uint64_t update_tick = 0;  // last processed frame, 0: none yet
     uint32_t events = 0;
     // Bookkeeping written by the events service.
     int32_t subscribers = 0;

@@ -2,12 +2,11 @@
 // current desktop as _NET_WORKAREA on the root window; what the panels and docks
 // reserve at one edge of the screen (their struts) is what lies outside it.
 // Without a window manager the property is missing and the taskbar is unknown.
-#include "video/motion_taskbar.h"
-
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include "video/motion_detector.h"
+#include "video/motion_taskbar.h"
 
 namespace {
 
@@ -17,16 +16,15 @@ Display* taskbar_display() {
     return display;
 }
 
-bool read_cardinals(Display* d, Window w, const char* name, long* out, int want,
-                    long offset = 0) {
+bool read_cardinals(Display* d, Window w, const char* name, long* out, int want, long offset = 0) {
     Atom prop = XInternAtom(d, name, True);
     if (prop == None) return false;
     Atom type = None;
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(d, w, prop, offset, want, False, XA_CARDINAL, &type, &format,
-                           &count, &after, &data) != Success)
+    if (XGetWindowProperty(d, w, prop, offset, want, False, XA_CARDINAL, &type, &format, &count,
+                           &after, &data) != Success)
         return false;
     bool ok = type == XA_CARDINAL && format == 32 && count >= unsigned(want) && data;
     if (ok) {
@@ -65,10 +63,10 @@ bool motion_query_taskbar(MotionRect* rect) {
             best = MotionRect{int32_t(l), int32_t(t), int32_t(r), int32_t(b)};
         }
     };
-    consider(0, 0, sw, y);            // top
-    consider(0, y + h, sw, sh);       // bottom
-    consider(0, 0, x, sh);            // left
-    consider(x + w, 0, sw, sh);       // right
+    consider(0, 0, sw, y);       // top
+    consider(0, y + h, sw, sh);  // bottom
+    consider(0, 0, x, sh);       // left
+    consider(x + w, 0, sw, sh);  // right
     if (best_size == 0) return false;
     *rect = best;
     return true;

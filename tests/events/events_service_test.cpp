@@ -1,5 +1,7 @@
 // The events service: its text pieces, the subscription table and the
 // Notify client against a loopback HTTP server.
+#include "onvif/events_service.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,19 +16,33 @@
 #include "engine/net_socket.h"
 #include "onvif/events_messages.h"
 #include "onvif/events_push.h"
-#include "onvif/events_service.h"
 #include "onvif/onvif_context.h"
 #include "video/motion_detector.h"
 
 namespace {
 
 TEST(EventsText, DurationSeconds) {
-    struct Case { const char* text; int seconds; } cases[] = {
-        {"", -1},        {"PT30S", 30},    {"PT2H", 7200},     {"P1D", 86400},
-        {"PT1M", 60},    {"P1M", 2592000}, {"P1DT1H1M1S", 90061}, {"PT0.5S", 1},
-        {"PT1.001S", 2}, {"PT0S", 0},      {"P", -1},          {"PT", -1},
-        {"P1Y", -1},     {"P1YT5S", 5},    {"P2W", -1},        {"-PT5S", -1},
-        {"2026-12-06T10:00:00Z", -1},      {"PT99999999999999999999S", INT_MAX}};
+    struct Case {
+        const char* text;
+        int seconds;
+    } cases[] = {{"", -1},
+                 {"PT30S", 30},
+                 {"PT2H", 7200},
+                 {"P1D", 86400},
+                 {"PT1M", 60},
+                 {"P1M", 2592000},
+                 {"P1DT1H1M1S", 90061},
+                 {"PT0.5S", 1},
+                 {"PT1.001S", 2},
+                 {"PT0S", 0},
+                 {"P", -1},
+                 {"PT", -1},
+                 {"P1Y", -1},
+                 {"P1YT5S", 5},
+                 {"P2W", -1},
+                 {"-PT5S", -1},
+                 {"2026-12-06T10:00:00Z", -1},
+                 {"PT99999999999999999999S", INT_MAX}};
     for (const auto& c : cases) EXPECT_EQ(duration_seconds(c.text), c.seconds) << c.text;
 
     EXPECT_EQ(subscription_lifetime(""), 600);
@@ -182,7 +198,7 @@ int count_of(const std::string& s, const std::string& what) {
 }
 
 class EventsService : public ::testing::Test {
-protected:
+  protected:
     // Push threads may outlive a test, so contexts live for the process.
     static OnvifContext& fresh_context() {
         static std::vector<std::unique_ptr<OnvifContext>>* kept =
@@ -216,7 +232,8 @@ protected:
             body += "<tev:InitialTerminationTime>" + lifetime + "</tev:InitialTerminationTime>";
         return call(body + "</tev:CreatePullPointSubscription>");
     }
-    std::string pull(const std::string& id, const std::string& timeout, const std::string& extra = "") {
+    std::string pull(const std::string& id, const std::string& timeout,
+                     const std::string& extra = "") {
         return call("<tev:PullMessages><tev:Timeout>" + timeout +
                         "</tev:Timeout><tev:MessageLimit>" + (extra.empty() ? "10" : extra) +
                         "</tev:MessageLimit></tev:PullMessages>",
@@ -230,8 +247,10 @@ TEST_F(EventsService, DeclinesOtherRequests) {
 }
 
 TEST_F(EventsService, LifetimesAndIds) {
-    struct Case { const char* lifetime; int64_t seconds; } cases[] = {
-        {"", 600}, {"PT2H", 3600}, {"PT30S", 30}, {"2030-01-01T00:00:00Z", 600}};
+    struct Case {
+        const char* lifetime;
+        int64_t seconds;
+    } cases[] = {{"", 600}, {"PT2H", 3600}, {"PT30S", 30}, {"2030-01-01T00:00:00Z", 600}};
     int id = 1;
     for (const auto& c : cases) {
         const std::string r = create(c.lifetime);
@@ -252,7 +271,7 @@ TEST_F(EventsService, LifetimesAndIds) {
 }
 
 TEST_F(EventsService, NinthSubscriptionEvictsTheEarliestExpiry) {
-    const char* lifetimes[8] = {"PT600S", "PT700S", "PT20S", "PT800S",
+    const char* lifetimes[8] = {"PT600S", "PT700S",  "PT20S",   "PT800S",
                                 "PT900S", "PT1000S", "PT1100S", "PT1200S"};
     for (const char* l : lifetimes) create(l);
     ASSERT_EQ(ctx.subscriptions.size(), 8u);
@@ -338,8 +357,9 @@ TEST_F(EventsService, HttpsConsumerIsRegisteredAsPull) {
     EXPECT_TRUE(ctx.subscriptions["1"].consumer_address.empty());
     EXPECT_NE(LogRing::joined().find("subscribed to events (pull)"), std::string::npos);
     // A template address that the recorder never filled in is no target either.
-    call("<wsnt:Subscribe><wsnt:ConsumerReference><wsa:Address>http://{IP}:80/x"
-         "</wsa:Address></wsnt:ConsumerReference></wsnt:Subscribe>");
+    call(
+        "<wsnt:Subscribe><wsnt:ConsumerReference><wsa:Address>http://{IP}:80/x"
+        "</wsa:Address></wsnt:ConsumerReference></wsnt:Subscribe>");
     EXPECT_FALSE(ctx.subscriptions["2"].push);
 }
 

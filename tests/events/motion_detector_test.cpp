@@ -1,11 +1,11 @@
 // The motion detector over synthetic BGRA frames, with a hand-driven clock.
+#include "video/motion_detector.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
-
-#include "video/motion_detector.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ struct Frame {
 };
 
 class MotionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         motion_reset_for_tests();
         g_now = 1000000;
@@ -54,9 +54,12 @@ protected:
 
 TEST_F(MotionTest, GridSizesFollowTheFrameShape) {
     configure();
-    struct Case { int w, h, rows, cell_w, cell_h; } cases[] = {
-        {1920, 1080, 72, 15, 15}, {1280, 1024, 102, 10, 10}, {4000, 400, 16, 31, 25},
-        {400, 4000, 128, 3, 31}};
+    struct Case {
+        int w, h, rows, cell_w, cell_h;
+    } cases[] = {{1920, 1080, 72, 15, 15},
+                 {1280, 1024, 102, 10, 10},
+                 {4000, 400, 16, 31, 25},
+                 {400, 4000, 128, 3, 31}};
     for (const auto& c : cases) {
         Frame f(c.w, c.h);
         feed(f);
@@ -107,7 +110,7 @@ TEST_F(MotionTest, CornerTopAndOverlayExclusions) {
 
     motion_reset_for_tests();
     c.corners_pct = 0;
-    c.top_pct = 10;  // 108 pixel rows -> 8 cell rows
+    c.top_pct = 10;    // 108 pixel rows -> 8 cell rows
     c.bottom_pct = 5;  // from y = 1026 -> rows 68..71
     motion_configure(c);
     feed(f);
@@ -136,7 +139,10 @@ TEST_F(MotionTest, CornerTopAndOverlayExclusions) {
 
 TEST_F(MotionTest, TaskbarIsExcludedWhenKnownAndWanted) {
     MotionRect bar{0, 1040, 1920, 1080};
-    motion_set_taskbar_source_for_tests([&](MotionRect* r) { *r = bar; return true; });
+    motion_set_taskbar_source_for_tests([&](MotionRect* r) {
+        *r = bar;
+        return true;
+    });
     MotionConfig c;
     c.enabled = true;
     motion_configure(c);
