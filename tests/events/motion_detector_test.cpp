@@ -158,12 +158,6 @@ TEST_F(MotionTest, TaskbarIsExcludedWhenKnownAndWanted) {
 }
 
 TEST_F(MotionTest, ThresholdBySensitivity) {
-    EXPECT_EQ(motion_threshold(1), 300);
-    EXPECT_EQ(motion_threshold(5), 20);
-    EXPECT_EQ(motion_threshold(10), 1);
-    EXPECT_EQ(motion_threshold(0), 300);
-    EXPECT_EQ(motion_threshold(99), 1);
-
     // Sensitivity 10: one changed cell is motion (after 500 ms and 3 frames).
     configure(10);
     Frame base(1920, 1080), one(1920, 1080);
@@ -301,36 +295,6 @@ TEST_F(MotionTest, TestEventEndsOnItsOwnAndWakesWaiters) {
     // Nobody reads the status meanwhile; the waiter still sees the end.
     EXPECT_TRUE(motion_wait_change(c0 + 1, 10000));
     EXPECT_EQ(motion_status().active, 0);
-}
-
-TEST_F(MotionTest, BookkeepingNotes) {
-    motion_note_subscribers(-3, 2);
-    motion_note_push(4, 1);
-    motion_note_pull();
-    MotionStatus s = motion_status();
-    EXPECT_EQ(s.subscribers, 0);
-    EXPECT_EQ(s.push_subscribers, 2);
-    EXPECT_EQ(s.push_delivered, 4u);
-    EXPECT_EQ(s.push_failed, 1u);
-    EXPECT_EQ(s.last_pull_tick, g_now.load());
-    EXPECT_EQ(s.last_push_tick, g_now.load());
-}
-
-TEST_F(MotionTest, ConfigurationIsClamped) {
-    MotionConfig c;
-    c.sensitivity = 0;
-    c.min_duration_ms = 1;
-    c.hold_ms = 100000;
-    c.top_pct = 90;
-    c.bottom_pct = -5;
-    c.corners_pct = 31;
-    MotionConfig r = motion_clamp(c);
-    EXPECT_EQ(r.sensitivity, 1);
-    EXPECT_EQ(r.min_duration_ms, 100);
-    EXPECT_EQ(r.hold_ms, 60000);
-    EXPECT_EQ(r.top_pct, 40);
-    EXPECT_EQ(r.bottom_pct, 0);
-    EXPECT_EQ(r.corners_pct, 30);
 }
 
 }  // namespace
