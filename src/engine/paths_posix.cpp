@@ -114,6 +114,9 @@ bool write_file_whole(const std::string& path, const std::string& content, bool 
     const std::string tmp = path + ".tmp";
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, private_mode ? 0600 : 0644);
     if (fd < 0) return fail(errno);
+    // A replaced file keeps its permissions (a settings file made private stays private).
+    struct stat old_st {};
+    if (stat(path.c_str(), &old_st) == 0 && S_ISREG(old_st.st_mode)) fchmod(fd, old_st.st_mode & 07777);
     size_t done = 0;
     while (done < content.size()) {
         ssize_t n = write(fd, content.data() + done, content.size() - done);

@@ -64,6 +64,7 @@ int check_pass_mode(const Args& args) {
     ConfigMap m = load(config_path(data_dir));
     auto it = m.find("admin_pass");
     const std::string stored = it == m.end() ? "tolvu" : trim_blanks(it->second);
+    if (!is_valid_text(stored, k_admin_pass_max_len, false)) return 1;  // the engine locks it too
     bool tampered = false;
     std::string clear = decode_admin_pass(stored, data_dir, &tampered);
     if (!given || tampered) return 1;

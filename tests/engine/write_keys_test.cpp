@@ -64,6 +64,14 @@ TEST_F(TempDir, EdgeCasesOfWriteKeys) {
     EXPECT_FALSE(write_keys(cfg, {{"", "1"}}));
     EXPECT_EQ(read(cfg), "fps = 5\r\n");
     EXPECT_FALSE(file_exists(cfg + ".tmp"));
+    // The replaced file keeps its permissions.
+    chmod(cfg.c_str(), 0600);
+    ASSERT_TRUE(write_keys(cfg, {{"audio", "1"}}));
+    struct stat st {};
+    ASSERT_EQ(stat(cfg.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_TRUE(write_keys(cfg, {{"audio", "0"}}));
+    EXPECT_EQ(read(cfg), "fps = 5\r\naudio = 0\r\n");
     // Settings path that is a directory: failure, nothing replaced.
     const std::string as_dir = dir + "/dir.cfg";
     ASSERT_TRUE(make_directories(as_dir));
