@@ -108,5 +108,24 @@ def main():
         r = subprocess.run([args.bin, "--check-pass", "tolvu"], env=env, capture_output=True)
         check(r.returncode == 1, "a tampered password matches nothing")
 
+        # The system's adapters (inside this private namespace): a veth pair is
+        # a software adapter, so it counts as virtual, yet with nothing else up
+        # its first address is picked; the gateway comes from the routing table.
+        ip = ["ip", "link", "add", "zv0", "type", "veth", "peer", "name", "zv1"]
+        subprocess.run(ip, check=True)
+        for cmd in (["ip", "addr", "add", "10.77.0.2/24", "dev", "zv0"],
+                    ["ip", "addr", "add", "192.168.50.2/24", "dev", "zv0"],
+                    ["ip", "link", "set", "zv0", "up"], ["ip", "link", "set", "zv1", "up"],
+                    ["ip", "route", "add", "default", "via", "192.168.50.1", "dev", "zv0"]):
+            subprocess.run(cmd, check=True)
+        E.write(os.path.join(data, "zeb.cfg"), "discovery = 0\r\n")
+        cam = E.Run([args.bin, "--background"], root, x.display)
+        cam.wait_for("  Auth      :")
+        check("=== zeb-engine ONVIF screen camera ===\n"
+              "  net: 10.77.0.2 (zv0) -> PICKED [gw][private]\n"
+              "  net: 192.168.50.2 (zv0) -> skipped (vpn/virtual) [gw][private]\n"
+              "  IP        : 10.77.0.2\n" in cam.output, "address choice over the system's adapters")
+        check(cam.stop() == 0, "exit code 0")
+
 
 run_main(main)
