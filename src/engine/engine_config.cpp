@@ -169,12 +169,13 @@ void reset_config_warnings_for_tests() {
 
 ConfigWarning invalid_value_warning(const std::string& key, const std::string& value,
                                     const std::string& default_text) {
-    const std::string quoted = "\"" + shown_value(value) + "\"";
+    std::string quoted(1, '"');
+    quoted.append(shown_value(value)).push_back('"');
     ConfigWarning w;
-    w.en = "\u26A0 Invalid setting in the config file: " + key + " = " + quoted +
-           " - using the default " + default_text;
-    w.ar = "\u26A0 إعداد غير صالح في ملف الإعدادات: " + ltr(key) + " = " + ltr(quoted) +
-           " — اتستعملت القيمة الافتراضية " + ltr(default_text);
+    w.en.append("\u26A0 Invalid setting in the config file: ").append(key).append(" = ");
+    w.en.append(quoted).append(" - using the default ").append(default_text);
+    w.ar.append("\u26A0 إعداد غير صالح في ملف الإعدادات: ").append(ltr(key)).append(" = ");
+    w.ar.append(ltr(quoted)).append(" — اتستعملت القيمة الافتراضية ").append(ltr(default_text));
     return w;
 }
 
