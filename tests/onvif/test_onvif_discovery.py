@@ -79,6 +79,14 @@ def main():
     with NetnsPair() as net:
         launcher = wrapper_for(net.a, args.bin)
         try:
+            # With discovery off the port is not opened at all.
+            with Camera(launcher, settings={"announce_ip": net.cam_ip}) as cam:
+                cam.wait_for("WS-Discovery disabled by config (add the camera manually by IP)")
+                cam.wait_for("ONVIF HTTP ready")
+                udp = subprocess.run(["ip", "netns", "exec", net.a, "ss", "-H", "-uln"],
+                                     capture_output=True, text=True, timeout=30).stdout
+                check(":3702" not in udp, f"port 3702 closed with discovery off: {udp}")
+
             settings = {"discovery": 1, "announce_ip": net.cam_ip, "device_name": "Lab cam #2"}
             with Camera(launcher, settings=settings) as cam:
                 cam.wait_for("WS-Discovery ready (UDP 3702, joined 1 interface(s))")
