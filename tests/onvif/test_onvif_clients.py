@@ -22,7 +22,6 @@ def ffprobe_size(uri):
 
 
 def open_camera(args, display):
-    onvif = None
     with Camera(args.bin, display=display, settings={"log_verbose": 1}) as cam:
         cam.wait_for("ONVIF HTTP ready")
         port = cam.port("onvif")
@@ -61,9 +60,10 @@ def open_camera(args, display):
         unsupported = soap_post(port, '<tptz:ContinuousMove xmlns:tptz="urn:x"/>').decode()
         check("ter:ActionNotSupported" in unsupported, "unsupported action fault")
         cam.wait_for("ONVIF: unsupported action 'ContinuousMove' -> ActionNotSupported")
+        return info["serialNumber"]
 
 
-def protected_camera(args, display):
+def protected_camera(args, display, serial):
     settings = {"stream_auth": 1, "admin_user": "admin", "admin_pass": "Pw-7x!", "substream": 0}
     with Camera(args.bin, display=display, settings=settings) as cam:
         cam.wait_for("ONVIF HTTP ready")
@@ -71,6 +71,7 @@ def protected_camera(args, display):
         anon = onvif_client("127.0.0.1", port)
         for name in ("time", "info", "capabilities", "services", "scopes"):
             check("result" in anon[name], f"{name} open without credentials: {anon[name]}")
+        check(anon["info"]["result"]["serialNumber"] == serial, "same identity in every run")
         check("error" in anon["profiles"], "profiles refused without credentials")
         for action in ("<trt:GetProfiles/>", "<trt:GetStreamUri/>", "<trt:GetSnapshotUri/>"):
             a = soap_post(port, action).decode()
@@ -111,8 +112,8 @@ def protected_camera(args, display):
 def main():
     args = parse_args()
     with Xvfb(*SCREEN) as x:
-        open_camera(args, x.display)
-        protected_camera(args, x.display)
+        serial = open_camera(args, x.display)
+        protected_camera(args, x.display, serial)
 
 
 if __name__ == "__main__":
