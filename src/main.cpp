@@ -13,12 +13,15 @@
 static bool dump_screens_mode(int argc, char** argv, int* code) {
     for (int i = 1; i < argc; ++i) {
         std::string w = argv[i];
-        if (w == "--service" || w == "--install-service" || w == "--uninstall-service") return false;
+        if (w == "--service" || w == "--install-service" || w == "--uninstall-service")
+            return false;
     }
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::string(argv[i]) != "--dump-screens") continue;
         bool ok = dump_screens(argv[i + 1]);
-        if (!ok) std::fprintf(stderr, "--dump-screens: could not write the pictures into %s\n", argv[i + 1]);
+        if (!ok)
+            std::fprintf(stderr, "--dump-screens: could not write the pictures into %s\n",
+                         argv[i + 1]);
         *code = ok ? 0 : 1;
         return true;
     }

@@ -1,6 +1,4 @@
 // AES-256-GCM protection with a per-machine key file.
-#include "engine/data_protect.h"
-
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -12,6 +10,7 @@
 #include <string>
 
 #include "engine/crypto.h"
+#include "engine/data_protect.h"
 #include "engine/paths.h"
 
 namespace {
@@ -38,7 +37,8 @@ std::optional<std::string> machine_key(const std::string& data_dir, bool create)
     const std::string tmp = key_path + ".tmp." + std::to_string(getpid());
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return std::nullopt;
-    bool ok = write(fd, key.data(), key.size()) == static_cast<ssize_t>(key.size()) && fsync(fd) == 0;
+    bool ok =
+        write(fd, key.data(), key.size()) == static_cast<ssize_t>(key.size()) && fsync(fd) == 0;
     close(fd);
     if (ok) link(tmp.c_str(), key_path.c_str());  // fails harmlessly when another won
     unlink(tmp.c_str());
@@ -59,14 +59,12 @@ std::optional<std::string> protect_data(const std::string& plain, const std::str
     if (!random_bytes(o, k_nonce_len)) return std::nullopt;
     std::unique_ptr<EVP_CIPHER_CTX, CtxFree> ctx(EVP_CIPHER_CTX_new());
     int len = 0;
-    if (!ctx ||
-        EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr,
-                           reinterpret_cast<const unsigned char*>(key->data()), o) != 1)
+    if (!ctx || EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr,
+                                   reinterpret_cast<const unsigned char*>(key->data()), o) != 1)
         return std::nullopt;
-    if (!plain.empty() &&
-        EVP_EncryptUpdate(ctx.get(), o + k_nonce_len, &len,
-                          reinterpret_cast<const unsigned char*>(plain.data()),
-                          static_cast<int>(plain.size())) != 1)
+    if (!plain.empty() && EVP_EncryptUpdate(ctx.get(), o + k_nonce_len, &len,
+                                            reinterpret_cast<const unsigned char*>(plain.data()),
+                                            static_cast<int>(plain.size())) != 1)
         return std::nullopt;
     int fin = 0;
     if (EVP_EncryptFinal_ex(ctx.get(), o + k_nonce_len + len, &fin) != 1) return std::nullopt;
@@ -85,13 +83,11 @@ std::optional<std::string> unprotect_data(const std::string& blob, const std::st
     std::string out(ct_len, '\0');
     std::unique_ptr<EVP_CIPHER_CTX, CtxFree> ctx(EVP_CIPHER_CTX_new());
     int len = 0;
-    if (!ctx ||
-        EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr,
-                           reinterpret_cast<const unsigned char*>(key->data()), b) != 1)
+    if (!ctx || EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr,
+                                   reinterpret_cast<const unsigned char*>(key->data()), b) != 1)
         return std::nullopt;
-    if (ct_len > 0 &&
-        EVP_DecryptUpdate(ctx.get(), reinterpret_cast<unsigned char*>(out.data()), &len,
-                          b + k_nonce_len, static_cast<int>(ct_len)) != 1)
+    if (ct_len > 0 && EVP_DecryptUpdate(ctx.get(), reinterpret_cast<unsigned char*>(out.data()),
+                                        &len, b + k_nonce_len, static_cast<int>(ct_len)) != 1)
         return std::nullopt;
     std::string tag(blob.end() - k_tag_len, blob.end());
     if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, k_tag_len, tag.data()) != 1)

@@ -18,9 +18,13 @@ namespace {
 const char* const k_lre = "\u202A";
 const char* const k_pdf = "\u202C";
 
-std::string ltr(const std::string& s) { return k_lre + s + k_pdf; }
+std::string ltr(const std::string& s) {
+    return k_lre + s + k_pdf;
+}
 
-bool is_blank_or_tab(char c) { return c == ' ' || c == '\t'; }
+bool is_blank_or_tab(char c) {
+    return c == ' ' || c == '\t';
+}
 
 struct WarningList {
     std::mutex mutex;
@@ -182,7 +186,8 @@ ConfigWarning invalid_value_warning(const std::string& key, const std::string& v
 // ---- Value checks ----------------------------------------------------------------
 
 bool is_all_digits(std::string_view v) {
-    return !v.empty() && std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !v.empty() &&
+           std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool is_valid_name(std::string_view v) {
@@ -403,13 +408,15 @@ bool write_keys(const std::string& path, const std::map<std::string, std::string
 
 const std::vector<std::string>& importable_keys() {
     static const std::vector<std::string> keys = {
-        "fps", "bitrate", "main_width", "substream", "sub_width", "sub_bitrate", "rtsp_port",
-        "onvif_port", "web_port", "web_admin", "stream_auth", "discovery", "audio",
-        "show_cursor", "osd_name", "osd_name_pos", "osd_name_op", "osd_name_color",
-        "osd_name_size", "osd_clock", "osd_clock_pos", "osd_clock_op", "osd_clock_color",
-        "osd_clock_size", "warn_live", "warn_pos", "warn_op", "warn_color", "warn_size",
-        "warn_text", "motion", "motion_sens", "motion_min", "motion_hold", "motion_top",
-        "motion_bottom", "motion_taskbar", "motion_corners", "show_icon", "protect_mode", "lang"};
+        "fps",           "bitrate",        "main_width",      "substream",      "sub_width",
+        "sub_bitrate",   "rtsp_port",      "onvif_port",      "web_port",       "web_admin",
+        "stream_auth",   "discovery",      "audio",           "show_cursor",    "osd_name",
+        "osd_name_pos",  "osd_name_op",    "osd_name_color",  "osd_name_size",  "osd_clock",
+        "osd_clock_pos", "osd_clock_op",   "osd_clock_color", "osd_clock_size", "warn_live",
+        "warn_pos",      "warn_op",        "warn_color",      "warn_size",      "warn_text",
+        "motion",        "motion_sens",    "motion_min",      "motion_hold",    "motion_top",
+        "motion_bottom", "motion_taskbar", "motion_corners",  "show_icon",      "protect_mode",
+        "lang"};
     return keys;
 }
 
@@ -453,16 +460,16 @@ bool seed(const std::string& data_dir, const std::string& program_dir) {
 
 std::string factory_defaults_text(bool web_variant) {
     static const char* const lines[] = {
-        "rtsp_port  = 554",       "onvif_port = 18000",    "fps        = 10",
-        "bitrate    = 2000",      "stream     = screenlive", "main_width = 0",
-        "substream   = 1",        "sub_stream  = screensub", "sub_width   = 640",
-        "sub_bitrate = 512",      "stream_on  = 1",        "stream_auth = 0",
-        "web_admin  = 1",         "web_port   = 13030",    "announce_ip = ",
-        "admin_user = admin",     "admin_pass = tolvu",    "device_name = Vistrel",
+        "rtsp_port  = 554",   "onvif_port = 18000",      "fps        = 10",
+        "bitrate    = 2000",  "stream     = screenlive", "main_width = 0",
+        "substream   = 1",    "sub_stream  = screensub", "sub_width   = 640",
+        "sub_bitrate = 512",  "stream_on  = 1",          "stream_auth = 0",
+        "web_admin  = 1",     "web_port   = 13030",      "announce_ip = ",
+        "admin_user = admin", "admin_pass = tolvu",      "device_name = Vistrel",
         "discovery  = 1"};
-    std::string out = web_variant
-                          ? "# إعدادات محرّك Vistrel"
-                          : "# Vistrel config (2.0.5 for Windows Server defaults: 554 / 18000 / 13030)";
+    std::string out =
+        web_variant ? "# إعدادات محرّك Vistrel"
+                    : "# Vistrel config (2.0.5 for Windows Server defaults: 554 / 18000 / 13030)";
     out += "\r\n";
     for (const char* l : lines) out += std::string(l) + "\r\n";
     return out;
@@ -473,7 +480,9 @@ bool write_factory_defaults(const std::string& cfg_path, bool web_variant) {
     return write_file_whole(cfg_path, factory_defaults_text(web_variant));
 }
 
-std::string config_path(const std::string& data_dir) { return data_dir + "/zeb.cfg"; }
+std::string config_path(const std::string& data_dir) {
+    return data_dir + "/zeb.cfg";
+}
 
 // ---- Protected admin_pass ------------------------------------------------------------------
 

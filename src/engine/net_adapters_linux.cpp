@@ -35,7 +35,8 @@ std::map<std::string, uint32_t> default_gateways() {
     size_t pos = text->find('\n');
     while (pos != std::string::npos && pos + 1 < text->size()) {
         size_t nl = text->find('\n', pos + 1);
-        std::string line = text->substr(pos + 1, nl == std::string::npos ? std::string::npos : nl - pos - 1);
+        std::string line =
+            text->substr(pos + 1, nl == std::string::npos ? std::string::npos : nl - pos - 1);
         pos = nl;
         char iface[64] = {};
         unsigned long dest = 0, gw = 0, mask = 0;

@@ -8,16 +8,18 @@ namespace {
 
 // Matched anywhere in the lower-cased "description name" text.
 const char* const k_virtual_keywords[] = {
-    "virtual", "vmware",   "virtualbox", "vbox",     "hyper-v",   "loopback",
-    "pseudo",  "tap",      "tunnel",     "bluetooth", "vpn",      "warp",
-    "cloudflare", "radmin", "hamachi",   "zerotier", "tailscale", "wireguard",
-    "wintun",  "openvpn",  "nordlynx",   "proton",   "softether"};
+    "virtual",    "vmware",  "virtualbox", "vbox",      "hyper-v",   "loopback",
+    "pseudo",     "tap",     "tunnel",     "bluetooth", "vpn",       "warp",
+    "cloudflare", "radmin",  "hamachi",    "zerotier",  "tailscale", "wireguard",
+    "wintun",     "openvpn", "nordlynx",   "proton",    "softether"};
 
 bool is_private_ip(uint32_t ip) {
     return (ip >> 24) == 10 || (ip >> 20) == ((172u << 4) | 1) || (ip >> 16) == ((192u << 8) | 168);
 }
 
-uint32_t prefix_mask(int len) { return len >= 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> len); }
+uint32_t prefix_mask(int len) {
+    return len >= 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> len);
+}
 
 int score_of(const AddressCandidate& c) {
     return (c.is_wired_or_wifi ? 4 : 0) + (c.has_gateway ? 2 : 0) + (c.is_private ? 1 : 0);
@@ -101,7 +103,9 @@ std::string choose_address(const std::vector<AdapterInfo>& adapters, std::string
         chosen = cands[best].address;
         for (const AddressCandidate& c : cands) {
             log += "  net: " + c.address + " (" + c.adapter + ") ";
-            log += c.picked ? "-> PICKED" : c.is_virtual ? "-> skipped (vpn/virtual)" : "-> candidate";
+            log += c.picked       ? "-> PICKED"
+                   : c.is_virtual ? "-> skipped (vpn/virtual)"
+                                  : "-> candidate";
             log += c.has_gateway ? " [gw]" : " [no-gw]";
             log += c.is_private ? "[private]" : "[public-range]";
             log += "\n";

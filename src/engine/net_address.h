@@ -8,7 +8,7 @@
 #include <vector>
 
 struct AdapterAddress {
-    uint32_t ip = 0;  // host byte order
+    uint32_t ip = 0;     // host byte order
     int prefix_len = 0;  // on-link prefix, 0 when unknown
 };
 
@@ -18,7 +18,7 @@ struct AdapterInfo {
     std::string description;
     bool up = false;
     bool loopback = false;
-    bool tunnel = false;  // tunnel type
+    bool tunnel = false;     // tunnel type
     bool no_device = false;  // software adapter (bridge, veth, ...): counts as virtual
     bool wired_or_wifi = false;
     bool has_gateway = false;

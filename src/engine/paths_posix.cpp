@@ -1,6 +1,4 @@
 // Data and program directories and whole-file I/O with POSIX calls.
-#include "engine/paths.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+
+#include "engine/paths.h"
 
 namespace {
 
@@ -112,11 +112,13 @@ std::optional<std::string> read_file(const std::string& path, size_t max_bytes) 
 bool write_file_whole(const std::string& path, const std::string& content, bool private_mode) {
     std::lock_guard<std::mutex> lock(write_mutex());
     const std::string tmp = path + ".tmp";
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, private_mode ? 0600 : 0644);
+    int fd =
+        open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, private_mode ? 0600 : 0644);
     if (fd < 0) return fail(errno);
     // A replaced file keeps its permissions (a settings file made private stays private).
     struct stat old_st {};
-    if (stat(path.c_str(), &old_st) == 0 && S_ISREG(old_st.st_mode)) fchmod(fd, old_st.st_mode & 07777);
+    if (stat(path.c_str(), &old_st) == 0 && S_ISREG(old_st.st_mode))
+        fchmod(fd, old_st.st_mode & 07777);
     size_t done = 0;
     while (done < content.size()) {
         ssize_t n = write(fd, content.data() + done, content.size() - done);
@@ -175,6 +177,10 @@ bool make_directories(const std::string& path) {
     return directory_exists(path);
 }
 
-bool remove_file(const std::string& path) { return unlink(path.c_str()) == 0 || fail(errno); }
+bool remove_file(const std::string& path) {
+    return unlink(path.c_str()) == 0 || fail(errno);
+}
 
-std::string file_error_text() { return t_last_error ? std::strerror(t_last_error) : "unknown error"; }
+std::string file_error_text() {
+    return t_last_error ? std::strerror(t_last_error) : "unknown error";
+}

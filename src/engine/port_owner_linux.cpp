@@ -6,8 +6,8 @@
 
 #include <cctype>
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -24,14 +24,15 @@ void listener_inodes(const char* table, int port, std::vector<unsigned long>* ou
     size_t pos = text->find('\n');  // header line
     while (pos != std::string::npos && pos + 1 < text->size()) {
         size_t nl = text->find('\n', pos + 1);
-        std::string line = text->substr(pos + 1, nl == std::string::npos ? std::string::npos : nl - pos - 1);
+        std::string line =
+            text->substr(pos + 1, nl == std::string::npos ? std::string::npos : nl - pos - 1);
         pos = nl;
         char local[128] = {}, remote[128] = {};
         unsigned st = 0;
         unsigned long inode = 0;
         // sl local rem st tx:rx tr:when retrnsmt uid timeout inode
-        if (std::sscanf(line.c_str(), "%*s %127s %127s %x %*s %*s %*s %*s %*s %lu", local, remote, &st,
-                        &inode) != 4)
+        if (std::sscanf(line.c_str(), "%*s %127s %127s %x %*s %*s %*s %*s %*s %lu", local, remote,
+                        &st, &inode) != 4)
             continue;
         const char* colon = std::strrchr(local, ':');
         if (!colon || st != 0x0A) continue;

@@ -52,20 +52,27 @@ std::string slot_warning(int i, bool arabic) {
         if (i == k_slot_rtsp && req == 554) {
             if (arabic)
                 return format900(
-                    "\u26A0 منفذ البث القياسي \u202A554\u202C مستخدم من برنامج آخر%s، لذلك البث يعمل حاليًا على \u202A%d\u202C.\n"
-                    "   بعض أجهزة التسجيل وتطبيقات الجوال تبحث عن \u202A554\u202C فقط ولن تجد الكاميرا تلقائيًا.\n"
-                    "   الحل: أضفها يدويًا بالعنوان \u202Artsp://<IP>:%d/\u202C أو حرّر المنفذ \u202A554\u202C.",
+                    "\u26A0 منفذ البث القياسي \u202A554\u202C مستخدم من برنامج آخر%s، لذلك البث "
+                    "يعمل حاليًا على \u202A%d\u202C.\n"
+                    "   بعض أجهزة التسجيل وتطبيقات الجوال تبحث عن \u202A554\u202C فقط ولن تجد "
+                    "الكاميرا تلقائيًا.\n"
+                    "   الحل: أضفها يدويًا بالعنوان \u202Artsp://<IP>:%d/\u202C أو حرّر المنفذ "
+                    "\u202A554\u202C.",
                     owner.c_str(), act, act);
             return format900(
-                "\u26A0 The standard streaming port 554 is used by another program%s, so the stream is on %d for now.\n"
-                "   Some NVRs and mobile apps only look for 554 and will not find the camera automatically.\n"
+                "\u26A0 The standard streaming port 554 is used by another program%s, so the "
+                "stream is on %d for now.\n"
+                "   Some NVRs and mobile apps only look for 554 and will not find the camera "
+                "automatically.\n"
                 "   Fix: add it manually as rtsp://<IP>:%d/ , or free port 554.",
                 owner.c_str(), act, act);
         }
         if (arabic)
             return format900(
-                "\u26A0 المنفذ \u202A%d\u202C (%s) مستخدم من برنامج آخر%s، لذلك الخدمة تعمل حاليًا على \u202A%d\u202C. "
-                "ستعود إلى \u202A%d\u202C تلقائيًا عندما يتحرّر المنفذ. إذا تكرّر ذلك، اختر منفذًا آخر في تبويب الشبكة.",
+                "\u26A0 المنفذ \u202A%d\u202C (%s) مستخدم من برنامج آخر%s، لذلك الخدمة تعمل حاليًا "
+                "على \u202A%d\u202C. "
+                "ستعود إلى \u202A%d\u202C تلقائيًا عندما يتحرّر المنفذ. إذا تكرّر ذلك، اختر منفذًا آخر "
+                "في تبويب الشبكة.",
                 req, name.c_str(), owner.c_str(), act, req);
         return format900(
             "\u26A0 Port %d (%s) is used by another program%s, so the service runs on %d for now. "
@@ -75,8 +82,9 @@ std::string slot_warning(int i, bool arabic) {
     }
     if (state == k_slot_state_down) {
         if (arabic)
-            return format900("\u26A0 خدمة %s متوقفة: كل المنافذ البديلة كانت مشغولة (المطلوب \u202A%d\u202C)",
-                             name.c_str(), req);
+            return format900(
+                "\u26A0 خدمة %s متوقفة: كل المنافذ البديلة كانت مشغولة (المطلوب \u202A%d\u202C)",
+                name.c_str(), req);
         return format900("\u26A0 %s service is DOWN: every fallback port was busy (requested %d)",
                          name.c_str(), req);
     }
@@ -98,7 +106,9 @@ bool ServerPortSlot::moved() const {
     return state.load() == k_slot_state_running && req != 0 && act != 0 && act != req;
 }
 
-ServerPortSlot& port_slot(int index) { return g_slots[std::clamp(index, 0, k_port_slot_count - 1)]; }
+ServerPortSlot& port_slot(int index) {
+    return g_slots[std::clamp(index, 0, k_port_slot_count - 1)];
+}
 
 void reset_port_slots_for_tests() {
     for (auto& s : g_slots) {
@@ -161,8 +171,9 @@ std::string format_ports_status() {
     std::string out;
     for (int i = 0; i < k_port_slot_count; ++i) {
         char line[96];
-        std::snprintf(line, sizeof line, "%s=%d,%d,%d\r\n", k_file_names[i], g_slots[i].requested.load(),
-                      g_slots[i].actual.load(), g_slots[i].state.load());
+        std::snprintf(line, sizeof line, "%s=%d,%d,%d\r\n", k_file_names[i],
+                      g_slots[i].requested.load(), g_slots[i].actual.load(),
+                      g_slots[i].state.load());
         out += line;
     }
     return out;
@@ -217,8 +228,10 @@ std::string port_warnings(bool arabic) {
         if (!w.empty()) lines.push_back(w);
     }
     if (g_slots[k_slot_wsd].state.load() == k_slot_state_down)
-        lines.push_back(arabic ? "\u26A0 الاكتشاف التلقائي (\u202AWS-Discovery\u202C) متوقف: أضف الكاميرا يدويًا بعنوان \u202AIP\u202C والمنفذ (كل شيء آخر يعمل)"
-                               : "\u26A0 Auto-discovery (WS-Discovery) is off: add the camera manually by IP and port (everything else works)");
+        lines.push_back(arabic ? "\u26A0 الاكتشاف التلقائي (\u202AWS-Discovery\u202C) متوقف: أضف "
+                                 "الكاميرا يدويًا بعنوان \u202AIP\u202C والمنفذ (كل شيء آخر يعمل)"
+                               : "\u26A0 Auto-discovery (WS-Discovery) is off: add the camera "
+                                 "manually by IP and port (everything else works)");
     std::string out;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (i) out += '\n';

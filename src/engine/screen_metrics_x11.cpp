@@ -1,7 +1,7 @@
 // Primary screen size from the X display named by $DISPLAY.
-#include "engine/screen_metrics.h"
-
 #include <X11/Xlib.h>
+
+#include "engine/screen_metrics.h"
 
 ScreenSize primary_screen_size() {
     ScreenSize s;

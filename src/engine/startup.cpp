@@ -78,7 +78,8 @@ int import_mode(const Args& args, const std::string& cfg) {
     if (r.written)
         engine_log("Import settings: %d applied, %d rejected%s\n", r.applied, r.rejected, "");
     else
-        engine_log("Import settings: %d applied, %d rejected%s\n", 0, r.rejected, " (nothing written)");
+        engine_log("Import settings: %d applied, %d rejected%s\n", 0, r.rejected,
+                   " (nothing written)");
     return r.written ? 0 : 2;
 }
 
@@ -177,8 +178,10 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     if (has_word(args, "--import-settings")) return import_mode(args, v.cfg_path);
 
     // 6. Settings.
-    const int def_rtsp = args.size() > 1 ? positional_port(args[1], k_default_rtsp_port) : k_default_rtsp_port;
-    const int def_onvif = args.size() > 2 ? positional_port(args[2], k_default_onvif_port) : k_default_onvif_port;
+    const int def_rtsp =
+        args.size() > 1 ? positional_port(args[1], k_default_rtsp_port) : k_default_rtsp_port;
+    const int def_onvif =
+        args.size() > 2 ? positional_port(args[2], k_default_onvif_port) : k_default_onvif_port;
     ConfigMap m;
     if (auto text = read_file(v.cfg_path)) {
         m = parse_config_text(*text);
@@ -191,7 +194,8 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     set_log_verbose(c.log_verbose);
 
     // 7. Duplicate ports (the later server loses the bind and moves).
-    for (const ConfigWarning& w : duplicate_port_warnings(c.rtsp_port, c.onvif_port, c.web_port, c.web_admin))
+    for (const ConfigWarning& w :
+         duplicate_port_warnings(c.rtsp_port, c.onvif_port, c.web_port, c.web_admin))
         add_config_warning(w);
 
     // 8. Run flags.
@@ -210,14 +214,14 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     io.relaunch = v.relaunch;
     io.background = v.background;
     switch (acquire_instance(v.data_dir, io)) {
-    case InstanceOutcome::exit_quietly:
-        return 0;
-    case InstanceOutcome::panel_only:
-        v.panel_only = true;
-        panel_only.store(true);
-        break;
-    case InstanceOutcome::engine:
-        break;
+        case InstanceOutcome::exit_quietly:
+            return 0;
+        case InstanceOutcome::panel_only:
+            v.panel_only = true;
+            panel_only.store(true);
+            break;
+        case InstanceOutcome::engine:
+            break;
     }
 
     // 11, 13. Ports and their status.
@@ -231,7 +235,8 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     // 14. Password.
     v.admin_pass = admin_password(m, c, v.data_dir, &v.admin_pass_tampered);
     if (v.admin_pass_tampered)
-        engine_log("WARNING: admin_pass tampered/undecryptable -> login locked; use HWID recovery.\n");
+        engine_log(
+            "WARNING: admin_pass tampered/undecryptable -> login locked; use HWID recovery.\n");
 
     // 15. Advertised address.
     if (!c.announce_ip.empty()) {
@@ -243,7 +248,8 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
 
     // 16. Sizes.
     const ScreenSize screen = primary_screen_size();
-    const StreamSizes sz = compute_stream_sizes(screen.width, screen.height, c.substream, c.sub_width, c.main_width);
+    const StreamSizes sz =
+        compute_stream_sizes(screen.width, screen.height, c.substream, c.sub_width, c.main_width);
     v.screen_width = sz.screen_width;
     v.screen_height = sz.screen_height;
     v.main_width = sz.main_width;

@@ -16,10 +16,10 @@ struct StartupValues {
 
     std::string data_dir;
     std::string program_dir;
-    std::string cfg_path;  // data_dir + "/zeb.cfg"
+    std::string cfg_path;           // data_dir + "/zeb.cfg"
     std::vector<std::string> args;  // the command line, args[0] = program
 
-    std::string address;  // advertised IPv4 address
+    std::string address;      // advertised IPv4 address
     std::string address_log;  // the "  net: ..." lines that explain it
 
     // Ports actually bound (the configured one when the server is not running).

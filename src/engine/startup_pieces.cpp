@@ -83,8 +83,7 @@ std::string banner_text(const StartupValues& v) {
     add("  Video     : %dx%d @ %d fps, ~%d kbps%s\n", down ? v.main_width : v.screen_width,
         down ? v.main_height : v.screen_height, c.fps, c.bitrate,
         down ? " (downscaled)" : " (full screen)");
-    add("  Auth      : %s (user=%s)\n", c.stream_auth ? "ON (RTSP Digest + ONVIF WS-Sec)" : "OFF (open)",
-        c.admin_user.c_str());
+    add("  Auth      : %s (user=%s)\n",
+        c.stream_auth ? "ON (RTSP Digest + ONVIF WS-Sec)" : "OFF (open)", c.admin_user.c_str());
     return out;
 }
-

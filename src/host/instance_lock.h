@@ -8,9 +8,9 @@
 #include <string>
 
 enum class InstanceOutcome {
-    engine,  // this process is the engine
+    engine,        // this process is the engine
     exit_quietly,  // exit 0 (another engine runs, or it was asked to show its panel)
-    panel_only,  // the engine runs elsewhere and did not answer: panel only
+    panel_only,    // the engine runs elsewhere and did not answer: panel only
 };
 
 struct InstanceOptions {

@@ -1,6 +1,4 @@
 // Single instance with flock, show-panel request over a Unix datagram socket.
-#include "host/instance_lock.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -12,6 +10,7 @@
 
 #include "engine/clock.h"
 #include "engine/log.h"
+#include "host/instance_lock.h"
 
 namespace {
 

@@ -1,6 +1,4 @@
 // Control-panel loop: signalfd for the stop signals, panel.sock for requests.
-#include "host/panel_loop.h"
-
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -12,6 +10,7 @@
 #include <cstring>
 
 #include "engine/log.h"
+#include "host/panel_loop.h"
 
 namespace {
 
@@ -63,7 +62,9 @@ int run_control_panel_loop(const PanelLoopArgs& args) {
         if (panel >= 0 && (fds[1].revents & POLLIN)) {
             char buf[256];
             while (recv(panel, buf, sizeof buf, 0) > 0) {
-                engine_log("Panel: show-panel request received (the desktop panel is not in this build)\n");
+                engine_log(
+                    "Panel: show-panel request received (the desktop panel is not in this "
+                    "build)\n");
             }
         }
     }

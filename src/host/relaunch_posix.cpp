@@ -1,6 +1,4 @@
 // Relaunch with fork + execv of /proc/self/exe.
-#include "host/relaunch.h"
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "engine/paths.h"
+#include "host/relaunch.h"
 
 bool relaunch_engine(bool background) {
     const std::string exe = program_path();

@@ -22,7 +22,7 @@ std::string ar_warning(const std::string& key, const std::string& shown, const s
 }
 
 class ConfigTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { reset_config_warnings_for_tests(); }
 };
 
@@ -62,7 +62,8 @@ TEST_F(ConfigTest, IntegerEdgeCasesGiveDefaultAndOneWarning) {
         EXPECT_EQ(w[0].ar, ar_warning("fps", bad, "10"));
     }
     reset_config_warnings_for_tests();
-    ConfigMap ok{{"fps", " 060\t"}, {"main_width", "0"}, {"motion_corners", "0"}, {"motion_top", "0"}};
+    ConfigMap ok{
+        {"fps", " 060\t"}, {"main_width", "0"}, {"motion_corners", "0"}, {"motion_top", "0"}};
     EXPECT_EQ(get_int(ok, "fps", 10, 1, 60), 60);
     EXPECT_EQ(get_int(ok, "main_width", 0, 320, 7680, true), 0);
     EXPECT_EQ(get_int(ok, "motion_corners", 0, 0, 30), 0);
@@ -83,9 +84,19 @@ TEST_F(ConfigTest, IntegerEdgeCasesGiveDefaultAndOneWarning) {
 }
 
 TEST_F(ConfigTest, FlagsNamesTextsAddresses) {
-    ConfigMap m{{"a", "1"}, {"b", "0"}, {"c", "007"}, {"d", "true"}, {"e", "on"},
-                {"s1", "cam_1-A"}, {"s2", "my cam"}, {"dev", "A&B"}, {"dev2", "Büro 1"},
-                {"t", ""}, {"ip", "192.168.001.2"}, {"ip2", "256.1.1.1"}, {"ip3", "auto"}};
+    ConfigMap m{{"a", "1"},
+                {"b", "0"},
+                {"c", "007"},
+                {"d", "true"},
+                {"e", "on"},
+                {"s1", "cam_1-A"},
+                {"s2", "my cam"},
+                {"dev", "A&B"},
+                {"dev2", "Büro 1"},
+                {"t", ""},
+                {"ip", "192.168.001.2"},
+                {"ip2", "256.1.1.1"},
+                {"ip3", "auto"}};
     EXPECT_TRUE(get_flag(m, "a", false));
     EXPECT_FALSE(get_flag(m, "b", true));
     EXPECT_TRUE(get_flag(m, "c", false));
@@ -108,7 +119,8 @@ TEST_F(ConfigTest, FlagsNamesTextsAddresses) {
     EXPECT_EQ(w[3].ar, ar_warning("dev", "A&B", "Vistrel"));
     EXPECT_EQ(w[4].en, en_warning("ip2", "256.1.1.1", "auto"));
 
-    for (const char* bad : {"1.2.3", "1.2.3.4.5", "1..2.3", "1.2.3.4 ", "a.b.c.d", "1234.1.1.1", ".1.2.3"})
+    for (const char* bad :
+         {"1.2.3", "1.2.3.4.5", "1..2.3", "1.2.3.4 ", "a.b.c.d", "1234.1.1.1", ".1.2.3"})
         EXPECT_FALSE(is_valid_ipv4(bad)) << bad;
     EXPECT_TRUE(is_valid_ipv4("0.0.0.0"));
     EXPECT_TRUE(is_valid_ipv4("255.255.255.255"));
@@ -123,14 +135,18 @@ TEST_F(ConfigTest, LongValueShownCutAndEmptyTextDefault) {
     ASSERT_EQ(w.size(), 2u);
     EXPECT_EQ(w[0].en, en_warning("fps", std::string(24, 'x') + "...", "10"));
     EXPECT_EQ(w[0].ar, ar_warning("fps", std::string(24, 'x') + "...", "10"));
-    EXPECT_EQ(w[1].en, "\u26A0 Invalid setting in the config file: osd_name_text = \"a<b\" - using the default ");
+    EXPECT_EQ(
+        w[1].en,
+        "\u26A0 Invalid setting in the config file: osd_name_text = \"a<b\" - using the default ");
     // 24 bytes exactly are shown whole; 25 are cut.
-    EXPECT_EQ(invalid_value_warning("k", std::string(24, 'y'), "1").en, en_warning("k", std::string(24, 'y'), "1"));
+    EXPECT_EQ(invalid_value_warning("k", std::string(24, 'y'), "1").en,
+              en_warning("k", std::string(24, 'y'), "1"));
     EXPECT_EQ(invalid_value_warning("k", std::string(25, 'y'), "1").en,
               en_warning("k", std::string(24, 'y') + "...", "1"));
     // Never split a UTF-8 character, never pass control bytes through.
     const std::string accents = std::string(23, 'a') + "éééé";
-    EXPECT_EQ(invalid_value_warning("k", accents, "1").en, en_warning("k", std::string(23, 'a') + "...", "1"));
+    EXPECT_EQ(invalid_value_warning("k", accents, "1").en,
+              en_warning("k", std::string(23, 'a') + "...", "1"));
     EXPECT_EQ(invalid_value_warning("k", "a\x1b[2Jb", "1").en, en_warning("k", "a?[2Jb", "1"));
 }
 
@@ -149,7 +165,8 @@ TEST_F(ConfigTest, InvalidPasswordIsNeverShown) {
     EngineConfig c = read_engine_config({{"admin_pass", "my<secret>pass"}});
     ASSERT_EQ(config_warnings().size(), 1u);
     EXPECT_EQ(config_warnings()[0].en,
-              "\u26A0 Invalid setting in the config file: admin_pass = \"(hidden)\" - using the default tolvu");
+              "\u26A0 Invalid setting in the config file: admin_pass = \"(hidden)\" - using the "
+              "default tolvu");
     EXPECT_EQ(config_warnings()[0].ar.find("secret"), std::string::npos);
 }
 
@@ -158,7 +175,8 @@ TEST_F(ConfigTest, EngineConfigDefaultsAndPositionalPorts) {
     EXPECT_EQ(c.rtsp_port, 554);
     EXPECT_EQ(c.onvif_port, 8081);
     EXPECT_EQ(c.web_port, 8080);
-    EXPECT_TRUE(c.web_admin && c.discovery && c.substream && c.stream_on && c.osd_name && c.osd_clock);
+    EXPECT_TRUE(c.web_admin && c.discovery && c.substream && c.stream_on && c.osd_name &&
+                c.osd_clock);
     EXPECT_FALSE(c.stream_auth || c.audio || c.motion || c.warn_live || c.show_cursor);
     EXPECT_EQ(c.stream, "screenlive");
     EXPECT_EQ(c.sub_stream, "screensub");
@@ -176,12 +194,14 @@ TEST_F(ConfigTest, EngineConfigDefaultsAndPositionalPorts) {
 TEST(FactoryDefaults, BothVariantsByteExact) {
     const std::string body =
         "rtsp_port  = 554\r\nonvif_port = 18000\r\nfps        = 10\r\nbitrate    = 2000\r\n"
-        "stream     = screenlive\r\nmain_width = 0\r\nsubstream   = 1\r\nsub_stream  = screensub\r\n"
+        "stream     = screenlive\r\nmain_width = 0\r\nsubstream   = 1\r\nsub_stream  = "
+        "screensub\r\n"
         "sub_width   = 640\r\nsub_bitrate = 512\r\nstream_on  = 1\r\nstream_auth = 0\r\n"
         "web_admin  = 1\r\nweb_port   = 13030\r\nannounce_ip = \r\nadmin_user = admin\r\n"
         "admin_pass = tolvu\r\ndevice_name = Vistrel\r\ndiscovery  = 1\r\n";
-    EXPECT_EQ(factory_defaults_text(false),
-              "# Vistrel config (2.0.5 for Windows Server defaults: 554 / 18000 / 13030)\r\n" + body);
+    EXPECT_EQ(
+        factory_defaults_text(false),
+        "# Vistrel config (2.0.5 for Windows Server defaults: 554 / 18000 / 13030)\r\n" + body);
     EXPECT_EQ(factory_defaults_text(true), "# إعدادات محرّك Vistrel\r\n" + body);
     ConfigMap m = parse_config_text(factory_defaults_text(true));
     EXPECT_EQ(m.at("web_port"), "13030");

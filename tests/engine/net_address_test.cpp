@@ -1,7 +1,7 @@
 // Choice of the advertised address over synthetic adapter lists.
-#include <gtest/gtest.h>
-
 #include "engine/net_address.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -27,7 +27,8 @@ TEST(ChooseAddress, EthernetBeatsVpn) {
     AdapterInfo vpn = adapter("tun0", {{ip(10, 8, 0, 2), 24}});
     vpn.tunnel = true;
     std::string log;
-    EXPECT_EQ(choose_address({vpn, adapter("eth0", {{ip(192, 168, 1, 20), 24}}, ip(192, 168, 1, 1))}, &log),
+    EXPECT_EQ(choose_address(
+                  {vpn, adapter("eth0", {{ip(192, 168, 1, 20), 24}}, ip(192, 168, 1, 1))}, &log),
               "192.168.1.20");
     EXPECT_EQ(log,
               "  net: 10.8.0.2 (tun0) -> skipped (vpn/virtual) [no-gw][private]\n"
@@ -39,7 +40,8 @@ TEST(ChooseAddress, OnlyVirtualIsStillPicked) {
     hv.description = "Hyper-V Virtual Ethernet Adapter";
     std::string log;
     EXPECT_EQ(choose_address({hv}, &log), "172.20.0.1");
-    EXPECT_EQ(log, "  net: 172.20.0.1 (Hyper-V Virtual Ethernet Adapter) -> PICKED [no-gw][private]\n");
+    EXPECT_EQ(log,
+              "  net: 172.20.0.1 (Hyper-V Virtual Ethernet Adapter) -> PICKED [no-gw][private]\n");
     EXPECT_TRUE(is_virtual_adapter(hv));
     AdapterInfo br = adapter("br0", {{ip(10, 0, 0, 1), 8}});
     br.no_device = true;

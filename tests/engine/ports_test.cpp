@@ -1,4 +1,6 @@
 // Candidate ports, binding with fallback, ports.status and the port warnings.
+#include "engine/ports.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,7 +8,6 @@
 
 #include "engine/engine_config.h"
 #include "engine/net_socket.h"
-#include "engine/ports.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ std::vector<int> concat(std::vector<int> a, const std::vector<int>& b) {
 }
 
 class PortsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         reset_port_slots_for_tests();
         reset_config_warnings_for_tests();
@@ -69,7 +70,8 @@ TEST_F(PortsTest, BusyPortMovesAndNamesItsHolder) {
 TEST_F(PortsTest, StatusFileRoundTripAndTolerantReading) {
     set(k_slot_rtsp, 554, 8554, 1);
     set(k_slot_onvif, 8000, 8000, 1);
-    EXPECT_EQ(format_ports_status(), "rtsp=554,8554,1\r\nonvif=8000,8000,1\r\nweb=0,0,0\r\nwsd=0,0,0\r\n");
+    EXPECT_EQ(format_ports_status(),
+              "rtsp=554,8554,1\r\nonvif=8000,8000,1\r\nweb=0,0,0\r\nwsd=0,0,0\r\n");
     reset_port_slots_for_tests();
     EXPECT_FALSE(parse_ports_status(""));
     EXPECT_FALSE(parse_ports_status("rtsp=1,2\nweb=1,2,3,4\nfoo=1,2,3\nonvif=a,b,c\n\x01\xff=\n"));
@@ -90,13 +92,18 @@ TEST_F(PortsTest, WarningsForMovedDownAndDiscovery) {
     const std::string en = port_warnings(false);
     EXPECT_EQ(en,
               "cfg warning\n"
-              "\u26A0 The standard streaming port 554 is used by another program (nginx), so the stream is on 8554 for now.\n"
-              "   Some NVRs and mobile apps only look for 554 and will not find the camera automatically.\n"
+              "\u26A0 The standard streaming port 554 is used by another program (nginx), so the "
+              "stream is on 8554 for now.\n"
+              "   Some NVRs and mobile apps only look for 554 and will not find the camera "
+              "automatically.\n"
               "   Fix: add it manually as rtsp://<IP>:8554/ , or free port 554.\n"
-              "\u26A0 Port 18000 (ONVIF) is used by another program, so the service runs on 28000 for now. "
-              "It goes back to 18000 by itself when the port is free. If this keeps happening, choose another port in the Network tab.\n"
+              "\u26A0 Port 18000 (ONVIF) is used by another program, so the service runs on 28000 "
+              "for now. "
+              "It goes back to 18000 by itself when the port is free. If this keeps happening, "
+              "choose another port in the Network tab.\n"
               "\u26A0 Web panel service is DOWN: every fallback port was busy (requested 13030)\n"
-              "\u26A0 Auto-discovery (WS-Discovery) is off: add the camera manually by IP and port (everything else works)");
+              "\u26A0 Auto-discovery (WS-Discovery) is off: add the camera manually by IP and port "
+              "(everything else works)");
     const std::string ar = port_warnings(true);
     EXPECT_EQ(ar.rfind("تحذير\n", 0), 0u);
     EXPECT_NE(ar.find("(nginx)"), std::string::npos);

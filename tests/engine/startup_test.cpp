@@ -1,7 +1,7 @@
 // Start-up pieces: positional ports, stream sizes, duplicate ports, banner.
-#include <gtest/gtest.h>
-
 #include "engine/startup.h"
+
+#include <gtest/gtest.h>
 
 TEST(Startup, PositionalPorts) {
     EXPECT_EQ(positional_port("554", 8554), 554);
@@ -38,7 +38,8 @@ TEST(Startup, DuplicatePortWarnings) {
     auto w = duplicate_port_warnings(8000, 8000, 8080, true);
     ASSERT_EQ(w.size(), 1u);
     EXPECT_EQ(w[0].en,
-              "\u26A0 Duplicate ports in the config file: RTSP and ONVIF both set to 8000 - one of them was moved automatically to a free port");
+              "\u26A0 Duplicate ports in the config file: RTSP and ONVIF both set to 8000 - one of "
+              "them was moved automatically to a free port");
     EXPECT_NE(w[0].ar.find("\u202ARTSP\u202C و \u202AONVIF\u202C"), std::string::npos);
     EXPECT_TRUE(duplicate_port_warnings(8554, 8000, 8000, false).empty());
     w = duplicate_port_warnings(9000, 9000, 9000, true);
@@ -78,6 +79,8 @@ TEST(Startup, BannerByteExact) {
     const std::string b = banner_text(v);
     EXPECT_NE(b.find("  RTSP sub  : disabled (single stream)\n"), std::string::npos);
     EXPECT_EQ(b.find("Web Admin"), std::string::npos);
-    EXPECT_NE(b.find("  Video     : 1280x720 @ 10 fps, ~2000 kbps (downscaled)\n"), std::string::npos);
-    EXPECT_NE(b.find("  Auth      : ON (RTSP Digest + ONVIF WS-Sec) (user=admin)\n"), std::string::npos);
+    EXPECT_NE(b.find("  Video     : 1280x720 @ 10 fps, ~2000 kbps (downscaled)\n"),
+              std::string::npos);
+    EXPECT_NE(b.find("  Auth      : ON (RTSP Digest + ONVIF WS-Sec) (user=admin)\n"),
+              std::string::npos);
 }

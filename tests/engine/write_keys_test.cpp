@@ -15,7 +15,7 @@
 namespace {
 
 class TempDir : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/zeb-cfg-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -161,7 +161,8 @@ TEST_F(TempDir, ImportAcceptsOnlyImportableCheckedKeys) {
     EXPECT_EQ(c.rtsp_port, 8554);
     ASSERT_EQ(config_warnings().size(), 1u);
     EXPECT_EQ(config_warnings()[0].en,
-              "\u26A0 Invalid setting in the config file: rtsp_port = \"99999\" - using the default 8554");
+              "\u26A0 Invalid setting in the config file: rtsp_port = \"99999\" - using the "
+              "default 8554");
 
     EXPECT_TRUE(import_value_ok("warn_text", ""));
     EXPECT_FALSE(import_value_ok("warn_text", std::string(161, 'x')));
