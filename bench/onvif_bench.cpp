@@ -57,12 +57,14 @@ void BM_GetProfiles(benchmark::State& state) {
         }
         send_all(s, request());
         std::string answer;
-        for (long n; (n = recv_some(s, buf, sizeof buf)) > 0;) answer.append(buf, static_cast<size_t>(n));
+        for (long n; (n = recv_some(s, buf, sizeof buf)) > 0;)
+            answer.append(buf, static_cast<size_t>(n));
         net_close(s);
         if (answer.find("</trt:GetProfilesResponse>") != std::string::npos) ++answered;
     }
     state.SetItemsProcessed(answered);
-    if (answered != static_cast<int64_t>(state.iterations())) state.SkipWithError("unanswered requests");
+    if (answered != static_cast<int64_t>(state.iterations()))
+        state.SkipWithError("unanswered requests");
 }
 BENCHMARK(BM_GetProfiles)->Threads(8)->UseRealTime()->MinTime(3.0);
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "onvif/onvif_xml.h"
 #include "engine/log.h"
+#include "onvif/onvif_xml.h"
 
 const char* const k_fault_not_authorized =
     "<env:Fault><env:Code><env:Value>env:Sender</env:Value><env:Subcode><env:Value>"
@@ -124,9 +124,10 @@ Answer get_device_information(OnvifContext& ctx, const std::string&) {
         model = ctx.model;
     }
     return "<tds:GetDeviceInformationResponse><tds:Manufacturer>Orvanta</tds:Manufacturer>"
-           "<tds:Model>" + xml_escape(model) + "</tds:Model><tds:FirmwareVersion>" +
-           ctx.firmware_version + "</tds:FirmwareVersion><tds:SerialNumber>" +
-           ctx.serial_number + "</tds:SerialNumber><tds:HardwareId>" + ctx.serial_number +
+           "<tds:Model>" +
+           xml_escape(model) + "</tds:Model><tds:FirmwareVersion>" + ctx.firmware_version +
+           "</tds:FirmwareVersion><tds:SerialNumber>" + ctx.serial_number +
+           "</tds:SerialNumber><tds:HardwareId>" + ctx.serial_number +
            "</tds:HardwareId></tds:GetDeviceInformationResponse>";
 }
 
@@ -162,8 +163,9 @@ Answer get_services(OnvifContext&, const std::string&) {
         out += s[0];
         out += "</tds:Namespace><tds:XAddr>http://{IP}:{ONVIFPORT}/onvif/";
         out += s[1];
-        out += "</tds:XAddr><tds:Version><tt:Major>2</tt:Major><tt:Minor>5</tt:Minor>"
-               "</tds:Version></tds:Service>";
+        out +=
+            "</tds:XAddr><tds:Version><tt:Major>2</tt:Major><tt:Minor>5</tt:Minor>"
+            "</tds:Version></tds:Service>";
     }
     return out + "</tds:GetServicesResponse>";
 }
@@ -197,7 +199,9 @@ Answer get_hostname(OnvifContext& ctx, const std::string&) {
         scope_name = ctx.scope_name;
     }
     return "<tds:GetHostnameResponse><tds:HostnameInformation><tt:FromDHCP>false</tt:FromDHCP>"
-           "<tt:Name>" + scope_name + "</tt:Name></tds:HostnameInformation>"
+           "<tt:Name>" +
+           scope_name +
+           "</tt:Name></tds:HostnameInformation>"
            "</tds:GetHostnameResponse>";
 }
 
@@ -210,17 +214,21 @@ Answer get_users(OnvifContext& ctx, const std::string&) {
 
 Answer get_network_protocols(OnvifContext& ctx, const std::string&) {
     return "<tds:GetNetworkProtocolsResponse><tds:NetworkProtocols><tt:Name>HTTP</tt:Name>"
-           "<tt:Enabled>true</tt:Enabled><tt:Port>" + std::to_string(ctx.onvif_port) +
+           "<tt:Enabled>true</tt:Enabled><tt:Port>" +
+           std::to_string(ctx.onvif_port) +
            "</tt:Port></tds:NetworkProtocols><tds:NetworkProtocols><tt:Name>RTSP</tt:Name>"
-           "<tt:Enabled>true</tt:Enabled><tt:Port>" + std::to_string(ctx.rtsp_port) +
+           "<tt:Enabled>true</tt:Enabled><tt:Port>" +
+           std::to_string(ctx.rtsp_port) +
            "</tt:Port></tds:NetworkProtocols></tds:GetNetworkProtocolsResponse>";
 }
 
 Answer get_network_interfaces(OnvifContext& ctx, const std::string&) {
     return "<tds:GetNetworkInterfacesResponse><tds:NetworkInterfaces token=\"eth0\">"
            "<tt:Enabled>true</tt:Enabled><tt:Info><tt:Name>eth0</tt:Name><tt:HwAddress>" +
-           ctx.serial_number + "</tt:HwAddress><tt:MTU>1500</tt:MTU></tt:Info><tt:IPv4>"
-           "<tt:Enabled>true</tt:Enabled><tt:Config><tt:Manual><tt:Address>" + ctx.address +
+           ctx.serial_number +
+           "</tt:HwAddress><tt:MTU>1500</tt:MTU></tt:Info><tt:IPv4>"
+           "<tt:Enabled>true</tt:Enabled><tt:Config><tt:Manual><tt:Address>" +
+           ctx.address +
            "</tt:Address><tt:PrefixLength>24</tt:PrefixLength></tt:Manual><tt:DHCP>false"
            "</tt:DHCP></tt:Config></tt:IPv4></tds:NetworkInterfaces>"
            "</tds:GetNetworkInterfacesResponse>";
@@ -237,8 +245,8 @@ Answer get_video_sources(OnvifContext&, const std::string&) {
 
 Answer get_video_source_configurations(OnvifContext&, const std::string&) {
     engine_vlog("ONVIF: GetVideoSourceConfigurations\n");
-    return std::string("<trt:GetVideoSourceConfigurationsResponse>") +
-           k_video_source_cfg_main + "</trt:GetVideoSourceConfigurationsResponse>";
+    return std::string("<trt:GetVideoSourceConfigurationsResponse>") + k_video_source_cfg_main +
+           "</trt:GetVideoSourceConfigurationsResponse>";
 }
 
 Answer get_compatible_video_source_configurations(OnvifContext&, const std::string&) {
@@ -251,8 +259,9 @@ Answer get_video_encoder_configuration_options(OnvifContext& ctx, const std::str
     const Selected s = select_stream(ctx, body);
     return "<trt:GetVideoEncoderConfigurationOptionsResponse><trt:Options><tt:QualityRange>"
            "<tt:Min>1</tt:Min><tt:Max>10</tt:Max></tt:QualityRange><tt:H264>"
-           "<tt:ResolutionsAvailable><tt:Width>" + s.width + "</tt:Width><tt:Height>" +
-           s.height + "</tt:Height></tt:ResolutionsAvailable><tt:GovLengthRange><tt:Min>1"
+           "<tt:ResolutionsAvailable><tt:Width>" +
+           s.width + "</tt:Width><tt:Height>" + s.height +
+           "</tt:Height></tt:ResolutionsAvailable><tt:GovLengthRange><tt:Min>1"
            "</tt:Min><tt:Max>60</tt:Max></tt:GovLengthRange><tt:FrameRateRange><tt:Min>1"
            "</tt:Min><tt:Max>60</tt:Max></tt:FrameRateRange><tt:EncodingIntervalRange><tt:Min>1"
            "</tt:Min><tt:Max>1</tt:Max></tt:EncodingIntervalRange><tt:H264ProfilesSupported>"
@@ -278,11 +287,14 @@ Answer get_video_encoder_configurations(OnvifContext&, const std::string&) {
 std::string encoder_configuration(const Selected& s, std::string_view element) {
     std::string out = "<";
     out += element;
-    out += " token=\"" + s.encoder_token + "\"><tt:Name>venc</tt:Name><tt:UseCount>1"
-           "</tt:UseCount><tt:Encoding>H264</tt:Encoding><tt:Resolution><tt:Width>" + s.width +
-           "</tt:Width><tt:Height>" + s.height + "</tt:Height></tt:Resolution><tt:Quality>5"
+    out += " token=\"" + s.encoder_token +
+           "\"><tt:Name>venc</tt:Name><tt:UseCount>1"
+           "</tt:UseCount><tt:Encoding>H264</tt:Encoding><tt:Resolution><tt:Width>" +
+           s.width + "</tt:Width><tt:Height>" + s.height +
+           "</tt:Height></tt:Resolution><tt:Quality>5"
            "</tt:Quality><tt:RateControl><tt:FrameRateLimit>{FPS}</tt:FrameRateLimit>"
-           "<tt:EncodingInterval>1</tt:EncodingInterval><tt:BitrateLimit>" + s.bitrate +
+           "<tt:EncodingInterval>1</tt:EncodingInterval><tt:BitrateLimit>" +
+           s.bitrate +
            "</tt:BitrateLimit></tt:RateControl><tt:H264><tt:GovLength>10</tt:GovLength>"
            "<tt:H264Profile>Baseline</tt:H264Profile></tt:H264><tt:SessionTimeout>PT60S"
            "</tt:SessionTimeout></";
@@ -309,10 +321,11 @@ Answer get_compatible_video_encoder_configurations(OnvifContext& ctx, const std:
 
 Answer get_video_source_configuration(OnvifContext& ctx, const std::string& body) {
     const Selected s = select_stream(ctx, body);
-    return "<trt:GetVideoSourceConfigurationResponse><trt:Configuration token=\"" +
-           s.source_token + "\"><tt:Name>vsrc</tt:Name><tt:UseCount>1</tt:UseCount>"
-           "<tt:SourceToken>vsrc0</tt:SourceToken><tt:Bounds x=\"0\" y=\"0\" width=\"" + s.width +
-           "\" height=\"" + s.height + "\"/></trt:Configuration>"
+    return "<trt:GetVideoSourceConfigurationResponse><trt:Configuration token=\"" + s.source_token +
+           "\"><tt:Name>vsrc</tt:Name><tt:UseCount>1</tt:UseCount>"
+           "<tt:SourceToken>vsrc0</tt:SourceToken><tt:Bounds x=\"0\" y=\"0\" width=\"" +
+           s.width + "\" height=\"" + s.height +
+           "\"/></trt:Configuration>"
            "</trt:GetVideoSourceConfigurationResponse>";
 }
 
@@ -371,8 +384,7 @@ Answer get_snapshot_uri(OnvifContext&, const std::string&) {
 // ---- media service: audio -------------------------------------------------
 
 std::string audio_answer(const OnvifContext& ctx, std::string_view response,
-                         std::string_view element, std::string_view token,
-                         std::string_view inner) {
+                         std::string_view element, std::string_view token, std::string_view inner) {
     std::string out = "<";
     out += response;
     if (!ctx.audio_on) return out + "/>";
@@ -530,10 +542,10 @@ Answer get_event_properties(OnvifContext&, const std::string&) {
            "<wsnt:FixedTopicSet>true</wsnt:FixedTopicSet><wstop:TopicSet>"
            "<tns1:RuleEngine wstop:topic=\"false\"><tns1:CellMotionDetector wstop:topic=\"false\">"
            "<tns1:Motion wstop:topic=\"true\"><tt:MessageDescription IsProperty=\"true\">"
-           "<tt:Source>" + item("VideoSourceConfigurationToken", "tt:ReferenceToken") +
+           "<tt:Source>" +
+           item("VideoSourceConfigurationToken", "tt:ReferenceToken") +
            item("VideoAnalyticsConfigurationToken", "tt:ReferenceToken") +
-           item("Rule", "xs:string") + "</tt:Source><tt:Data>" +
-           item("IsMotion", "xs:boolean") +
+           item("Rule", "xs:string") + "</tt:Source><tt:Data>" + item("IsMotion", "xs:boolean") +
            "</tt:Data></tt:MessageDescription></tns1:Motion></tns1:CellMotionDetector>"
            "</tns1:RuleEngine><tns1:VideoSource wstop:topic=\"false\"><tns1:MotionAlarm "
            "wstop:topic=\"true\"><tt:MessageDescription IsProperty=\"true\"><tt:Source>" +
@@ -574,8 +586,9 @@ FIXED_TEXT(k_set_venc_log, "ONVIF: SetVideoEncoderConfiguration -> accepted (man
 FIXED_TEXT(k_set_vsrc, "<trt:SetVideoSourceConfigurationResponse/>")
 FIXED_TEXT(k_set_hostname, "<tds:SetHostnameResponse/>")
 FIXED_TEXT(k_set_scopes, "<tds:SetScopesResponse/>")
-FIXED_TEXT(k_reboot, "<tds:SystemRebootResponse><tds:Message>Not applicable</tds:Message>"
-                     "</tds:SystemRebootResponse>")
+FIXED_TEXT(k_reboot,
+           "<tds:SystemRebootResponse><tds:Message>Not applicable</tds:Message>"
+           "</tds:SystemRebootResponse>")
 FIXED_TEXT(k_sync_point, "<tev:SetSynchronizationPointResponse/>")
 FIXED_TEXT(k_move_options,
            "<timg:GetMoveOptionsResponse><timg:MoveOptions/></timg:GetMoveOptionsResponse>")
@@ -583,17 +596,22 @@ FIXED_TEXT(k_guaranteed,
            "<trt:GetGuaranteedNumberOfVideoEncoderInstancesResponse><trt:TotalNumber>2"
            "</trt:TotalNumber><trt:H264>2</trt:H264>"
            "</trt:GetGuaranteedNumberOfVideoEncoderInstancesResponse>")
-FIXED_TEXT(k_discovery_mode, "<tds:GetDiscoveryModeResponse><tds:DiscoveryMode>Discoverable"
-                             "</tds:DiscoveryMode></tds:GetDiscoveryModeResponse>")
-FIXED_TEXT(k_wsdl_url, "<tds:GetWsdlUrlResponse><tds:WsdlUrl>"
-                       "http://www.onvif.org/onvif/ver10/device/wsdl</tds:WsdlUrl>"
-                       "</tds:GetWsdlUrlResponse>")
-FIXED_TEXT(k_gateway, "<tds:GetNetworkDefaultGatewayResponse><tds:NetworkGateway/>"
-                      "</tds:GetNetworkDefaultGatewayResponse>")
-FIXED_TEXT(k_dns, "<tds:GetDNSResponse><tds:DNSInformation><tt:FromDHCP>true</tt:FromDHCP>"
-                  "</tds:DNSInformation></tds:GetDNSResponse>")
-FIXED_TEXT(k_ntp, "<tds:GetNTPResponse><tds:NTPInformation><tt:FromDHCP>true</tt:FromDHCP>"
-                  "</tds:NTPInformation></tds:GetNTPResponse>")
+FIXED_TEXT(k_discovery_mode,
+           "<tds:GetDiscoveryModeResponse><tds:DiscoveryMode>Discoverable"
+           "</tds:DiscoveryMode></tds:GetDiscoveryModeResponse>")
+FIXED_TEXT(k_wsdl_url,
+           "<tds:GetWsdlUrlResponse><tds:WsdlUrl>"
+           "http://www.onvif.org/onvif/ver10/device/wsdl</tds:WsdlUrl>"
+           "</tds:GetWsdlUrlResponse>")
+FIXED_TEXT(k_gateway,
+           "<tds:GetNetworkDefaultGatewayResponse><tds:NetworkGateway/>"
+           "</tds:GetNetworkDefaultGatewayResponse>")
+FIXED_TEXT(k_dns,
+           "<tds:GetDNSResponse><tds:DNSInformation><tt:FromDHCP>true</tt:FromDHCP>"
+           "</tds:DNSInformation></tds:GetDNSResponse>")
+FIXED_TEXT(k_ntp,
+           "<tds:GetNTPResponse><tds:NTPInformation><tt:FromDHCP>true</tt:FromDHCP>"
+           "</tds:NTPInformation></tds:GetNTPResponse>")
 FIXED_TEXT(k_metadata, "<trt:GetMetadataConfigurationsResponse/>")
 FIXED_TEXT(k_set_aenc, "<trt:SetAudioEncoderConfigurationResponse/>")
 FIXED_TEXT(k_set_aenc_log, "ONVIF: SetAudioEncoderConfiguration -> accepted (managed in-app)\n")
@@ -602,13 +620,15 @@ FIXED_TEXT(k_add_aenc, "<trt:AddAudioEncoderConfigurationResponse/>")
 FIXED_TEXT(k_add_asrc, "<trt:AddAudioSourceConfigurationResponse/>")
 FIXED_TEXT(k_rm_aenc, "<trt:RemoveAudioEncoderConfigurationResponse/>")
 FIXED_TEXT(k_rm_asrc, "<trt:RemoveAudioSourceConfigurationResponse/>")
-FIXED_TEXT(k_aout_options, "<trt:GetAudioOutputConfigurationOptionsResponse><trt:Options/>"
-                           "</trt:GetAudioOutputConfigurationOptionsResponse>")
+FIXED_TEXT(k_aout_options,
+           "<trt:GetAudioOutputConfigurationOptionsResponse><trt:Options/>"
+           "</trt:GetAudioOutputConfigurationOptionsResponse>")
 FIXED_TEXT(k_aout_cfgs, "<trt:GetAudioOutputConfigurationsResponse/>")
 FIXED_TEXT(k_aouts, "<trt:GetAudioOutputsResponse/>")
 FIXED_TEXT(k_adec_cfgs, "<trt:GetAudioDecoderConfigurationsResponse/>")
-FIXED_TEXT(k_asrc_options, "<trt:GetAudioSourceConfigurationOptionsResponse><trt:Options/>"
-                           "</trt:GetAudioSourceConfigurationOptionsResponse>")
+FIXED_TEXT(k_asrc_options,
+           "<trt:GetAudioSourceConfigurationOptionsResponse><trt:Options/>"
+           "</trt:GetAudioSourceConfigurationOptionsResponse>")
 FIXED_TEXT(k_create_osd, "<trt:CreateOSDResponse/>")
 FIXED_TEXT(k_delete_osd, "<trt:DeleteOSDResponse/>")
 FIXED_TEXT(k_compat_analytics, "<trt:GetCompatibleVideoAnalyticsConfigurationsResponse/>")
@@ -701,10 +721,14 @@ const Action k_actions[] = {
 
 const char* position_word(uint32_t code) {
     switch (code) {
-    case 0: return "UpperLeft";
-    case 1: return "UpperRight";
-    case 2: return "LowerLeft";
-    default: return "LowerRight";
+        case 0:
+            return "UpperLeft";
+        case 1:
+            return "UpperRight";
+        case 2:
+            return "LowerLeft";
+        default:
+            return "LowerRight";
     }
 }
 
@@ -727,27 +751,30 @@ std::string system_date_and_time_body(const std::tm& utc) {
 std::string build_profile(bool audio, std::string_view element, std::string_view token,
                           std::string_view name, std::string_view source_token,
                           std::string_view encoder_token, std::string_view width,
-                          std::string_view height, std::string_view fps,
-                          std::string_view bitrate) {
+                          std::string_view height, std::string_view fps, std::string_view bitrate) {
     const std::string el = "trt:" + std::string(element);
     std::string out = "<" + el + " token=\"" + std::string(token) + "\" fixed=\"true\">";
     out += tag("tt:Name", name);
     out += "<tt:VideoSourceConfiguration token=\"" + std::string(source_token) +
            "\"><tt:Name>vsrc</tt:Name><tt:UseCount>1</tt:UseCount><tt:SourceToken>vsrc0"
-           "</tt:SourceToken><tt:Bounds x=\"0\" y=\"0\" width=\"" + std::string(width) +
-           "\" height=\"" + std::string(height) + "\"/></tt:VideoSourceConfiguration>";
+           "</tt:SourceToken><tt:Bounds x=\"0\" y=\"0\" width=\"" +
+           std::string(width) + "\" height=\"" + std::string(height) +
+           "\"/></tt:VideoSourceConfiguration>";
     if (audio)
-        out += "<tt:AudioSourceConfiguration token=\"asrccfg0\"><tt:Name>asrc</tt:Name>"
-               "<tt:UseCount>2</tt:UseCount><tt:SourceToken>asrc0</tt:SourceToken>"
-               "</tt:AudioSourceConfiguration>";
+        out +=
+            "<tt:AudioSourceConfiguration token=\"asrccfg0\"><tt:Name>asrc</tt:Name>"
+            "<tt:UseCount>2</tt:UseCount><tt:SourceToken>asrc0</tt:SourceToken>"
+            "</tt:AudioSourceConfiguration>";
     out += "<tt:VideoEncoderConfiguration token=\"" + std::string(encoder_token) +
            "\"><tt:Name>venc</tt:Name><tt:UseCount>1</tt:UseCount><tt:Encoding>H264"
-           "</tt:Encoding><tt:Resolution>" + tag("tt:Width", width) + tag("tt:Height", height) +
+           "</tt:Encoding><tt:Resolution>" +
+           tag("tt:Width", width) + tag("tt:Height", height) +
            "</tt:Resolution><tt:Quality>5</tt:Quality><tt:RateControl>" +
            tag("tt:FrameRateLimit", fps) + "<tt:EncodingInterval>1</tt:EncodingInterval>" +
            tag("tt:BitrateLimit", bitrate) + "</tt:RateControl><tt:H264>" +
            tag("tt:GovLength", fps) + "<tt:H264Profile>Baseline</tt:H264Profile></tt:H264>" +
-           k_multicast + "<tt:SessionTimeout>PT60S</tt:SessionTimeout>"
+           k_multicast +
+           "<tt:SessionTimeout>PT60S</tt:SessionTimeout>"
            "</tt:VideoEncoderConfiguration>";
     if (audio)
         out += std::string("<tt:AudioEncoderConfiguration token=\"aenccfg0\">") +
@@ -763,8 +790,9 @@ std::string build_osd(const OsdLayout& l, std::string_view element, bool clock) 
                       tag("tt:Type", position_word(clock ? l.clock_pos : l.name_pos)) +
                       "</tt:Position><tt:TextString>";
     if (clock)
-        out += "<tt:Type>DateAndTime</tt:Type><tt:DateFormat>yyyy-MM-dd</tt:DateFormat>"
-               "<tt:TimeFormat>HH:mm:ss</tt:TimeFormat>";
+        out +=
+            "<tt:Type>DateAndTime</tt:Type><tt:DateFormat>yyyy-MM-dd</tt:DateFormat>"
+            "<tt:TimeFormat>HH:mm:ss</tt:TimeFormat>";
     else
         out += "<tt:Type>Plain</tt:Type><tt:PlainText>" + xml_escape(l.display_name) +
                "</tt:PlainText>";

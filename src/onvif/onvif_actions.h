@@ -13,16 +13,14 @@
 
 // The envelope answering one SOAP body (an ActionNotSupported fault when no
 // action of the table is recognised).
-std::string dispatch(OnvifContext& ctx, const std::string& body,
-                     const std::string& request_target);
+std::string dispatch(OnvifContext& ctx, const std::string& body, const std::string& request_target);
 // Placeholder substitution applied to every SOAP answer.
 void fill_placeholders(const OnvifContext& ctx, std::string& envelope);
 
 std::string build_profile(bool audio, std::string_view element, std::string_view token,
                           std::string_view name, std::string_view source_token,
                           std::string_view encoder_token, std::string_view width,
-                          std::string_view height, std::string_view fps,
-                          std::string_view bitrate);
+                          std::string_view height, std::string_view fps, std::string_view bitrate);
 
 struct OsdLayout {
     std::string display_name;

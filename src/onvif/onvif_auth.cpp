@@ -27,12 +27,18 @@ std::string base64_decode_lenient(std::string_view text) {
     int count = 0;
     for (char c : text) {
         int v;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
-        else continue;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        else
+            continue;
         bits = (bits << 6) | static_cast<uint32_t>(v);
         count += 6;
         if (count >= 8) {
@@ -48,9 +54,9 @@ std::string base64_decode_lenient(std::string_view text) {
 bool needs_credentials(std::string_view body) {
     // GetCompatibleVideoEncoderConfigurations reveals the same configuration as
     // GetVideoEncoderConfiguration but does not contain that text, so it is named.
-    for (const char* name : {"GetStreamUri", "GetProfiles", "GetProfile", "GetSnapshotUri",
-                             "GetVideoEncoderConfiguration",
-                             "GetCompatibleVideoEncoderConfigurations"})
+    for (const char* name :
+         {"GetStreamUri", "GetProfiles", "GetProfile", "GetSnapshotUri",
+          "GetVideoEncoderConfiguration", "GetCompatibleVideoEncoderConfigurations"})
         if (contains(body, name)) return true;
     return false;
 }
@@ -65,11 +71,10 @@ bool check_username_token(const OnvifContext& ctx, std::string_view body) {
     const std::string created = xml_text(body, "Created");
     if (contains(body, "#PasswordText") || nonce.empty() || created.empty())
         return equal_constant_time(pass, ctx.password);
-    const std::string digest =
-        base64_encode(std::string_view(
-            reinterpret_cast<const char*>(sha1(base64_decode_lenient(nonce) + created +
-                                               ctx.password).data()),
-            20));
+    const std::string digest = base64_encode(
+        std::string_view(reinterpret_cast<const char*>(
+                             sha1(base64_decode_lenient(nonce) + created + ctx.password).data()),
+                         20));
     // Some clients put the plain password into a digest-form token; accept it.
     const bool by_digest = equal_constant_time(pass, digest);
     const bool by_text = equal_constant_time(pass, ctx.password);
@@ -113,8 +118,8 @@ bool check_http_auth(std::string_view request, std::string_view method, std::str
     const std::string ha2 = md5_hex(std::string(method) + ":" + uri);
     bool ok = false;
     if (!qop.empty())
-        ok = equal_constant_time(
-            response, md5_hex(ha1 + ":" + p_nonce + ":" + nc + ":" + cnonce + ":" + qop + ":" + ha2));
+        ok = equal_constant_time(response, md5_hex(ha1 + ":" + p_nonce + ":" + nc + ":" + cnonce +
+                                                   ":" + qop + ":" + ha2));
     const bool ok2069 = equal_constant_time(response, md5_hex(ha1 + ":" + p_nonce + ":" + ha2));
     return ok || ok2069;
 }

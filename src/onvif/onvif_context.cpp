@@ -23,8 +23,8 @@ std::string uuid_from(const std::string& h, size_t base) {
 }
 
 bool is_scope_char(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_';
 }
 
 }  // namespace
@@ -34,8 +34,12 @@ OnvifContext& onvif_context() {
     return ctx;
 }
 
-const std::string& onvif_current_peer() { return t_current_peer; }
-void onvif_set_current_peer(const std::string& peer) { t_current_peer = peer; }
+const std::string& onvif_current_peer() {
+    return t_current_peer;
+}
+void onvif_set_current_peer(const std::string& peer) {
+    t_current_peer = peer;
+}
 
 void onvif_identity_from(OnvifContext& ctx, const std::string& machine_id) {
     const std::string h = to_hex(sha256(machine_id));
@@ -105,8 +109,7 @@ void onvif_set_name_live(OnvifContext& ctx, const std::string& camera_name) {
         engine_log("ONVIF: camera name on the NVR -> \"%s\" (live)\n", ctx.display_name.c_str());
 }
 
-void onvif_set_osd_layout(OnvifContext& ctx, uint32_t name_pos, bool clock_on,
-                          uint32_t clock_pos) {
+void onvif_set_osd_layout(OnvifContext& ctx, uint32_t name_pos, bool clock_on, uint32_t clock_pos) {
     std::lock_guard<std::mutex> g(ctx.lock);
     ctx.osd_clock_on = clock_on ? 1 : 0;
     ctx.osd_name_pos = name_pos > 3 ? 3 : name_pos;

@@ -19,13 +19,13 @@
 
 // One events-service subscription (pull point or push consumer).
 struct EventSubscription {
-    uint64_t expiry = 0;       // tick_ms() after which it is dead
-    uint64_t last_change = 0;  // motion change counter last reported
-    bool initialized = false;  // the "Initialized" messages were delivered
+    uint64_t expiry = 0;           // tick_ms() after which it is dead
+    uint64_t last_change = 0;      // motion change counter last reported
+    bool initialized = false;      // the "Initialized" messages were delivered
     std::string consumer_address;  // push target URL; empty for pull
-    std::string peer;          // IPv4 text of the subscribing recorder
-    bool push = false;         // consumer_address not empty
-    uint32_t push_state = 0;   // 0 never pushed, 1 delivered, 2 failed
+    std::string peer;              // IPv4 text of the subscribing recorder
+    bool push = false;             // consumer_address not empty
+    uint32_t push_state = 0;       // 0 never pushed, 1 delivered, 2 failed
 };
 
 struct OnvifContext {
@@ -33,7 +33,7 @@ struct OnvifContext {
     std::string short_id;
     std::string display_name = "Vistrel";
     std::string model = "Vistrel";
-    uint32_t osd_name_pos = 3;   // 0 UpperLeft, 1 UpperRight, 2 LowerLeft, 3 LowerRight
+    uint32_t osd_name_pos = 3;  // 0 UpperLeft, 1 UpperRight, 2 LowerLeft, 3 LowerRight
     uint32_t osd_clock_pos = 1;
     uint8_t osd_clock_on = 0;
     socket_t listen_socket = k_invalid_socket;
@@ -97,8 +97,7 @@ void onvif_identity_from(OnvifContext& ctx, const std::string& machine_id);
 void onvif_apply_name(OnvifContext& ctx, const std::string& camera_name);
 // Live change of `device_name` (takes the lock, logs a change).
 void onvif_set_name_live(OnvifContext& ctx, const std::string& camera_name);
-void onvif_set_osd_layout(OnvifContext& ctx, uint32_t name_pos, bool clock_on,
-                          uint32_t clock_pos);
+void onvif_set_osd_layout(OnvifContext& ctx, uint32_t name_pos, bool clock_on, uint32_t clock_pos);
 
 // IPv4 text of the peer served by the calling connection thread ("" if none).
 const std::string& onvif_current_peer();

@@ -16,8 +16,8 @@ namespace {
 const char* const k_realm = "Vistrel";
 
 std::string challenge_header(const OnvifContext& ctx) {
-    return std::string("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"") +
-           k_realm + "\", qop=\"auth\", nonce=\"" + ctx.nonce + "\"\r\n";
+    return std::string("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"") + k_realm +
+           "\", qop=\"auth\", nonce=\"" + ctx.nonce + "\"\r\n";
 }
 
 std::string snapshot_answer(OnvifContext& ctx, const HttpRequest& req) {
@@ -25,12 +25,14 @@ std::string snapshot_answer(OnvifContext& ctx, const HttpRequest& req) {
         !check_http_auth(req.text, "GET", k_realm, ctx.nonce, ctx.user_name, ctx.password))
         return challenge_header(ctx) + "Content-Length: 0\r\nConnection: close\r\n\r\n";
     std::string jpeg;
-    if (ctx.snapshot) jpeg = ctx.snapshot(static_cast<int>(ctx.width), static_cast<int>(ctx.height));
+    if (ctx.snapshot)
+        jpeg = ctx.snapshot(static_cast<int>(ctx.width), static_cast<int>(ctx.height));
     if (jpeg.empty())
-        return "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        return "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: "
+               "close\r\n\r\n";
     return "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nCache-Control: no-cache\r\n"
-           "Content-Length: " + std::to_string(jpeg.size()) + "\r\nConnection: close\r\n\r\n" +
-           jpeg;
+           "Content-Length: " +
+           std::to_string(jpeg.size()) + "\r\nConnection: close\r\n\r\n" + jpeg;
 }
 
 std::string soap_answer(OnvifContext& ctx, const HttpRequest& req) {
@@ -47,14 +49,15 @@ std::string soap_answer(OnvifContext& ctx, const HttpRequest& req) {
     if (sp1 != std::string::npos) {
         const size_t sp2 = req.text.find(' ', sp1 + 1);
         // The target ends at the second space of the request line.
-        if (sp2 != std::string::npos && sp2 < line_end) target = req.text.substr(sp1 + 1, sp2 - sp1 - 1);
+        if (sp2 != std::string::npos && sp2 < line_end)
+            target = req.text.substr(sp1 + 1, sp2 - sp1 - 1);
     }
     std::optional<std::string> env = events_handle(ctx, target, req.body);
     std::string envelope = env ? std::move(*env) : dispatch(ctx, req.body, target);
     fill_placeholders(ctx, envelope);
     return "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\n"
-           "Content-Length: " + std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n" +
-           envelope;
+           "Content-Length: " +
+           std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n" + envelope;
 }
 
 }  // namespace
@@ -112,14 +115,17 @@ std::optional<HttpRequest> read_request(const ByteSource& recv, uint64_t deadlin
 std::string forwarding_page(const OnvifContext& ctx) {
     const std::string url = "http://" + ctx.address + ":" + std::to_string(ctx.web_port) + "/";
     return "<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
-           "<meta http-equiv=\"refresh\" content=\"1;url=" + url + "\">"
+           "<meta http-equiv=\"refresh\" content=\"1;url=" +
+           url +
+           "\">"
            "<title>Vistrel</title><style>body{background:#0e1a2b;color:#e8eef7;"
            "font-family:'Segoe UI',Arial,sans-serif;text-align:center;padding:40px}"
            "a.btn{display:inline-block;background:#2b6cff;color:#fff;padding:12px 26px;"
            "border-radius:8px;font-size:16px;text-decoration:none}"
            "p.note{color:#8fa3bf;font-size:13px}</style></head><body><h1>Vistrel</h1>"
-           "<p>Camera at <b>" + ctx.address + "</b> &nbsp; (ONVIF port " +
-           std::to_string(ctx.onvif_port) + ")</p><p><a class=\"btn\" href=\"" + url +
+           "<p>Camera at <b>" +
+           ctx.address + "</b> &nbsp; (ONVIF port " + std::to_string(ctx.onvif_port) +
+           ")</p><p><a class=\"btn\" href=\"" + url +
            "\">Open control panel</a></p><p class=\"note\">The control panel opens on port " +
            std::to_string(ctx.web_port) +
            ". If it does not open automatically, click the button above.</p></body></html>";
@@ -141,9 +147,8 @@ void onvif_connection(OnvifContext& ctx, socket_t s) {
     onvif_set_current_peer(socket_peer_ip(s));
     set_recv_timeout(s, k_onvif_request_timeout_ms);
     set_send_timeout(s, k_onvif_request_timeout_ms);
-    const auto request = read_request(
-        [s](char* buf, size_t len) { return recv_some(s, buf, len); },
-        tick_ms() + k_onvif_request_timeout_ms);
+    const auto request = read_request([s](char* buf, size_t len) { return recv_some(s, buf, len); },
+                                      tick_ms() + k_onvif_request_timeout_ms);
     if (request) send_all(s, handle_request(ctx, *request));
     net_close(s);
 }

@@ -21,7 +21,7 @@ constexpr size_t k_onvif_max_body = 256 * 1024;
 constexpr uint32_t k_onvif_request_timeout_ms = 10000;
 
 struct HttpRequest {
-    std::string text;   // headers, blank line and body as received
+    std::string text;       // headers, blank line and body as received
     size_t header_end = 0;  // offset of "\r\n\r\n"
     std::string body;
     bool too_large = false;  // headers or announced body beyond the bounds

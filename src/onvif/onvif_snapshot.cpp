@@ -16,8 +16,8 @@ std::string encode_jpeg_bgrx(const unsigned char* bgrx, int width, int height, i
     unsigned char* out = nullptr;
     unsigned long size = 0;
     std::string jpeg;
-    if (tjCompress2(tj, bgrx, width, width * 4, height, TJPF_BGRX, &out, &size, TJSAMP_420,
-                    quality, TJFLAG_FASTDCT) == 0)
+    if (tjCompress2(tj, bgrx, width, width * 4, height, TJPF_BGRX, &out, &size, TJSAMP_420, quality,
+                    TJFLAG_FASTDCT) == 0)
         jpeg.assign(reinterpret_cast<const char*>(out), size);
     tjFree(out);
     tjDestroy(tj);

@@ -10,7 +10,9 @@ namespace {
 constexpr uint16_t k_discovery_port = 3702;
 constexpr size_t k_datagram_max = 8191;
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 bool is_prefix_char(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
@@ -193,14 +195,15 @@ std::string probe_matches_answer(OnvifContext& ctx, std::string_view probe) {
            "</a:RelatesTo><a:To>http://schemas.xmlsoap.org/ws/2004/08/addressing/role/anonymous"
            "</a:To><a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/ProbeMatches"
            "</a:Action></env:Header><env:Body><d:ProbeMatches><d:ProbeMatch><a:EndpointReference>"
-           "<a:Address>" + ctx.endpoint_uuid +
+           "<a:Address>" +
+           ctx.endpoint_uuid +
            "</a:Address></a:EndpointReference><d:Types>dn:NetworkVideoTransmitter tds:Device"
            "</d:Types><d:Scopes>onvif://www.onvif.org/type/NetworkVideoTransmitter "
            "onvif://www.onvif.org/type/video_encoder onvif://www.onvif.org/Profile/S "
-           "onvif://www.onvif.org/Profile/Streaming onvif://www.onvif.org/name/" + scope_name +
-           " onvif://www.onvif.org/location/" + ctx.location + " onvif://www.onvif.org/hardware/" +
-           ctx.serial_number + "</d:Scopes><d:XAddrs>http://" + ctx.address + ":" +
-           std::to_string(ctx.onvif_port) +
+           "onvif://www.onvif.org/Profile/Streaming onvif://www.onvif.org/name/" +
+           scope_name + " onvif://www.onvif.org/location/" + ctx.location +
+           " onvif://www.onvif.org/hardware/" + ctx.serial_number + "</d:Scopes><d:XAddrs>http://" +
+           ctx.address + ":" + std::to_string(ctx.onvif_port) +
            "/onvif/device_service</d:XAddrs><d:MetadataVersion>1</d:MetadataVersion>"
            "</d:ProbeMatch></d:ProbeMatches></env:Body></env:Envelope>";
 }
@@ -223,13 +226,14 @@ bool DiscoveryRateLimiter::allow(const std::string& source, uint64_t now_ms) {
 void discovery_thread(OnvifContext& ctx) {
     const socket_t s = udp_bind(k_discovery_port);
     if (s == k_invalid_socket) {
-        engine_log("WS-Discovery bind failed: %d (auto-discovery off; add the camera manually "
-                   "by IP)\n", net_last_error());
+        engine_log(
+            "WS-Discovery bind failed: %d (auto-discovery off; add the camera manually "
+            "by IP)\n",
+            net_last_error());
         if (ctx.report_discovery_port) ctx.report_discovery_port(k_discovery_port, 0, 2);
         return;
     }
-    if (ctx.report_discovery_port)
-        ctx.report_discovery_port(k_discovery_port, k_discovery_port, 1);
+    if (ctx.report_discovery_port) ctx.report_discovery_port(k_discovery_port, k_discovery_port, 1);
     udp_join_group(s, "239.255.255.250", "");
     int joined = 0;
     for (const std::string& ip : multicast_interface_addresses()) {

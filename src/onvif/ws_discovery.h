@@ -34,12 +34,12 @@ std::string probe_matches_answer(OnvifContext& ctx, std::string_view probe);
 // against a forged source address: at most per_source answers a second to one
 // address and total answers a second in all.
 class DiscoveryRateLimiter {
-public:
+  public:
     explicit DiscoveryRateLimiter(uint32_t per_source = 10, uint32_t total = 100)
         : per_source_(per_source), total_(total) {}
     bool allow(const std::string& source, uint64_t now_ms);
 
-private:
+  private:
     uint32_t per_source_, total_;
     uint64_t window_start_ = 0;
     bool started_ = false;

@@ -25,8 +25,9 @@ ByteSource chunks(std::deque<std::string> parts) {
 
 TEST(ReadRequest, HeadersSplitAcrossReadsAndBodyLength) {
     const std::string body = "<s:Body><GetScopes/></s:Body>";
-    auto r = read_request(chunks({"POST / HTTP/1.1\r\nconte", "nt-length: " + std::to_string(body.size()),
-                                  "\r\n\r", "\n" + body.substr(0, 5), body.substr(5) + "EXTRA"}));
+    auto r = read_request(
+        chunks({"POST / HTTP/1.1\r\nconte", "nt-length: " + std::to_string(body.size()), "\r\n\r",
+                "\n" + body.substr(0, 5), body.substr(5) + "EXTRA"}));
     ASSERT_TRUE(r);
     EXPECT_EQ(r->body, body);  // nothing past the announced length is read
     EXPECT_FALSE(r->too_large);
@@ -39,12 +40,14 @@ TEST(ReadRequest, ShortAndMissingBodies) {
     auto cut = read_request(chunks({"POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n<partial"}));
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->body, "<partial");
-    EXPECT_FALSE(read_request(chunks({"POST / HTTP/1.1\r\nHost: x\r\n"})));  // closed in the headers
+    EXPECT_FALSE(
+        read_request(chunks({"POST / HTTP/1.1\r\nHost: x\r\n"})));  // closed in the headers
     EXPECT_FALSE(read_request(chunks({})));
 }
 
 TEST(ReadRequest, BoundsRefuseOversizedRequests) {
-    auto big_body = read_request(chunks({"POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n"}));
+    auto big_body = read_request(
+        chunks({"POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n"}));
     ASSERT_TRUE(big_body);
     EXPECT_TRUE(big_body->too_large);
     auto limit = read_request(chunks({"POST / HTTP/1.1\r\nContent-Length: " +
@@ -69,12 +72,18 @@ TEST(Routing, ForwardingPageAndSoapOnAnyPath) {
     HttpRequest get;
     get.text = "GET / HTTP/1.1\r\n\r\n";
     const std::string page = handle_request(ctx, get);
-    EXPECT_EQ(page.rfind("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: ", 0), 0u);
+    EXPECT_EQ(
+        page.rfind("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: ",
+                   0),
+        0u);
     EXPECT_NE(page.find("content=\"1;url=http://127.0.0.1:8085/\""), std::string::npos);
     EXPECT_NE(page.find("Open control panel"), std::string::npos);
-    EXPECT_NE(page.find("The control panel opens on port 8085. If it does not open automatically, click the button above."), std::string::npos);
+    EXPECT_NE(page.find("The control panel opens on port 8085. If it does not open automatically, "
+                        "click the button above."),
+              std::string::npos);
     const size_t sep = page.find("\r\n\r\n");
-    EXPECT_NE(page.find("Content-Length: " + std::to_string(page.size() - sep - 4) + "\r\n"), std::string::npos);
+    EXPECT_NE(page.find("Content-Length: " + std::to_string(page.size() - sep - 4) + "\r\n"),
+              std::string::npos);
     HttpRequest post;
     post.text = "PUT /anything HTTP/1.1\r\n\r\n<s:Body><tds:GetWsdlUrl/></s:Body>";
     post.body = "<s:Body><tds:GetWsdlUrl/></s:Body>";
@@ -111,7 +120,8 @@ TEST(XmlHelpers, PlaceholdersAreReplacedOnce) {
 TEST(SoapEnvelope, ActionHeaderOnlyWhenGiven) {
     EXPECT_EQ(soap_envelope("<x/>").find("<env:Header>"), std::string::npos);
     const std::string e = soap_envelope("<x/>", "urn:a");
-    EXPECT_NE(e.find("<env:Header><wsa:Action>urn:a</wsa:Action></env:Header><env:Body><x/></env:Body></env:Envelope>"),
+    EXPECT_NE(e.find("<env:Header><wsa:Action>urn:a</wsa:Action></env:Header><env:Body><x/></"
+                     "env:Body></env:Envelope>"),
               std::string::npos);
 }
 

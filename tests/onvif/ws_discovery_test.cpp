@@ -1,8 +1,8 @@
 // WS-Discovery: probe recognition, Types and Scopes matching, the answer, the
 // XML reader's found/absent/malformed results and the answer rate bound.
-#include <gtest/gtest.h>
-
 #include "onvif/ws_discovery.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -10,30 +10,36 @@ const std::vector<std::string> k_scopes = {
     "onvif://www.onvif.org/type/video_encoder", "onvif://www.onvif.org/Profile/Streaming",
     "onvif://www.onvif.org/name/Lab-cam-2", "onvif://www.onvif.org/hardware/ZEB-0123456789ab"};
 
-std::string probe(const std::string& inner, const std::string& extra_ns = "",
-                  const std::string& action = "http://schemas.xmlsoap.org/ws/2005/04/discovery/Probe") {
+std::string probe(
+    const std::string& inner, const std::string& extra_ns = "",
+    const std::string& action = "http://schemas.xmlsoap.org/ws/2005/04/discovery/Probe") {
     return "<?xml version=\"1.0\"?><e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\" "
            "xmlns:w=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
-           "xmlns:d=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\"" + extra_ns +
-           "><e:Header><w:MessageID>uuid:abc-123</w:MessageID><w:Action>" + action +
+           "xmlns:d=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\"" +
+           extra_ns + "><e:Header><w:MessageID>uuid:abc-123</w:MessageID><w:Action>" + action +
            "</w:Action></e:Header><e:Body><d:Probe>" + inner + "</d:Probe></e:Body></e:Envelope>";
 }
 
 TEST(Discovery, TypesMatching) {
     const std::string dn = " xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\"";
-    EXPECT_TRUE(probe_matches(probe("<d:Types>dn:NetworkVideoTransmitter</d:Types>", dn), k_scopes));
+    EXPECT_TRUE(
+        probe_matches(probe("<d:Types>dn:NetworkVideoTransmitter</d:Types>", dn), k_scopes));
     EXPECT_TRUE(probe_matches(probe(""), k_scopes));  // no Types: any device
     EXPECT_TRUE(probe_matches(probe("<d:Types></d:Types>"), k_scopes));
     // Device needs a declared ONVIF namespace; NetworkVideoTransmitter without a
     // prefix and without a default namespace passes.
     EXPECT_FALSE(probe_matches(probe("<d:Types>tds:Device</d:Types>"), k_scopes));
     EXPECT_TRUE(probe_matches(probe("<d:Types>tds:Device</d:Types>",
-                                    " xmlns:tds='http://www.ONVIF.org/ver10/device/wsdl'"), k_scopes));
+                                    " xmlns:tds='http://www.ONVIF.org/ver10/device/wsdl'"),
+                              k_scopes));
     EXPECT_TRUE(probe_matches(probe("<d:Types>NetworkVideoTransmitter</d:Types>"), k_scopes));
     EXPECT_FALSE(probe_matches(probe("<d:Types>x:NetworkVideoTransmitter</d:Types>",
-                                     " xmlns:x=\"http://example.com/other\""), k_scopes));
-    EXPECT_FALSE(probe_matches(probe("<d:Types>dn:NetworkVideoTransmitter dn:Printer</d:Types>", dn), k_scopes));
-    EXPECT_FALSE(probe_matches(probe("<d:Types>dn:NetworkVideoTransmitter", dn), k_scopes));  // malformed
+                                     " xmlns:x=\"http://example.com/other\""),
+                               k_scopes));
+    EXPECT_FALSE(probe_matches(
+        probe("<d:Types>dn:NetworkVideoTransmitter dn:Printer</d:Types>", dn), k_scopes));
+    EXPECT_FALSE(
+        probe_matches(probe("<d:Types>dn:NetworkVideoTransmitter", dn), k_scopes));  // malformed
 }
 
 TEST(Discovery, ScopesMatching) {
@@ -42,24 +48,33 @@ TEST(Discovery, ScopesMatching) {
     EXPECT_TRUE(probe_matches(with("onvif://www.onvif.org/Profile"), k_scopes));
     EXPECT_TRUE(probe_matches(with("onvif://www.onvif.org/Profile/"), k_scopes));
     EXPECT_TRUE(probe_matches(with(" \n "), k_scopes));
-    EXPECT_TRUE(probe_matches(with("onvif://www.onvif.org/type/video_encoder onvif://www.onvif.org/name"), k_scopes));
+    EXPECT_TRUE(probe_matches(
+        with("onvif://www.onvif.org/type/video_encoder onvif://www.onvif.org/name"), k_scopes));
     EXPECT_FALSE(probe_matches(with("onvif://www.onvif.org/Profile/S"), k_scopes));
-    EXPECT_FALSE(probe_matches(with("onvif://www.onvif.org/type/NetworkVideoTransmitter"), k_scopes));
+    EXPECT_FALSE(
+        probe_matches(with("onvif://www.onvif.org/type/NetworkVideoTransmitter"), k_scopes));
     EXPECT_FALSE(probe_matches(with("onvif://www.onvif.org/name/Lab"), k_scopes));  // not a segment
-    EXPECT_FALSE(probe_matches(with("onvif://www.onvif.org/type/video_encoder onvif://x"), k_scopes));
-    EXPECT_FALSE(probe_matches(probe("<d:Scopes MatchBy=\"x\">onvif://www.onvif.org/Profile"), k_scopes));
+    EXPECT_FALSE(
+        probe_matches(with("onvif://www.onvif.org/type/video_encoder onvif://x"), k_scopes));
+    EXPECT_FALSE(
+        probe_matches(probe("<d:Scopes MatchBy=\"x\">onvif://www.onvif.org/Profile"), k_scopes));
 }
 
 TEST(Discovery, OnlyProbesAreAnswered) {
     EXPECT_TRUE(is_probe(probe("")));
-    EXPECT_TRUE(is_probe(probe("", "", " \n HTTP://schemas.xmlsoap.org/ws/2005/04/DISCOVERY/Probe ")));
-    EXPECT_FALSE(is_probe(probe("", "", "http://schemas.xmlsoap.org/ws/2005/04/discovery/ProbeMatches")));
-    EXPECT_FALSE(is_probe(probe("", "", "http://schemas.xmlsoap.org/ws/2005/04/discovery/Resolve")));
-    EXPECT_FALSE(is_probe(probe("", "", "http://schemas.xmlsoap.org/ws/2005/04/discovery/ResolveMatches")));
+    EXPECT_TRUE(
+        is_probe(probe("", "", " \n HTTP://schemas.xmlsoap.org/ws/2005/04/DISCOVERY/Probe ")));
+    EXPECT_FALSE(
+        is_probe(probe("", "", "http://schemas.xmlsoap.org/ws/2005/04/discovery/ProbeMatches")));
+    EXPECT_FALSE(
+        is_probe(probe("", "", "http://schemas.xmlsoap.org/ws/2005/04/discovery/Resolve")));
+    EXPECT_FALSE(
+        is_probe(probe("", "", "http://schemas.xmlsoap.org/ws/2005/04/discovery/ResolveMatches")));
     // No Action: decided by the body elements.
     EXPECT_TRUE(is_probe("<Envelope><Body><Probe/></Body></Envelope>"));
     EXPECT_FALSE(is_probe("<Envelope><Body><Probe/><ProbeMatches/></Body></Envelope>"));
-    EXPECT_FALSE(is_probe("<Envelope><Action>x<Body><Probe/></Body></Envelope>"));  // malformed Action
+    EXPECT_FALSE(
+        is_probe("<Envelope><Action>x<Body><Probe/></Body></Envelope>"));  // malformed Action
     EXPECT_FALSE(probe_matches("", k_scopes));
     EXPECT_FALSE(probe_matches(std::string(70000, '<'), k_scopes));
 }
@@ -72,7 +87,8 @@ TEST(Discovery, XmlReaderResults) {
     EXPECT_EQ(element_text("<a:X", "X").result, XmlLookup::malformed);
     EXPECT_EQ(element_text("<a:X/>", "X").result, XmlLookup::found);
     EXPECT_EQ(element_text("<a:X >t</a:X >", "X").text, "t");
-    const auto ns = namespace_map("<e xmlns=\"d\" xmlns:a='A' xmlns:a=\"B\" xmlns:b.c-d_e=\"C\" notxmlns:z=\"Z\">");
+    const auto ns = namespace_map(
+        "<e xmlns=\"d\" xmlns:a='A' xmlns:a=\"B\" xmlns:b.c-d_e=\"C\" notxmlns:z=\"Z\">");
     EXPECT_EQ(ns.at(""), "d");
     EXPECT_EQ(ns.at("a"), "A");
     EXPECT_EQ(ns.at("b.c-d_e"), "C");
@@ -90,8 +106,10 @@ TEST(Discovery, AnswerCarriesIdentity) {
     EXPECT_NE(a.find("<a:MessageID>" + ctx.second_uuid + "</a:MessageID>"), std::string::npos);
     EXPECT_NE(a.find("<a:Address>" + ctx.endpoint_uuid + "</a:Address>"), std::string::npos);
     EXPECT_NE(a.find("onvif://www.onvif.org/name/Lab-cam-2 onvif://www.onvif.org/location/Screen "
-                     "onvif://www.onvif.org/hardware/ZEB-0123456789ab</d:Scopes>"), std::string::npos);
-    EXPECT_NE(a.find("<d:XAddrs>http://10.99.0.1:8123/onvif/device_service</d:XAddrs>"), std::string::npos);
+                     "onvif://www.onvif.org/hardware/ZEB-0123456789ab</d:Scopes>"),
+              std::string::npos);
+    EXPECT_NE(a.find("<d:XAddrs>http://10.99.0.1:8123/onvif/device_service</d:XAddrs>"),
+              std::string::npos);
     EXPECT_NE(probe_matches_answer(ctx, "no message id").find("<a:RelatesTo></a:RelatesTo>"),
               std::string::npos);
 }
@@ -103,7 +121,7 @@ TEST(Discovery, RateLimiterBoundsPerSourceAndTotal) {
     EXPECT_EQ(from_one, 10);
     int total = 0;
     for (int i = 0; i < 500; ++i) total += l.allow("10.0.1." + std::to_string(i), 1100);
-    EXPECT_EQ(total, 90);  // 100 a second in all
+    EXPECT_EQ(total, 90);                    // 100 a second in all
     EXPECT_TRUE(l.allow("10.0.0.1", 2000));  // next second
 }
 
@@ -120,23 +138,24 @@ TEST(Discovery, RandomDatagramsAreHandledSafely) {
         seed = seed * 1103515245u + 12345u;
         return seed >> 16;
     };
-    const std::string good = probe("<d:Types>dn:NetworkVideoTransmitter</d:Types><d:Scopes>"
-                                   "onvif://www.onvif.org/Profile</d:Scopes>",
-                                   " xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\"");
+    const std::string good = probe(
+        "<d:Types>dn:NetworkVideoTransmitter</d:Types><d:Scopes>"
+        "onvif://www.onvif.org/Profile</d:Scopes>",
+        " xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\"");
     ASSERT_TRUE(probe_matches(good, k_scopes));
     const std::string alphabet = "<>/:=\"' xmlnsProbeTypesScopesActionMessageID\r\n";
     for (int i = 0; i < 10000; ++i) {
         std::string d;
         switch (i % 3) {
-        case 0:
-            d = good.substr(0, next() % good.size());
-            break;
-        case 1:
-            d = good;
-            for (int k = 0; k < 8; ++k) d[next() % d.size()] = static_cast<char>(next());
-            break;
-        default:
-            for (size_t n = next() % 400; n > 0; --n) d += alphabet[next() % alphabet.size()];
+            case 0:
+                d = good.substr(0, next() % good.size());
+                break;
+            case 1:
+                d = good;
+                for (int k = 0; k < 8; ++k) d[next() % d.size()] = static_cast<char>(next());
+                break;
+            default:
+                for (size_t n = next() % 400; n > 0; --n) d += alphabet[next() % alphabet.size()];
         }
         if (probe_matches(d, k_scopes)) {
             EXPECT_TRUE(is_probe(d));
