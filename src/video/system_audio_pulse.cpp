@@ -14,7 +14,10 @@
 
 namespace {
 
-constexpr uint64_t k_setup_timeout_ms = 5000;
+// The whole set-up must finish in this time: start() holds up the caller (the
+// stream distribution thread) while it runs, so a server that accepts but
+// never answers must not stall the video for long.
+constexpr uint64_t k_setup_timeout_ms = 2000;
 
 void report(const char* format, int error) {
     std::printf(format, static_cast<unsigned long>(error));
@@ -35,9 +38,8 @@ private:
     // Runs the main loop until `done` holds or the set-up time is over.
     template <typename Done>
     bool pump_until(Done done) {
-        const uint64_t deadline = tick_ms() + k_setup_timeout_ms;
         while (!done()) {
-            if (tick_ms() >= deadline) return false;
+            if (tick_ms() >= setup_deadline_) return false;
             pa_mainloop_prepare(loop_, 10000);
             pa_mainloop_poll(loop_);
             pa_mainloop_dispatch(loop_);
@@ -47,6 +49,7 @@ private:
     int error() const { return context_ ? pa_context_errno(context_) : PA_ERR_INTERNAL; }
     void release();
 
+    uint64_t setup_deadline_ = 0;
     pa_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
@@ -83,6 +86,7 @@ bool stream_settled(pa_stream* s) {
 }
 
 bool PulseMonitorSource::open(AudioMixFormat& format) {
+    setup_deadline_ = tick_ms() + k_setup_timeout_ms;
     loop_ = pa_mainloop_new();
     if (!loop_) {
         report("Audio: CoInitializeEx failed (hr=0x%08lX)\n", PA_ERR_INTERNAL);

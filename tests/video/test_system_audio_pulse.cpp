@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -119,6 +121,36 @@ TEST(PulseCaptureNoServer, FailsWithTheSetUpMessage) {
     EXPECT_FALSE(audio.running());
     EXPECT_EQ(out.rfind("Audio: MMDeviceEnumerator failed (hr=0x", 0), 0u) << out;
     EXPECT_EQ(c.count(), 0u);
+}
+
+TEST(PulseCaptureNoServer, ServerThatNeverAnswersDoesNotHoldUpStart) {
+    // A socket that accepts connections but never speaks: start() runs on the
+    // stream distribution thread, so it must give up within its set-up time.
+    const std::string path = "/tmp/vistrel-mute-" + std::to_string(getpid());
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    unlink(path.c_str());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(fd, 4), 0);
+    const char* old = getenv("PULSE_SERVER");
+    const std::string saved = old ? old : "";
+    setenv("PULSE_SERVER", ("unix:" + path).c_str(), 1);
+    LoopbackAudio audio;
+    Capture c;
+    testing::internal::CaptureStdout();
+    const auto t0 = std::chrono::steady_clock::now();
+    const bool started = audio.start(c.callback());
+    const auto took = std::chrono::steady_clock::now() - t0;
+    const std::string out = testing::internal::GetCapturedStdout();
+    if (old) setenv("PULSE_SERVER", saved.c_str(), 1); else unsetenv("PULSE_SERVER");
+    close(fd);
+    unlink(path.c_str());
+    EXPECT_FALSE(started);
+    EXPECT_LT(took, 4s);
+    EXPECT_EQ(out.rfind("Audio: MMDeviceEnumerator failed (hr=0x", 0), 0u) << out;
 }
 
 TEST_F(PulseCapture, NoSinkThenToneThenSinkLost) {
