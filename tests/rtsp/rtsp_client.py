@@ -100,8 +100,10 @@ class RtspClient:
             self._fill()
 
     def read_frames(self, seconds=None, count=None, on_rtcp=None, on_audio=None):
-        """Reassembled video access units: list of (timestamp, [nal types], bytes, arrival)."""
+        """Reassembled video access units: list of (timestamp, [nal types], bytes,
+        arrival of the last packet, arrival of the first packet)."""
         frames, nals, seqs = [], [], []
+        first_arrival = None
         cur_ts = None
         deadline = time.time() + seconds if seconds else None
         while True:
@@ -122,6 +124,8 @@ class RtspClient:
             seq, ts = struct.unpack(">HI", p[2:8])
             seqs.append(seq)
             payload = p[12:]
+            if not nals:
+                first_arrival = time.time()
             t = payload[0] & 0x1F
             if t == 28:
                 if payload[1] & 0x80:
@@ -132,7 +136,8 @@ class RtspClient:
             cur_ts = ts
             if marker:
                 types = [n[0] & 0x1F for n in nals]
-                frames.append((cur_ts, types, b"".join(b"\0\0\0\1" + bytes(n) for n in nals), time.time()))
+                frames.append((cur_ts, types, b"".join(b"\0\0\0\1" + bytes(n) for n in nals), time.time(),
+                               first_arrival))
                 nals = []
         self.seqs = seqs
         return frames
