@@ -12,7 +12,8 @@ uint8_t ulaw_encode(int32_t value) {
     uint8_t exponent = 7;
     uint8_t mantissa = 15;
     if (magnitude < 32636) {
-        const int32_t v = magnitude + 132;  // bias: puts every value's leading one at bit 7 or above
+        const int32_t v =
+            magnitude + 132;  // bias: puts every value's leading one at bit 7 or above
         exponent = 0;
         for (int bit = 14; bit >= 7; --bit) {
             if (v & (1 << bit)) {

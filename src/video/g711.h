@@ -8,12 +8,13 @@
 #include <cstdint>
 #include <functional>
 
-constexpr uint32_t k_ulaw_rate = 8000;          // samples per second
-constexpr size_t k_ulaw_packet_bytes = 160;     // 20 ms at 8 kHz
-constexpr uint8_t k_ulaw_silence = 0xFF;        // encoding of 0
+constexpr uint32_t k_ulaw_rate = 8000;       // samples per second
+constexpr size_t k_ulaw_packet_bytes = 160;  // 20 ms at 8 kHz
+constexpr uint8_t k_ulaw_silence = 0xFF;     // encoding of 0
 
 // Receives one packet (bytes, length, RTP timestamp at 8 kHz).
-using AudioPacketCallback = std::function<void(const uint8_t* bytes, size_t length, uint32_t timestamp)>;
+using AudioPacketCallback =
+    std::function<void(const uint8_t* bytes, size_t length, uint32_t timestamp)>;
 
 // 16-bit linear to mu-law. 32768 and above give 0x80 (positive full scale);
 // values below -32768 are treated as -32768.
@@ -26,13 +27,13 @@ enum class SampleKind { float32, pcm16 };
 // Collects mu-law bytes into 160-byte packets. The timestamp starts at 0 and
 // advances by 160 per packet.
 class UlawPacketizer {
-public:
+  public:
     explicit UlawPacketizer(AudioPacketCallback callback);
     void push(uint8_t byte);
     uint64_t samples_produced() const { return produced_; }
     uint32_t next_timestamp() const { return timestamp_; }
 
-private:
+  private:
     AudioPacketCallback callback_;
     uint8_t packet_[k_ulaw_packet_bytes] = {};
     size_t fill_ = 0;
@@ -44,12 +45,12 @@ private:
 // 8000 Hz mono out: each output sample is the mean of the input frames since
 // the previous one (6 at 48 kHz, 5 or 6 at 44.1 kHz).
 class MonoDecimator {
-public:
+  public:
     MonoDecimator(uint32_t rate, uint16_t channels, SampleKind kind, UlawPacketizer& out);
     // `data` null stands for `frames` silent frames.
     void push_frames(const void* data, size_t frames);
 
-private:
+  private:
     void push_mono(double mono);
 
     uint32_t rate_;

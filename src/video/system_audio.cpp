@@ -44,7 +44,8 @@ void say(const char* text) {
 
 }  // namespace
 
-bool audio_format_supported(uint32_t tag, uint32_t bits, uint32_t rate, uint32_t channels, SampleKind& kind) {
+bool audio_format_supported(uint32_t tag, uint32_t bits, uint32_t rate, uint32_t channels,
+                            SampleKind& kind) {
     bool ok = rate >= 8000 && channels >= 1;
     if (tag == 3 && bits == 32) {
         kind = SampleKind::float32;
@@ -63,7 +64,9 @@ bool audio_format_supported(uint32_t tag, uint32_t bits, uint32_t rate, uint32_t
 
 LoopbackAudio::LoopbackAudio(AudioSourceFactory factory) : factory_(std::move(factory)) {}
 
-LoopbackAudio::~LoopbackAudio() { stop(); }
+LoopbackAudio::~LoopbackAudio() {
+    stop();
+}
 
 bool LoopbackAudio::start(AudioPacketCallback callback) {
     if (!callback) return false;
@@ -85,7 +88,8 @@ bool LoopbackAudio::start(AudioPacketCallback callback) {
     try {
         thread_ = std::thread(&LoopbackAudio::capture_thread, this, gate);
     } catch (const std::system_error& e) {
-        std::printf("Audio: CreateThread failed (err=%lu)\n", static_cast<unsigned long>(e.code().value()));
+        std::printf("Audio: CreateThread failed (err=%lu)\n",
+                    static_cast<unsigned long>(e.code().value()));
         std::fflush(stdout);
         return false;
     }
@@ -131,7 +135,9 @@ void LoopbackAudio::capture_thread(std::shared_ptr<AudioStartGate> gate) {
 
     UlawPacketizer packets(callback_);
     MonoDecimator decimator(format.rate, format.channels, format.kind, packets);
-    const auto sink = [&decimator](const void* data, size_t frames) { decimator.push_frames(data, frames); };
+    const auto sink = [&decimator](const void* data, size_t frames) {
+        decimator.push_frames(data, frames);
+    };
     const uint64_t start_tick = tick_ms();
     while (!stop_.load()) {
         sleep_ms(10);
@@ -143,7 +149,8 @@ void LoopbackAudio::capture_thread(std::shared_ptr<AudioStartGate> gate) {
         // sound at every few milliseconds of delivery jitter.
         const uint64_t expected = (tick_ms() - start_tick) * k_ulaw_rate / 1000;
         if (packets.samples_produced() + k_max_lag_samples < expected) {
-            while (packets.samples_produced() < expected && !stop_.load()) packets.push(k_ulaw_silence);
+            while (packets.samples_produced() < expected && !stop_.load())
+                packets.push(k_ulaw_silence);
         }
     }
     source.reset();

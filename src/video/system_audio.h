@@ -20,21 +20,22 @@
 struct AudioStartGate;  // the capture thread's set-up report
 
 struct AudioMixFormat {
-    uint32_t rate = 0;       // Hz
+    uint32_t rate = 0;  // Hz
     uint16_t channels = 0;
     SampleKind kind = SampleKind::float32;
 };
 
 // The platform's loopback recorder, used only on the capture thread.
 class AudioSource {
-public:
+  public:
     virtual ~AudioSource() = default;
     // Set-up. On failure prints its "Audio: ..." message and returns false.
     virtual bool open(AudioMixFormat& format) = 0;
     // Hands every interleaved frame available now to `sink` (data null means
     // that many silent frames) without waiting for more. Returns false once the
     // device is lost, after printing the device-lost message and releasing it.
-    virtual bool read_available(const std::function<void(const void* data, size_t frames)>& sink) = 0;
+    virtual bool read_available(
+        const std::function<void(const void* data, size_t frames)>& sink) = 0;
 };
 
 using AudioSourceFactory = std::function<std::unique_ptr<AudioSource>()>;
@@ -46,10 +47,11 @@ std::unique_ptr<AudioSource> make_platform_audio_source();
 // True when the recorded format can be converted: 32-bit float (tag 3) or
 // 16-bit integer (tag 1) samples, at least 8000 Hz, at least one channel; sets
 // `kind`. Prints the unsupported-format message otherwise.
-bool audio_format_supported(uint32_t tag, uint32_t bits, uint32_t rate, uint32_t channels, SampleKind& kind);
+bool audio_format_supported(uint32_t tag, uint32_t bits, uint32_t rate, uint32_t channels,
+                            SampleKind& kind);
 
 class LoopbackAudio {
-public:
+  public:
     explicit LoopbackAudio(AudioSourceFactory factory = make_platform_audio_source);
     ~LoopbackAudio();  // stops a running capture
     LoopbackAudio(const LoopbackAudio&) = delete;
@@ -63,7 +65,7 @@ public:
     void stop();
     bool running() const { return running_.load(); }
 
-private:
+  private:
     void capture_thread(std::shared_ptr<AudioStartGate> gate);
 
     AudioSourceFactory factory_;

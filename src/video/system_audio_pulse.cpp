@@ -25,12 +25,12 @@ void report(const char* format, int error) {
 }
 
 class PulseMonitorSource final : public AudioSource {
-public:
+  public:
     ~PulseMonitorSource() override { release(); }
     bool open(AudioMixFormat& format) override;
     bool read_available(const std::function<void(const void* data, size_t frames)>& sink) override;
 
-private:
+  private:
     void pump() {
         while (pa_mainloop_iterate(loop_, 0, nullptr) > 0) {
         }
@@ -99,20 +99,24 @@ bool PulseMonitorSource::open(AudioMixFormat& format) {
         return false;
     }
     // Never start a sound server of our own: no server means no sound.
-    const bool connecting = pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+    const bool connecting =
+        pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
     const bool settled = connecting && pump_until([this] { return context_settled(context_); });
     if (!connecting || !settled || pa_context_get_state(context_) != PA_CONTEXT_READY) {
-        report("Audio: MMDeviceEnumerator failed (hr=0x%08lX)\n", settled || !connecting ? error() : PA_ERR_TIMEOUT);
+        report("Audio: MMDeviceEnumerator failed (hr=0x%08lX)\n",
+               settled || !connecting ? error() : PA_ERR_TIMEOUT);
         release();
         return false;
     }
 
     SinkQuery query;
-    pa_operation* op = pa_context_get_sink_info_by_name(context_, "@DEFAULT_SINK@", on_sink_info, &query);
+    pa_operation* op =
+        pa_context_get_sink_info_by_name(context_, "@DEFAULT_SINK@", on_sink_info, &query);
     const bool answered = op && pump_until([&query] { return query.done; });
     if (op) pa_operation_unref(op);
     if (!answered || !query.found) {
-        report("Audio: no default render device (hr=0x%08lX)\n", answered ? PA_ERR_NOENTITY : error());
+        report("Audio: no default render device (hr=0x%08lX)\n",
+               answered ? PA_ERR_NOENTITY : error());
         release();
         return false;
     }
@@ -122,7 +126,8 @@ bool PulseMonitorSource::open(AudioMixFormat& format) {
     pa_sample_spec spec = query.spec;
     spec.format = query.spec.format == PA_SAMPLE_S16NE ? PA_SAMPLE_S16NE : PA_SAMPLE_FLOAT32NE;
     const bool is_float = spec.format == PA_SAMPLE_FLOAT32NE;
-    if (!audio_format_supported(is_float ? 3 : 1, is_float ? 32 : 16, spec.rate, spec.channels, format.kind)) {
+    if (!audio_format_supported(is_float ? 3 : 1, is_float ? 32 : 16, spec.rate, spec.channels,
+                                format.kind)) {
         release();
         return false;
     }
@@ -140,7 +145,8 @@ bool PulseMonitorSource::open(AudioMixFormat& format) {
     attr.maxlength = static_cast<uint32_t>(pa_usec_to_bytes(200000, &spec));  // 200 ms
     attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(10000, &spec));    // 10 ms
     attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
-    if (pa_stream_connect_record(stream_, "@DEFAULT_MONITOR@", &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+    if (pa_stream_connect_record(stream_, "@DEFAULT_MONITOR@", &attr, PA_STREAM_ADJUST_LATENCY) <
+        0) {
         report("Audio: IAudioClient::Initialize failed (hr=0x%08lX)\n", error());
         release();
         return false;
@@ -154,9 +160,11 @@ bool PulseMonitorSource::open(AudioMixFormat& format) {
     return true;
 }
 
-bool PulseMonitorSource::read_available(const std::function<void(const void* data, size_t frames)>& sink) {
+bool PulseMonitorSource::read_available(
+    const std::function<void(const void* data, size_t frames)>& sink) {
     pump();
-    bool ok = pa_context_get_state(context_) == PA_CONTEXT_READY && pa_stream_get_state(stream_) == PA_STREAM_READY;
+    bool ok = pa_context_get_state(context_) == PA_CONTEXT_READY &&
+              pa_stream_get_state(stream_) == PA_STREAM_READY;
     while (ok) {
         const size_t readable = pa_stream_readable_size(stream_);
         if (readable == static_cast<size_t>(-1)) {
@@ -219,4 +227,6 @@ void PulseMonitorSource::release() {
 
 }  // namespace
 
-std::unique_ptr<AudioSource> make_platform_audio_source() { return std::make_unique<PulseMonitorSource>(); }
+std::unique_ptr<AudioSource> make_platform_audio_source() {
+    return std::make_unique<PulseMonitorSource>();
+}

@@ -18,23 +18,28 @@ struct Packet {
 };
 
 inline AudioPacketCallback collector(std::vector<Packet>& out) {
-    return [&out](const uint8_t* b, size_t n, uint32_t ts) { out.push_back({std::vector<uint8_t>(b, b + n), ts}); };
+    return [&out](const uint8_t* b, size_t n, uint32_t ts) {
+        out.push_back({std::vector<uint8_t>(b, b + n), ts});
+    };
 }
 
-inline std::vector<float> sine_f32(uint32_t rate, uint16_t channels, double hz, double amp, size_t frames) {
+inline std::vector<float> sine_f32(uint32_t rate, uint16_t channels, double hz, double amp,
+                                   size_t frames) {
     std::vector<float> v(frames * channels);
     for (size_t i = 0; i < frames; ++i)
         for (uint16_t c = 0; c < channels; ++c)
-            v[i * channels + c] = static_cast<float>(amp * std::sin(2 * std::numbers::pi * hz * i / rate));
+            v[i * channels + c] =
+                static_cast<float>(amp * std::sin(2 * std::numbers::pi * hz * i / rate));
     return v;
 }
 
-inline std::vector<int16_t> sine_s16(uint32_t rate, uint16_t channels, double hz, double amp, size_t frames) {
+inline std::vector<int16_t> sine_s16(uint32_t rate, uint16_t channels, double hz, double amp,
+                                     size_t frames) {
     std::vector<int16_t> v(frames * channels);
     for (size_t i = 0; i < frames; ++i)
         for (uint16_t c = 0; c < channels; ++c)
-            v[i * channels + c] =
-                static_cast<int16_t>(std::lround(32767 * amp * std::sin(2 * std::numbers::pi * hz * i / rate)));
+            v[i * channels + c] = static_cast<int16_t>(
+                std::lround(32767 * amp * std::sin(2 * std::numbers::pi * hz * i / rate)));
     return v;
 }
 
@@ -46,9 +51,9 @@ inline std::vector<double> decode(const std::vector<Packet>& packets) {
 }
 
 struct Spectrum {
-    double peak_hz = 0;          // strongest frequency, 5 Hz resolution
-    double tone_amplitude = 0;   // amplitude of the best-fitting sine at the peak
-    double tone_snr_db = 0;      // that sine against everything else
+    double peak_hz = 0;         // strongest frequency, 5 Hz resolution
+    double tone_amplitude = 0;  // amplitude of the best-fitting sine at the peak
+    double tone_snr_db = 0;     // that sine against everything else
 };
 
 // DFT over a 200 ms window (5 Hz bins) up to half the rate, then a sine fit

@@ -19,10 +19,16 @@ TEST(G711, EncodesReferenceValues) {
     const struct {
         int32_t in;
         uint8_t out;
-    } table[] = {{0, 0xFF},     {1, 0xFF},     {100, 0xF2},   {123, 0xF0},   {124, 0xEF},
-                 {1000, 0xCE},  {4000, 0xAF},  {8158, 0x9F},  {8159, 0x9F},  {16000, 0x90},
-                 {32123, 0x80}, {32635, 0x80}, {32636, 0x80}, {32767, 0x80}, {32768, 0x80},
-                 {1 << 30, 0x80}, {-100, 0x72}, {-124, 0x6F}, {-8159, 0x1F}, {-32767, 0x00},
+    } table[] = {{0, 0xFF},      {1, 0xFF},
+                 {100, 0xF2},    {123, 0xF0},
+                 {124, 0xEF},    {1000, 0xCE},
+                 {4000, 0xAF},   {8158, 0x9F},
+                 {8159, 0x9F},   {16000, 0x90},
+                 {32123, 0x80},  {32635, 0x80},
+                 {32636, 0x80},  {32767, 0x80},
+                 {32768, 0x80},  {1 << 30, 0x80},
+                 {-100, 0x72},   {-124, 0x6F},
+                 {-8159, 0x1F},  {-32767, 0x00},
                  {-32768, 0x00}, {std::numeric_limits<int32_t>::min(), 0x00}};
     for (const auto& row : table) EXPECT_EQ(ulaw_encode(row.in), row.out) << row.in;
 }
@@ -88,9 +94,8 @@ TEST(G711Decimator, FullScaleAndBadFloats) {
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
     // One input frame per output sample at 8 kHz; mono is the channel mean.
-    const std::vector<float> in = {1.0f, 1.0f,  -1.0f, -1.0f, 0.0f,  0.0f, 1.0f, -1.0f,
-                                   inf,  inf,   -inf,  -inf,  nan,   0.0f, 1e30f, 1e30f,
-                                   4.0f, -4.0f};
+    const std::vector<float> in = {1.0f, 1.0f, -1.0f, -1.0f, 0.0f, 0.0f,  1.0f,  -1.0f, inf,
+                                   inf,  -inf, -inf,  nan,   0.0f, 1e30f, 1e30f, 4.0f,  -4.0f};
     d.push_frames(in.data(), in.size() / 2);
     d.push_frames(nullptr, 160 - in.size() / 2);  // silent frames
     ASSERT_EQ(got.size(), 1u);
@@ -130,8 +135,9 @@ TEST(G711Decimator, OneKilohertzToneComesOutClean) {
     // rates that are not a multiple of 8000 pay in timing jitter (measured:
     // 40 dB at 48 kHz, which is mu-law's own floor, 32 dB at 44.1 kHz, 25 dB at
     // 22.05 kHz).
-    for (const Case c : {Case{48000, 2, SampleKind::float32, 37}, Case{44100, 2, SampleKind::pcm16, 29},
-                         Case{22050, 1, SampleKind::pcm16, 22}}) {
+    for (const Case c :
+         {Case{48000, 2, SampleKind::float32, 37}, Case{44100, 2, SampleKind::pcm16, 29},
+          Case{22050, 1, SampleKind::pcm16, 22}}) {
         std::vector<audio_test::Packet> got;
         UlawPacketizer p(audio_test::collector(got));
         MonoDecimator d(c.rate, c.channels, c.kind, p);

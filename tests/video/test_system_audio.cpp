@@ -17,16 +17,16 @@ struct Script {
     bool open_ok = true;
     uint32_t rate = 48000;
     uint16_t channels = 2;
-    int lose_after_reads = -1;      // device lost on this read (-1: never)
-    size_t frames_per_read = 0;     // 0: the device delivers nothing
-    int silent_reads = -1;          // >= 0: quiet for this many reads, then real-time
-                                    // sound delivered on every second read only
+    int lose_after_reads = -1;   // device lost on this read (-1: never)
+    size_t frames_per_read = 0;  // 0: the device delivers nothing
+    int silent_reads = -1;       // >= 0: quiet for this many reads, then real-time
+                                 // sound delivered on every second read only
     std::atomic<int> reads{0};
     std::atomic<int> sources_alive{0};
 };
 
 class ScriptedSource : public AudioSource {
-public:
+  public:
     explicit ScriptedSource(Script& s) : s_(s) { ++s_.sources_alive; }
     ~ScriptedSource() override { --s_.sources_alive; }
     bool open(AudioMixFormat& f) override {
@@ -44,14 +44,15 @@ public:
         return true;
     }
 
-private:
+  private:
     bool jittery(int n, const std::function<void(const void*, size_t)>& sink) {
         if (n <= s_.silent_reads) return true;
         const auto now = std::chrono::steady_clock::now();
         if (n == s_.silent_reads + 1) resumed_ = now;
         if (n % 2) return true;
         const auto due = static_cast<size_t>(
-            std::chrono::duration_cast<std::chrono::microseconds>(now - resumed_).count() * s_.rate / 1000000);
+            std::chrono::duration_cast<std::chrono::microseconds>(now - resumed_).count() *
+            s_.rate / 1000000);
         std::vector<float> loud((due - delivered_) * s_.channels, 1.0f);
         sink(loud.data(), due - delivered_);
         delivered_ = due;
@@ -83,7 +84,8 @@ AudioSourceFactory factory_for(Script& s) {
 }
 
 void wait_for(const std::function<bool()>& done, int max_ms = 5000) {
-    for (int i = 0; i < max_ms / 5 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < max_ms / 5 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 TEST(LoopbackAudio, RefusesEmptyCallbackAndFailedSetUp) {
@@ -117,7 +119,8 @@ TEST(LoopbackAudio, SecondStartIsIgnoredWithoutDisturbingTheFirst) {
     EXPECT_EQ(second.count(), 0u);
     ASSERT_GE(first.count(), 5u);
     std::lock_guard<std::mutex> lock(first.mutex);
-    for (size_t i = 0; i < first.packets.size(); ++i) EXPECT_EQ(first.packets[i].timestamp, i * 160);
+    for (size_t i = 0; i < first.packets.size(); ++i)
+        EXPECT_EQ(first.packets[i].timestamp, i * 160);
     size_t loud = 0;
     for (const auto& p : first.packets)
         for (uint8_t b : p.bytes) loud += b == 0x80;
@@ -134,8 +137,9 @@ TEST(LoopbackAudio, SilenceKeepsPaceWithTheClockAndSurvivesDeviceLoss) {
         ASSERT_TRUE(audio.start(r.callback()));
         std::this_thread::sleep_for(std::chrono::milliseconds(600));
         const size_t got = r.count();
-        const auto ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - t0)
+                            .count();
         EXPECT_TRUE(audio.running());
         audio.stop();
         // Never more than 40 ms (2 packets) behind; allow for a poll and a
@@ -182,7 +186,8 @@ TEST(LoopbackAudio, StopFromTheCallbackThenRestartFromZero) {
     wait_for([&] { return !audio.running(); });
     EXPECT_FALSE(audio.running());
     Received r;
-    ASSERT_TRUE(audio.start(r.callback()));  // the stopped thread is collected, not "already running"
+    ASSERT_TRUE(
+        audio.start(r.callback()));  // the stopped thread is collected, not "already running"
     wait_for([&] { return r.count() >= 1; });
     audio.stop();
     ASSERT_GE(r.count(), 1u);

@@ -49,7 +49,8 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& log) {
 void end_group(pid_t& pid) {
     if (pid <= 0) return;
     kill(-pid, SIGTERM);
-    for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) std::this_thread::sleep_for(20ms);
+    for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(20ms);
     if (waitpid(pid, nullptr, WNOHANG) == 0) {
         kill(-pid, SIGKILL);
         waitpid(pid, nullptr, 0);
@@ -73,7 +74,7 @@ struct Capture {
 };
 
 class PulseCapture : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         if (!have_program("pulseaudio") || !have_program("pactl")) return;
         char dir_template[] = "/tmp/vistrel-audio-XXXXXX";
@@ -84,9 +85,10 @@ protected:
         setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
         setenv("HOME", dir_.c_str(), 1);
         setenv("PULSE_SERVER", ("unix:" + dir_ + "/pulse/native").c_str(), 1);
-        server_ = spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-                         "--use-pid-file=no", "--load=module-native-protocol-unix"},
-                        dir_ + "/server.log");
+        server_ =
+            spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                   "--use-pid-file=no", "--load=module-native-protocol-unix"},
+                  dir_ + "/server.log");
         for (int i = 0; i < 250 && !std::filesystem::exists(dir_ + "/pulse/native"); ++i)
             std::this_thread::sleep_for(20ms);
         for (int i = 0; i < 50 && std::system("pactl info >/dev/null 2>&1") != 0; ++i)
@@ -100,7 +102,9 @@ protected:
     void SetUp() override {
         if (!ready_) GTEST_SKIP() << "no pulseaudio server could be started";
     }
-    static bool pactl(const std::string& args) { return std::system(("pactl " + args + " >/dev/null 2>&1").c_str()) == 0; }
+    static bool pactl(const std::string& args) {
+        return std::system(("pactl " + args + " >/dev/null 2>&1").c_str()) == 0;
+    }
 
     static inline std::string dir_;
     static inline pid_t server_ = -1;
@@ -116,7 +120,10 @@ TEST(PulseCaptureNoServer, FailsWithTheSetUpMessage) {
     testing::internal::CaptureStdout();
     const bool started = audio.start(c.callback());
     const std::string out = testing::internal::GetCapturedStdout();
-    if (old) setenv("PULSE_SERVER", saved.c_str(), 1); else unsetenv("PULSE_SERVER");
+    if (old)
+        setenv("PULSE_SERVER", saved.c_str(), 1);
+    else
+        unsetenv("PULSE_SERVER");
     EXPECT_FALSE(started);
     EXPECT_FALSE(audio.running());
     EXPECT_EQ(out.rfind("Audio: MMDeviceEnumerator failed (hr=0x", 0), 0u) << out;
@@ -145,7 +152,10 @@ TEST(PulseCaptureNoServer, ServerThatNeverAnswersDoesNotHoldUpStart) {
     const bool started = audio.start(c.callback());
     const auto took = std::chrono::steady_clock::now() - t0;
     const std::string out = testing::internal::GetCapturedStdout();
-    if (old) setenv("PULSE_SERVER", saved.c_str(), 1); else unsetenv("PULSE_SERVER");
+    if (old)
+        setenv("PULSE_SERVER", saved.c_str(), 1);
+    else
+        unsetenv("PULSE_SERVER");
     close(fd);
     unlink(path.c_str());
     EXPECT_FALSE(started);
@@ -203,7 +213,8 @@ TEST_F(PulseCapture, NoSinkThenToneThenSinkLost) {
     ASSERT_GE(before_loss, 120u);
     for (size_t i = 0; i < c.packets.size(); ++i) ASSERT_EQ(c.packets[i].timestamp, i * 160);
     // One second of sound from the middle of the tone.
-    std::vector<audio_test::Packet> middle(c.packets.begin() + (before_loss - 55), c.packets.begin() + (before_loss - 5));
+    std::vector<audio_test::Packet> middle(c.packets.begin() + (before_loss - 55),
+                                           c.packets.begin() + (before_loss - 5));
     const auto a = audio_test::analyse(audio_test::decode(middle), 8000.0);
     EXPECT_NEAR(a.peak_hz, 1000.0, 5.0);
     EXPECT_GT(a.tone_snr_db, 20.0);
