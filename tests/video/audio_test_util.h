@@ -23,6 +23,22 @@ inline AudioPacketCallback collector(std::vector<Packet>& out) {
     };
 }
 
+// Thread-safe collector for packets arriving on a capture thread.
+struct Received {
+    std::mutex mutex;
+    std::vector<Packet> packets;
+    AudioPacketCallback callback() {
+        return [this](const uint8_t* b, size_t n, uint32_t ts) {
+            std::lock_guard<std::mutex> lock(mutex);
+            packets.push_back({std::vector<uint8_t>(b, b + n), ts});
+        };
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return packets.size();
+    }
+};
+
 inline std::vector<float> sine_f32(uint32_t rate, uint16_t channels, double hz, double amp,
                                    size_t frames) {
     std::vector<float> v(frames * channels);

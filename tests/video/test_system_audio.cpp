@@ -64,21 +64,6 @@ class ScriptedSource : public AudioSource {
     size_t delivered_ = 0;
 };
 
-struct Received {
-    std::mutex mutex;
-    std::vector<audio_test::Packet> packets;
-    AudioPacketCallback callback() {
-        return [this](const uint8_t* b, size_t n, uint32_t ts) {
-            std::lock_guard<std::mutex> lock(mutex);
-            packets.push_back({std::vector<uint8_t>(b, b + n), ts});
-        };
-    }
-    size_t count() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return packets.size();
-    }
-};
-
 AudioSourceFactory factory_for(Script& s) {
     return [&s] { return std::make_unique<ScriptedSource>(s); };
 }
@@ -93,7 +78,7 @@ TEST(LoopbackAudio, RefusesEmptyCallbackAndFailedSetUp) {
     LoopbackAudio audio(factory_for(s));
     EXPECT_FALSE(audio.start(nullptr));
     s.open_ok = false;
-    Received r;
+    audio_test::Received r;
     EXPECT_FALSE(audio.start(r.callback()));
     EXPECT_FALSE(audio.running());
     EXPECT_EQ(s.sources_alive, 0);  // nothing kept after a failed set-up
@@ -109,7 +94,7 @@ TEST(LoopbackAudio, SecondStartIsIgnoredWithoutDisturbingTheFirst) {
     Script s;
     s.frames_per_read = 480;  // 10 ms of full-scale sound per read
     LoopbackAudio audio(factory_for(s));
-    Received first, second;
+    audio_test::Received first, second;
     ASSERT_TRUE(audio.start(first.callback()));
     testing::internal::CaptureStdout();
     EXPECT_FALSE(audio.start(second.callback()));
@@ -132,7 +117,7 @@ TEST(LoopbackAudio, SilenceKeepsPaceWithTheClockAndSurvivesDeviceLoss) {
         Script s;
         s.lose_after_reads = lose;
         LoopbackAudio audio(factory_for(s));
-        Received r;
+        audio_test::Received r;
         const auto t0 = std::chrono::steady_clock::now();
         ASSERT_TRUE(audio.start(r.callback()));
         std::this_thread::sleep_for(std::chrono::milliseconds(600));
@@ -160,7 +145,7 @@ TEST(LoopbackAudio, SoundResumingAfterSilenceIsNotCutByFiller) {
     Script s;
     s.silent_reads = 20;  // ~200 ms of nothing, then sound arriving in 20 ms bursts
     LoopbackAudio audio(factory_for(s));
-    Received r;
+    audio_test::Received r;
     ASSERT_TRUE(audio.start(r.callback()));
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     audio.stop();
@@ -185,7 +170,7 @@ TEST(LoopbackAudio, StopFromTheCallbackThenRestartFromZero) {
     }));
     wait_for([&] { return !audio.running(); });
     EXPECT_FALSE(audio.running());
-    Received r;
+    audio_test::Received r;
     ASSERT_TRUE(
         audio.start(r.callback()));  // the stopped thread is collected, not "already running"
     wait_for([&] { return r.count() >= 1; });

@@ -58,21 +58,6 @@ void end_group(pid_t& pid) {
     pid = -1;
 }
 
-struct Capture {
-    std::mutex mutex;
-    std::vector<audio_test::Packet> packets;
-    AudioPacketCallback callback() {
-        return [this](const uint8_t* b, size_t n, uint32_t ts) {
-            std::lock_guard<std::mutex> lock(mutex);
-            packets.push_back({std::vector<uint8_t>(b, b + n), ts});
-        };
-    }
-    size_t count() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return packets.size();
-    }
-};
-
 class PulseCapture : public testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -116,7 +101,7 @@ TEST(PulseCaptureNoServer, FailsWithTheSetUpMessage) {
     const std::string saved = old ? old : "";
     setenv("PULSE_SERVER", "unix:/nonexistent/vistrel-test/native", 1);
     LoopbackAudio audio;
-    Capture c;
+    audio_test::Received c;
     testing::internal::CaptureStdout();
     const bool started = audio.start(c.callback());
     const std::string out = testing::internal::GetCapturedStdout();
@@ -146,7 +131,7 @@ TEST(PulseCaptureNoServer, ServerThatNeverAnswersDoesNotHoldUpStart) {
     const std::string saved = old ? old : "";
     setenv("PULSE_SERVER", ("unix:" + path).c_str(), 1);
     LoopbackAudio audio;
-    Capture c;
+    audio_test::Received c;
     testing::internal::CaptureStdout();
     const auto t0 = std::chrono::steady_clock::now();
     const bool started = audio.start(c.callback());
@@ -166,7 +151,7 @@ TEST(PulseCaptureNoServer, ServerThatNeverAnswersDoesNotHoldUpStart) {
 TEST_F(PulseCapture, NoSinkThenToneThenSinkLost) {
     {
         LoopbackAudio audio;
-        Capture c;
+        audio_test::Received c;
         testing::internal::CaptureStdout();
         EXPECT_FALSE(audio.start(c.callback()));
         const std::string out = testing::internal::GetCapturedStdout();
@@ -185,7 +170,7 @@ TEST_F(PulseCapture, NoSinkThenToneThenSinkLost) {
     std::this_thread::sleep_for(500ms);
 
     LoopbackAudio audio;
-    Capture c;
+    audio_test::Received c;
     testing::internal::CaptureStdout();
     const bool started = audio.start(c.callback());
     // A null sink that was idle may take up to two seconds before its monitor
