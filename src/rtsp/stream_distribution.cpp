@@ -33,6 +33,7 @@ struct LoopState {
     uint64_t stats_tick = 0;
     uint64_t next_audio_try = 0;
     bool filling = false;  // silence stands in for the capture
+    bool refresh_main = false, refresh_sub = false;  // new parameter sets due after a size change
     uint64_t fill_start = 0;
     uint64_t fill_packets = 0;
     uint32_t step = 9000;
@@ -98,12 +99,25 @@ void control_audio(RtspEngine& e, LoopState& ls) {
     }
 }
 
+// Stores the parameter sets of a keyframe, so the SDP of later clients
+// describes the size actually streamed after a re-initialisation.
+void refresh_parameter_sets(StreamQueue& q, const std::vector<uint8_t>& au) {
+    ParameterSets ps;
+    if (!extract_parameter_sets(au, ps.sps, ps.pps, ps.profile_level_id)) return;
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.params = std::move(ps);
+}
+
 void encode_and_push(RtspEngine& e, H264Encoder& enc, const uint8_t* picture, int src_width, bool force_idr,
-                     StreamQueue& q, uint32_t ts, size_t limit, uint64_t captured_us) {
+                     StreamQueue& q, uint32_t ts, size_t limit, uint64_t captured_us, bool* refresh = nullptr) {
     std::vector<uint8_t> au;
     if (!enc.encode(picture, src_width, force_idr, au) || au.empty()) return;
     e.frames_encoded.fetch_add(1);
     bool key = is_keyframe(au.data(), au.size());
+    if (key && refresh && *refresh) {
+        refresh_parameter_sets(q, au);
+        *refresh = false;
+    }
     push_frame(q, std::move(au), key, ts, limit, captured_us);
 }
 
@@ -129,6 +143,8 @@ void reinit_encoders(RtspEngine& e, LoopState& ls) {
         e.sub_encoder->open(e.sub_width, e.sub_height, fps, e.sub_bitrate);
     }
     ls.force_keyframe = true;
+    ls.refresh_main = true;
+    ls.refresh_sub = e.substream_enabled;
     engine_log("RTSP: re-initialised encoders for %dx%d\n", e.main_width, e.main_height);
 }
 
@@ -173,16 +189,16 @@ void stream_one_frame(RtspEngine& e, LoopState& ls) {
         if (e.main_scaled) {
             scale_nearest(frame, cw, ch, e.main_scale_buffer.data(), e.main_width, e.main_height);
             encode_and_push(e, *e.main_encoder, e.main_scale_buffer.data(), e.main_width, force_idr, e.main_queue,
-                            ls.main_ts, ls.limit, captured_us);
+                            ls.main_ts, ls.limit, captured_us, &ls.refresh_main);
         } else {
             encode_and_push(e, *e.main_encoder, frame, cw, force_idr, e.main_queue, ls.main_ts, ls.limit,
-                            captured_us);
+                            captured_us, &ls.refresh_main);
         }
     }
     if (e.substream_enabled && e.sub_encoder) {
         scale_nearest(frame, cw, ch, e.sub_scale_buffer.data(), e.sub_width, e.sub_height);
         encode_and_push(e, *e.sub_encoder, e.sub_scale_buffer.data(), e.sub_width, force_idr, e.sub_queue,
-                        ls.sub_ts, ls.limit, captured_us);
+                        ls.sub_ts, ls.limit, captured_us, &ls.refresh_sub);
         ls.sub_ts += ls.step;
     }
     ls.force_keyframe = false;

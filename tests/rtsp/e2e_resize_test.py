@@ -3,8 +3,10 @@ new size (the scaled main stream keeps its width), an IDR frame follows, and
 new clients receive the new size. The screen is TigerVNC's X server (no
 network port), which can change its size at run time."""
 
+import base64
 import json
 import os
+import re
 import subprocess
 import sys
 import time
@@ -75,6 +77,14 @@ def main():
             check(set(steps) == {9000}, f"timestamps around the change: {set(steps)}")
             check(any(5 in f[1] and 7 in f[1] for f in frames), "no IDR with SPS after the change")
             check(probe(url) == (1280, 800), "main size after the change")
+            # The SDP of later clients carries the new SPS, the one sent in band.
+            c = RtspClient(port)
+            sdp = c.request("DESCRIBE", "/screenlive")[2]
+            c.close()
+            sprop = re.search(r"sprop-parameter-sets=([^,]*),", sdp).group(1)
+            key = [f for f in frames if 7 in f[1]][-1]
+            sps = [n for n in key[2].split(b"\0\0\0\1") if n and n[0] & 0x1F == 7][0]
+            check(base64.b64decode(sprop) == sps, "SDP still announces the old SPS")
             check(probe(f"rtsp://127.0.0.1:{port}/screensub") == (640, 360), "sub keeps its size")
             check(cam.proc.poll() is None, "camera died")
 
