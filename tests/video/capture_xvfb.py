@@ -1,6 +1,8 @@
 """Screen capture and encoding against a real X server (Xvfb 1920x1080):
 known content comes back pixel for pixel, overlays stay inside their published
-rectangles, and the encoded stream decodes with ffmpeg close to the source."""
+rectangles, the encoded stream decodes with ffmpeg close to the source, the
+pointer lands with its hot spot on the pointed pixel; and zeb_onvif
+--dump-screens writes its four pictures."""
 
 import os
 import random
@@ -147,6 +149,58 @@ def test_encoding(x, tmp):
     check(float(m.group(2)) >= 35.0, f"PSNR {m.group(2)} dB below 35")
 
 
+CURSOR_XBM = """#define c_width 16
+#define c_height 16
+#define c_x_hot 5
+#define c_y_hot 9
+static unsigned char c_bits[] = {
+ %s};
+""" % ",".join(["0xff"] * 32)  # Xlib's reader wants the values on their own lines
+
+
+def test_pointer(x, tmp):
+    """A solid 16x16 root cursor with its hot spot at (5, 9): the X server puts
+    the pointer at the screen centre, so the square must start at (955, 531)."""
+    env = dict(os.environ, DISPLAY=x.display)
+    xbm = os.path.join(tmp, "cursor.xbm")
+    with open(xbm, "w") as f:
+        f.write(CURSOR_XBM)
+    subprocess.run(["xsetroot", "-solid", "#336699"], env=env, check=True, timeout=30)
+    r = subprocess.run(["xsetroot", "-cursor", xbm, xbm], env=env, capture_output=True, text=True, timeout=30)
+    check(r.returncode == 0, f"xsetroot -cursor: {r.stderr}")
+    off, on = os.path.join(tmp, "off.ppm"), os.path.join(tmp, "on.ppm")
+    probe(x.display, "capture", off)
+    probe(x.display, "capture", on, "cursor")
+    _, _, a = read_ppm(off)
+    _, _, b = read_ppm(on)
+    diff = [i // 3 for i in range(0, len(a), 3) if a[i:i + 3] != b[i:i + 3]]
+    check(len(diff) == 256, f"pointer covers {len(diff)} pixels, want 256")
+    xs = [d % W for d in diff]
+    ys = [d // W for d in diff]
+    check((min(xs), min(ys), max(xs), max(ys)) == (955, 531, 970, 546),
+          f"pointer drawn at {min(xs)},{min(ys)}..{max(xs)},{max(ys)}")
+    check(set(a[diff[0] * 3:diff[0] * 3 + 3]) != {0} and b[diff[0] * 3:diff[0] * 3 + 3] == b"\0\0\0",
+          "pointer colour")
+
+
+def test_dump_screens(tmp):
+    out = os.path.join(tmp, "dump")
+    os.makedirs(out)
+    r = subprocess.run([ARGS.bin, "--dump-screens", out], capture_output=True, timeout=120,
+                       env=dict(os.environ, ProgramData=tmp))
+    check(r.returncode == 0, f"--dump-screens exited {r.returncode}: {r.stderr[-1000:]}")
+    want = {"dump_paused_16x9.png": (1280, 720), "dump_paused_4x3.png": (1024, 768),
+            "dump_paused_5x4.png": (1280, 1024), "dump_paused_1080p.png": (1920, 1080)}
+    for name, size in want.items():
+        data = open(os.path.join(out, name), "rb").read()
+        check(data[:8] == b"\x89PNG\r\n\x1a\n", f"{name} is not a PNG")
+        got = (int.from_bytes(data[16:20], "big"), int.from_bytes(data[20:24], "big"))
+        check(got == size, f"{name} is {got}, want {size}")
+    r = subprocess.run([ARGS.bin, "--dump-screens", os.path.join(tmp, "missing", "dir")], capture_output=True,
+                       timeout=120, env=dict(os.environ, ProgramData=tmp))
+    check(r.returncode != 0, "writing into a missing directory must not report success")
+
+
 def main():
     with tempfile.TemporaryDirectory() as tmp, Xvfb(W, H) as x:
         # The X server resets (and forgets the painted root window) whenever its
@@ -156,9 +210,12 @@ def main():
         try:
             test_pixels(x, tmp)
             test_encoding(x, tmp)
+            test_pointer(x, tmp)
         finally:
             keeper.terminate()
             keeper.wait(10)
+    with tempfile.TemporaryDirectory() as tmp:
+        test_dump_screens(tmp)
 
 
 run_main(main)
