@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -174,8 +175,17 @@ TEST_F(PulseCapture, NoSinkThenToneThenSinkLost) {
     testing::internal::CaptureStdout();
     const bool started = audio.start(c.callback());
     // A null sink that was idle may take up to two seconds before its monitor
-    // delivers (the capture sends silence meanwhile).
-    std::this_thread::sleep_for(3000ms);
+    // delivers (the capture sends silence meanwhile): wait for 1.2 s of sound.
+    size_t first_loud = 0;
+    for (int i = 0; i < 160 && started; ++i) {
+        std::this_thread::sleep_for(50ms);
+        std::lock_guard<std::mutex> lock(c.mutex);
+        const auto quiet = [](const audio_test::Packet& p) {
+            return std::count(p.bytes.begin(), p.bytes.end(), k_ulaw_silence) > 80;
+        };
+        while (first_loud < c.packets.size() && quiet(c.packets[first_loud])) ++first_loud;
+        if (first_loud + 60 <= c.packets.size()) break;
+    }
     const size_t before_loss = c.count();
     // The sink goes away while we record: silence must carry on.
     pactl("unload-module module-null-sink");
@@ -195,11 +205,11 @@ TEST_F(PulseCapture, NoSinkThenToneThenSinkLost) {
     EXPECT_GE(after_loss, before_loss + 20);  // 600 ms of silence still arrive as packets
 
     std::lock_guard<std::mutex> lock(c.mutex);
-    ASSERT_GE(before_loss, 120u);
+    ASSERT_GE(before_loss, first_loud + 60);
     for (size_t i = 0; i < c.packets.size(); ++i) ASSERT_EQ(c.packets[i].timestamp, i * 160);
     // One second of sound from the middle of the tone.
-    std::vector<audio_test::Packet> middle(c.packets.begin() + (before_loss - 55),
-                                           c.packets.begin() + (before_loss - 5));
+    std::vector<audio_test::Packet> middle(c.packets.begin() + first_loud + 5,
+                                           c.packets.begin() + first_loud + 55);
     const auto a = audio_test::analyse(audio_test::decode(middle), 8000.0);
     EXPECT_NEAR(a.peak_hz, 1000.0, 5.0);
     EXPECT_GT(a.tone_snr_db, 20.0);
