@@ -91,7 +91,8 @@ void render_plate(Plate& p, const std::string& text, double f, int opacity, int 
 const Plate& plate_for(Plate& p, const std::string& text, double f, int opacity, int scheme) {
     char tail[64];
     std::snprintf(tail, sizeof tail, "|%d|%d|%d", static_cast<int>(f), opacity, scheme);
-    std::string key = text + tail;
+    static std::string key;  // reused: the clock's key is rebuilt every frame
+    key.assign(text).append(tail);
     if (key != p.key || (!p.image && p.key.empty())) {
         drop(p);
         p.key = key;
@@ -105,6 +106,40 @@ int corner_y(int pos, int H, int m, int ph) { return (pos == 0 || pos == 1) ? m 
 bool top_corner(int pos) { return pos == 0 || pos == 1; }
 
 double font_px(int H, int size) { return std::max(11.0, H * k_size_factor[std::clamp(size, 0, 2)]); }
+
+// The drawing context over the frame buffer, kept while the capturer hands us
+// the same buffer (it reuses one per screen size), so a frame allocates nothing.
+struct Target {
+    uint8_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    cairo_surface_t* surface = nullptr;
+    cairo_t* cr = nullptr;
+};
+Target g_target;
+
+void drop_target() {
+    if (g_target.cr) cairo_destroy(g_target.cr);
+    if (g_target.surface) cairo_surface_destroy(g_target.surface);
+    g_target = Target{};
+}
+
+cairo_t* target_for(uint8_t* px, int W, int H) {
+    if (g_target.cr && g_target.pixels == px && g_target.width == W && g_target.height == H) {
+        cairo_surface_mark_dirty(g_target.surface);  // the grab rewrote the pixels
+        return g_target.cr;
+    }
+    drop_target();
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(px, CAIRO_FORMAT_RGB24, W, H, W * 4);
+    cairo_t* cr = cairo_create(surface);
+    if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+        return nullptr;
+    }
+    g_target = Target{px, W, H, surface, cr};
+    return cr;
+}
 
 void publish(const OverlayRect* rects, int n) {
     std::lock_guard<std::mutex> lock(g_rect_lock);
@@ -184,13 +219,17 @@ void draw_overlays(uint8_t* bgrx, int W, int H, const OverlaySettings& s) {
     OverlayRect rects[2];
     int n = 0;
 
-    cairo_surface_t* target =
-        cairo_image_surface_create_for_data(bgrx, CAIRO_FORMAT_RGB24, W, H, W * 4);
-    cairo_t* cr = cairo_create(target);
+    cairo_t* cr = target_for(bgrx, W, H);
+    if (!cr) {
+        publish(nullptr, 0);
+        return;
+    }
     auto compose = [&](const Plate& p, int x, int y) {
         cairo_set_source_surface(cr, p.image, x, y);
         cairo_paint(cr);
-        rects[n++] = OverlayRect{x, y, x + p.width, y + p.height};
+        // A plate wider than a small picture is clipped; so is its rectangle,
+        // which consumers use to index the frame.
+        rects[n++] = OverlayRect{std::max(0, x), std::max(0, y), std::min(W, x + p.width), std::min(H, y + p.height)};
     };
 
     const Plate* name = nullptr;
@@ -215,8 +254,7 @@ void draw_overlays(uint8_t* bgrx, int W, int H, const OverlaySettings& s) {
             compose(p, x, y);
         }
     }
-    cairo_destroy(cr);
-    cairo_surface_destroy(target);
+    cairo_surface_flush(g_target.surface);
     publish(rects, n);
 }
 
@@ -240,6 +278,7 @@ void scale_nearest(const uint8_t* src, int src_w, int src_h, uint8_t* dst, int d
 }
 
 void reset_overlays_for_tests() {
+    drop_target();
     drop(g_name_plate);
     drop(g_clock_plate);
     publish(nullptr, 0);

@@ -84,6 +84,16 @@ TEST_F(OverlayTest, SmallPicturesAndSwitchedOffPlatesPublishNothing) {
     ASSERT_FALSE(d.rects.empty());
     EXPECT_EQ(d.rects[0].bottom, 64 - 8);
 
+    // A name far wider than a small picture: the rectangle stays inside it.
+    OverlaySettings wide;
+    wide.name_text = std::string(90, 'W');
+    for (const OverlayRect& r : draw(64, 64, wide).rects) {
+        EXPECT_GE(r.left, 0);
+        EXPECT_GE(r.top, 0);
+        EXPECT_LE(r.right, 64);
+        EXPECT_LE(r.bottom, 64);
+    }
+
     OverlaySettings off;
     off.name_on = off.clock_on = false;
     draw(1920, 1080, OverlaySettings{});
