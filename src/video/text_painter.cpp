@@ -58,7 +58,7 @@ void draw_text_centred(cairo_t* cr, const std::string& text, double px, bool bol
 // fontconfig keeps its font caches for the life of the process by design;
 // without this every sanitizer build would report them as leaks at exit.
 extern "C" __attribute__((weak, used)) const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\nleak:libpango\nleak:libharfbuzz.so\nleak:libglib-2.0.so\n";
+    return "leak:libfontconfig.so\n";
 }
 extern "C" __attribute__((weak, used)) const char* __lsan_default_options() { return "print_suppressions=0"; }
 #endif

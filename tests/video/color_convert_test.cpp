@@ -121,11 +121,3 @@ TEST(ColorConvert, ExtremeColoursAndSaturatedChroma) {
         }
     }
 }
-
-TEST(ColorConvert, ChosenVariantIsNamed) {
-    std::string name = bgrx_to_i420_variant();
-    EXPECT_TRUE(name == "avx2" || name == "sse2" || name == "c");
-    if (cpu_has_avx2()) {
-        EXPECT_EQ(name, "avx2");
-    }
-}
