@@ -77,9 +77,11 @@ bool check_rtsp_auth(std::string_view request, std::string_view method, std::str
     if (password.empty()) return false;
     std::string_view line = header_line(request);
     if (line.empty()) return false;
-    if (line.find("Basic ") != std::string_view::npos || line.find("basic ") != std::string_view::npos)
+    if (line.find("Basic ") != std::string_view::npos ||
+        line.find("basic ") != std::string_view::npos)
         return check_basic(line, user, password);
-    if (line.find("Digest") != std::string_view::npos || line.find("digest") != std::string_view::npos)
+    if (line.find("Digest") != std::string_view::npos ||
+        line.find("digest") != std::string_view::npos)
         return check_digest(line, method, realm, nonce, user, password);
     return false;
 }
@@ -114,7 +116,9 @@ std::string auth_param(std::string_view line, std::string_view name) {
     return std::string(end == std::string_view::npos ? rest : rest.substr(0, end));
 }
 
-std::string md5_hex(std::string_view bytes) { return to_hex(md5(bytes)); }
+std::string md5_hex(std::string_view bytes) {
+    return to_hex(md5(bytes));
+}
 
 bool equal_constant_time(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

@@ -16,8 +16,8 @@ enum ClientKind : int32_t {
 struct RecentClient {
     std::string address;  // peer IPv4 text
     int32_t kind = k_client_main;
-    uint64_t tick = 0;    // tick_ms() of the last connect, disconnect or contact
-    uint8_t active = 0;   // a viewer still playing; always 0 for ONVIF contacts
+    uint64_t tick = 0;   // tick_ms() of the last connect, disconnect or contact
+    uint8_t active = 0;  // a viewer still playing; always 0 for ONVIF contacts
 };
 
 // Inactive rows beyond this count are pruned, oldest appended first.

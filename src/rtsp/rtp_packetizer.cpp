@@ -65,8 +65,9 @@ bool is_keyframe(const uint8_t* data, size_t size) {
     return false;
 }
 
-void append_rtp(std::vector<uint8_t>& out, uint8_t channel, uint8_t payload_type, const uint8_t* payload,
-                size_t len, uint16_t sequence, uint32_t timestamp, uint32_t ssrc, bool marker) {
+void append_rtp(std::vector<uint8_t>& out, uint8_t channel, uint8_t payload_type,
+                const uint8_t* payload, size_t len, uint16_t sequence, uint32_t timestamp,
+                uint32_t ssrc, bool marker) {
     append_rtp_header(out, channel, payload_type, len, sequence, timestamp, ssrc, marker);
     out.insert(out.end(), payload, payload + len);
 }
@@ -75,8 +76,8 @@ void append_h264_nal(std::vector<uint8_t>& out, const uint8_t* nal, size_t len, 
                      uint32_t timestamp, bool last_of_access_unit) {
     if (len == 0) return;
     if (len <= k_max_rtp_payload) {
-        append_rtp(out, k_video_channel, k_video_payload_type, nal, len, seq++, timestamp, k_video_ssrc,
-                   last_of_access_unit);
+        append_rtp(out, k_video_channel, k_video_payload_type, nal, len, seq++, timestamp,
+                   k_video_ssrc, last_of_access_unit);
         return;
     }
     const uint8_t header = nal[0];
@@ -97,14 +98,15 @@ void append_h264_nal(std::vector<uint8_t>& out, const uint8_t* nal, size_t len, 
     }
 }
 
-size_t append_access_unit(std::vector<uint8_t>& out, const uint8_t* data, size_t size, uint16_t& seq,
-                          uint32_t timestamp, uint64_t* payload_octets) {
+size_t append_access_unit(std::vector<uint8_t>& out, const uint8_t* data, size_t size,
+                          uint16_t& seq, uint32_t timestamp, uint64_t* payload_octets) {
     auto units = split_nal_units(data, size);
     uint16_t first_seq = seq;
     size_t before = out.size();
     out.reserve(out.size() + size + size / 64 + 64);
     for (size_t k = 0; k < units.size(); ++k)
-        append_h264_nal(out, data + units[k].first, units[k].second, seq, timestamp, k + 1 == units.size());
+        append_h264_nal(out, data + units[k].first, units[k].second, seq, timestamp,
+                        k + 1 == units.size());
     size_t packets = uint16_t(seq - first_seq);
     if (payload_octets) *payload_octets += (out.size() - before) - packets * 16;
     return packets;

@@ -25,16 +25,17 @@ std::vector<std::pair<size_t, size_t>> split_nal_units(const uint8_t* data, size
 bool is_keyframe(const uint8_t* data, size_t size);
 
 // Appends one interleaved RTP packet: framing, 12-byte header, payload.
-void append_rtp(std::vector<uint8_t>& out, uint8_t channel, uint8_t payload_type, const uint8_t* payload,
-                size_t len, uint16_t sequence, uint32_t timestamp, uint32_t ssrc, bool marker);
+void append_rtp(std::vector<uint8_t>& out, uint8_t channel, uint8_t payload_type,
+                const uint8_t* payload, size_t len, uint16_t sequence, uint32_t timestamp,
+                uint32_t ssrc, bool marker);
 // One NAL unit: a single packet up to 1400 bytes, FU-A fragments beyond.
 // seq advances by one per packet.
 void append_h264_nal(std::vector<uint8_t>& out, const uint8_t* nal, size_t len, uint16_t& seq,
                      uint32_t timestamp, bool last_of_access_unit);
 // A whole access unit; the marker goes on the last packet. Returns the number
 // of packets and adds the payload bytes to *payload_octets when given.
-size_t append_access_unit(std::vector<uint8_t>& out, const uint8_t* data, size_t size, uint16_t& seq,
-                          uint32_t timestamp, uint64_t* payload_octets = nullptr);
+size_t append_access_unit(std::vector<uint8_t>& out, const uint8_t* data, size_t size,
+                          uint16_t& seq, uint32_t timestamp, uint64_t* payload_octets = nullptr);
 
 // Compound RTCP packet (SR + SDES CNAME) on an interleaved channel.
 // ntp_time_us: wall-clock time in microseconds since 1970 that rtp_timestamp

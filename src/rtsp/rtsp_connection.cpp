@@ -87,15 +87,15 @@ void rtsp_play_loop(RtspEngine& e, socket_t s, StreamQueue& q, bool audio_reques
         if (!next_frame(s, q, last_video, frame)) return;
         out.clear();
         uint64_t octets = 0;
-        video_rtcp.packets +=
-            uint32_t(append_access_unit(out, frame.data->data(), frame.data->size(), video_seq, frame.timestamp, &octets));
+        video_rtcp.packets += uint32_t(append_access_unit(
+            out, frame.data->data(), frame.data->size(), video_seq, frame.timestamp, &octets));
         video_rtcp.octets += octets;
         note_sent(video_rtcp, frame.timestamp, frame.wallclock_us);
 
         if (audio_requested && e.audio_enabled) {
             for (const AudioPacket& p : take_audio(e.audio_queue, last_audio)) {
-                append_rtp(out, k_audio_channel, k_audio_payload_type, p.data->data(), p.data->size(), audio_seq++,
-                           p.timestamp, k_audio_ssrc, true);
+                append_rtp(out, k_audio_channel, k_audio_payload_type, p.data->data(),
+                           p.data->size(), audio_seq++, p.timestamp, k_audio_ssrc, true);
                 ++audio_rtcp.packets;
                 audio_rtcp.octets += p.data->size();
                 note_sent(audio_rtcp, p.timestamp, p.wallclock_us);
@@ -106,12 +106,13 @@ void rtsp_play_loop(RtspEngine& e, socket_t s, StreamQueue& q, bool audio_reques
         if (!reported || now - last_report >= k_sender_report_ms) {
             reported = true;
             last_report = now;
-            append_rtcp_sender_report(out, k_video_channel + 1, k_video_ssrc, video_rtcp.last_wallclock_us,
-                                      video_rtcp.last_timestamp, video_rtcp.packets, uint32_t(video_rtcp.octets));
+            append_rtcp_sender_report(out, k_video_channel + 1, k_video_ssrc,
+                                      video_rtcp.last_wallclock_us, video_rtcp.last_timestamp,
+                                      video_rtcp.packets, uint32_t(video_rtcp.octets));
             if (audio_rtcp.any)
-                append_rtcp_sender_report(out, k_audio_channel + 1, k_audio_ssrc, audio_rtcp.last_wallclock_us,
-                                          audio_rtcp.last_timestamp, audio_rtcp.packets,
-                                          uint32_t(audio_rtcp.octets));
+                append_rtcp_sender_report(out, k_audio_channel + 1, k_audio_ssrc,
+                                          audio_rtcp.last_wallclock_us, audio_rtcp.last_timestamp,
+                                          audio_rtcp.packets, uint32_t(audio_rtcp.octets));
         }
         if (!send_all(s, out.data(), out.size())) return;
         frame = FrameRecord();  // drop the hold on the frame's bytes

@@ -85,7 +85,8 @@ bool engine_init(RtspEngine& e, const RtspEngineParams& p) {
     bool main_ok;
     if (e.main_scaled) {
         scale_nearest(frame, cw, ch, e.main_scale_buffer.data(), e.main_width, e.main_height);
-        main_ok = store_parameter_sets(*e.main_encoder, e.main_scale_buffer.data(), e.main_width, e.main_queue);
+        main_ok = store_parameter_sets(*e.main_encoder, e.main_scale_buffer.data(), e.main_width,
+                                       e.main_queue);
     } else {
         main_ok = store_parameter_sets(*e.main_encoder, frame, cw, e.main_queue);
     }
@@ -95,7 +96,8 @@ bool engine_init(RtspEngine& e, const RtspEngineParams& p) {
         if (e.sub_encoder->open(e.sub_width, e.sub_height, fps, e.sub_bitrate)) {
             e.sub_scale_buffer.assign(size_t(e.sub_width) * e.sub_height * 4, 0);
             scale_nearest(frame, cw, ch, e.sub_scale_buffer.data(), e.sub_width, e.sub_height);
-            store_parameter_sets(*e.sub_encoder, e.sub_scale_buffer.data(), e.sub_width, e.sub_queue);
+            store_parameter_sets(*e.sub_encoder, e.sub_scale_buffer.data(), e.sub_width,
+                                 e.sub_queue);
         } else {
             e.substream_enabled = false;
         }

@@ -24,10 +24,10 @@ class LoopbackAudio;
 struct RtspEngine {
     socket_t listen_socket = k_invalid_socket;  // handed over by the port binder, or invalid
     int32_t port = 554;
-    int32_t fps = 10;          // <= 0 is taken as 10 wherever used
-    int32_t bitrate = 4000;    // main stream, kbit/s
+    int32_t fps = 10;        // <= 0 is taken as 10 wherever used
+    int32_t bitrate = 4000;  // main stream, kbit/s
     std::string main_stream_name = "screenlive";
-    std::string sub_stream_name;  // empty when the sub stream is off
+    std::string sub_stream_name;            // empty when the sub stream is off
     int32_t sub_width = 0, sub_height = 0;  // even
     int32_t sub_bitrate = 800;
     int32_t main_width = 0, main_height = 0;  // encode size of the main stream
@@ -52,8 +52,8 @@ struct RtspEngine {
     std::condition_variable engine_cond;
     std::atomic<uint8_t> keyframe_request{0};  // raised when playing goes 0 -> 1
 
-    uint8_t audio_enabled = 0;               // `audio` setting
-    std::atomic<uint8_t> audio_running{0};  // system-audio capture running
+    uint8_t audio_enabled = 0;                     // `audio` setting
+    std::atomic<uint8_t> audio_running{0};         // system-audio capture running
     std::unique_ptr<LoopbackAudio> audio_capture;  // made on the first start
     AudioQueue audio_queue;
 
@@ -116,4 +116,6 @@ void rtsp_server(RtspEngine& e);
 void stream_distribution_loop(RtspEngine& e);
 
 // Frames per second as used everywhere: values <= 0 count as 10.
-inline int32_t effective_fps(const RtspEngine& e) { return e.fps > 0 ? e.fps : 10; }
+inline int32_t effective_fps(const RtspEngine& e) {
+    return e.fps > 0 ? e.fps : 10;
+}

@@ -22,8 +22,9 @@ std::string session_line() {
 }
 
 std::string unauthorized_reply(int32_t cseq, const std::string& nonce) {
-    return head_with_cseq("401 Unauthorized", cseq) + "WWW-Authenticate: Digest realm=\"" + k_realm +
-           "\", nonce=\"" + nonce + "\"\r\nWWW-Authenticate: Basic realm=\"" + k_realm + "\"\r\n\r\n";
+    return head_with_cseq("401 Unauthorized", cseq) + "WWW-Authenticate: Digest realm=\"" +
+           k_realm + "\", nonce=\"" + nonce + "\"\r\nWWW-Authenticate: Basic realm=\"" + k_realm +
+           "\"\r\n\r\n";
 }
 
 RtspOutcome handle_setup(RtspEngine& e, RtspConnState& st, std::string_view head, int32_t cseq) {
@@ -33,8 +34,10 @@ RtspOutcome handle_setup(RtspEngine& e, RtspConnState& st, std::string_view head
         engine_vlog("RTSP: SETUP طلب UDP -> 461 (هيعيد بـTCP)\n");
         return {head_with_cseq("461 Unsupported Transport", cseq) + "\r\n", RtspNext::keep};
     }
-    std::string reply = head_with_cseq("200 OK", cseq) + "Transport: RTP/AVP/TCP;unicast;interleaved=" +
-                        (audio_track ? "2-3" : "0-1") + "\r\n" + session_line() + "\r\n";
+    std::string reply =
+        head_with_cseq("200 OK", cseq) +
+        "Transport: RTP/AVP/TCP;unicast;interleaved=" + (audio_track ? "2-3" : "0-1") + "\r\n" +
+        session_line() + "\r\n";
     return {reply, RtspNext::keep};
 }
 
@@ -61,7 +64,8 @@ int32_t request_cseq(std::string_view request, bool lower_too, bool* found) {
                                   request[i] == '\n' || request[i] == '\v' || request[i] == '\f'))
         ++i;
     bool negative = false;
-    if (i < request.size() && (request[i] == '+' || request[i] == '-')) negative = request[i++] == '-';
+    if (i < request.size() && (request[i] == '+' || request[i] == '-'))
+        negative = request[i++] == '-';
     long long v = 0;
     while (i < request.size() && request[i] >= '0' && request[i] <= '9') {
         v = v * 10 + (request[i++] - '0');
@@ -85,7 +89,9 @@ bool selects_sub_stream(std::string_view request, std::string_view sub_name) {
     return false;
 }
 
-std::string keepalive_reply(int32_t cseq) { return head_with_cseq("200 OK", cseq) + session_line() + "\r\n"; }
+std::string keepalive_reply(int32_t cseq) {
+    return head_with_cseq("200 OK", cseq) + session_line() + "\r\n";
+}
 
 std::string teardown_reply(int32_t cseq) {
     return head_with_cseq("200 OK", cseq) + "Session: " + k_session_id + "\r\n\r\n";
@@ -102,24 +108,29 @@ RtspOutcome handle_rtsp_request(RtspEngine& e, RtspConnState& st, std::string_vi
             return {unauthorized_reply(cseq, st.nonce), RtspNext::keep};
         st.authenticated = true;
     }
-    if (e.substream_enabled && !e.sub_stream_name.empty() && selects_sub_stream(head, e.sub_stream_name))
+    if (e.substream_enabled && !e.sub_stream_name.empty() &&
+        selects_sub_stream(head, e.sub_stream_name))
         st.sub_selected = true;
 
     if (method == "OPTIONS") {
         return {head_with_cseq("200 OK", cseq) +
-                    "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER, SET_PARAMETER\r\n\r\n",
+                    "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER, "
+                    "SET_PARAMETER\r\n\r\n",
                 RtspNext::keep};
     }
     if (method == "DESCRIBE") {
-        engine_vlog("RTSP: DESCRIBE -> %s\n", st.sub_selected ? "SUB (screensub)" : "MAIN (screenlive)");
+        engine_vlog("RTSP: DESCRIBE -> %s\n",
+                    st.sub_selected ? "SUB (screensub)" : "MAIN (screenlive)");
         std::string sdp = build_sdp(e, st.sub_selected ? e.sub_queue : e.main_queue);
-        return {head_with_cseq("200 OK", cseq) + "Content-Type: application/sdp\r\nContent-Length: " +
+        return {head_with_cseq("200 OK", cseq) +
+                    "Content-Type: application/sdp\r\nContent-Length: " +
                     std::to_string(sdp.size()) + "\r\n\r\n" + sdp,
                 RtspNext::keep};
     }
     if (method == "SETUP") return handle_setup(e, st, head, cseq);
     if (method == "PLAY") {
-        return {head_with_cseq("200 OK", cseq) + session_line() + "Range: npt=0.000-\r\n\r\n", RtspNext::play};
+        return {head_with_cseq("200 OK", cseq) + session_line() + "Range: npt=0.000-\r\n\r\n",
+                RtspNext::play};
     }
     if (method == "TEARDOWN") {
         return {teardown_reply(cseq), RtspNext::close};

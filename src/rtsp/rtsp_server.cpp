@@ -52,8 +52,8 @@ void rtsp_server(RtspEngine& e) {
         e.listen_socket = s;
     }
     std::string suffix = e.substream_enabled ? " (+sub: " + e.sub_stream_name + ")" : std::string();
-    engine_log("RTSP server ready (multi-client) -> rtsp://<ip>:%d/%s%s\n", e.port, e.main_stream_name.c_str(),
-               suffix.c_str());
+    engine_log("RTSP server ready (multi-client) -> rtsp://<ip>:%d/%s%s\n", e.port,
+               e.main_stream_name.c_str(), suffix.c_str());
     std::thread([&e] { stream_distribution_loop(e); }).detach();
     for (;;) {
         std::string peer;

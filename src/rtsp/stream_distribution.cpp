@@ -32,7 +32,7 @@ struct LoopState {
     uint64_t next_due = 0;  // tick of the next frame
     uint64_t stats_tick = 0;
     uint64_t next_audio_try = 0;
-    bool filling = false;  // silence stands in for the capture
+    bool filling = false;                            // silence stands in for the capture
     bool refresh_main = false, refresh_sub = false;  // new parameter sets due after a size change
     uint64_t fill_start = 0;
     uint64_t fill_packets = 0;
@@ -82,8 +82,9 @@ void control_audio(RtspEngine& e, LoopState& ls) {
     } else if (!e.audio_running.load() && tick_ms() >= ls.next_audio_try) {
         if (!e.audio_capture) e.audio_capture = std::make_unique<LoopbackAudio>();
         AudioQueue* q = &e.audio_queue;
-        bool ok = e.audio_capture->start(
-            [q](const uint8_t* bytes, size_t len, uint32_t) { push_audio_continuous(*q, bytes, len); });
+        bool ok = e.audio_capture->start([q](const uint8_t* bytes, size_t len, uint32_t) {
+            push_audio_continuous(*q, bytes, len);
+        });
         e.audio_running.exchange(ok ? 1 : 0);
         engine_log(ok ? "Audio: on\n" : "Audio: not available on this PC\n");
         engine_vlog(ok ? "Audio: capture started (G.711 8kHz, system loopback)\n"
@@ -108,8 +109,9 @@ void refresh_parameter_sets(StreamQueue& q, const std::vector<uint8_t>& au) {
     q.params = std::move(ps);
 }
 
-void encode_and_push(RtspEngine& e, H264Encoder& enc, const uint8_t* picture, int src_width, bool force_idr,
-                     StreamQueue& q, uint32_t ts, size_t limit, uint64_t captured_us, bool* refresh = nullptr) {
+void encode_and_push(RtspEngine& e, H264Encoder& enc, const uint8_t* picture, int src_width,
+                     bool force_idr, StreamQueue& q, uint32_t ts, size_t limit,
+                     uint64_t captured_us, bool* refresh = nullptr) {
     std::vector<uint8_t> au;
     if (!enc.encode(picture, src_width, force_idr, au) || au.empty()) return;
     e.frames_encoded.fetch_add(1);
@@ -153,7 +155,8 @@ void reinit_encoders(RtspEngine& e, LoopState& ls) {
 // encoding take part of each period.
 void pace(LoopState& ls) {
     uint64_t now = tick_ms();
-    if (ls.next_due == 0 || now > ls.next_due + ls.pause_ms) ls.next_due = now;  // fell behind: restart
+    if (ls.next_due == 0 || now > ls.next_due + ls.pause_ms)
+        ls.next_due = now;  // fell behind: restart
     ls.next_due += ls.pause_ms;
     if (ls.next_due > now) sleep_ms(uint32_t(ls.next_due - now));
 }
@@ -175,7 +178,8 @@ void stream_one_frame(RtspEngine& e, LoopState& ls) {
     OverlayRect rects[2];
     int n = overlay_rectangles(rects, 2);
     MotionRect mrects[2];
-    for (int i = 0; i < n; ++i) mrects[i] = {rects[i].left, rects[i].top, rects[i].right, rects[i].bottom};
+    for (int i = 0; i < n; ++i)
+        mrects[i] = {rects[i].left, rects[i].top, rects[i].right, rects[i].bottom};
     motion_set_exclusions(mrects, n);
     motion_process_frame(frame, cw, ch);
 
@@ -188,17 +192,17 @@ void stream_one_frame(RtspEngine& e, LoopState& ls) {
     if (e.main_encoder->is_open()) {
         if (e.main_scaled) {
             scale_nearest(frame, cw, ch, e.main_scale_buffer.data(), e.main_width, e.main_height);
-            encode_and_push(e, *e.main_encoder, e.main_scale_buffer.data(), e.main_width, force_idr, e.main_queue,
-                            ls.main_ts, ls.limit, captured_us, &ls.refresh_main);
+            encode_and_push(e, *e.main_encoder, e.main_scale_buffer.data(), e.main_width, force_idr,
+                            e.main_queue, ls.main_ts, ls.limit, captured_us, &ls.refresh_main);
         } else {
-            encode_and_push(e, *e.main_encoder, frame, cw, force_idr, e.main_queue, ls.main_ts, ls.limit,
-                            captured_us, &ls.refresh_main);
+            encode_and_push(e, *e.main_encoder, frame, cw, force_idr, e.main_queue, ls.main_ts,
+                            ls.limit, captured_us, &ls.refresh_main);
         }
     }
     if (e.substream_enabled && e.sub_encoder) {
         scale_nearest(frame, cw, ch, e.sub_scale_buffer.data(), e.sub_width, e.sub_height);
-        encode_and_push(e, *e.sub_encoder, e.sub_scale_buffer.data(), e.sub_width, force_idr, e.sub_queue,
-                        ls.sub_ts, ls.limit, captured_us, &ls.refresh_sub);
+        encode_and_push(e, *e.sub_encoder, e.sub_scale_buffer.data(), e.sub_width, force_idr,
+                        e.sub_queue, ls.sub_ts, ls.limit, captured_us, &ls.refresh_sub);
         ls.sub_ts += ls.step;
     }
     ls.force_keyframe = false;
@@ -219,13 +223,13 @@ void stream_paused_picture(RtspEngine& e, LoopState& ls) {
     uint64_t now_us = wallclock_now_us();
     paused_picture(ls.main_paused, ls.main_paused_w, ls.main_paused_h, e.main_width, e.main_height);
     if (!ls.main_paused.empty() && e.main_encoder->is_open())
-        encode_and_push(e, *e.main_encoder, ls.main_paused.data(), e.main_width, force, e.main_queue, ls.main_ts,
-                        ls.limit, now_us);
+        encode_and_push(e, *e.main_encoder, ls.main_paused.data(), e.main_width, force,
+                        e.main_queue, ls.main_ts, ls.limit, now_us);
     if (e.substream_enabled && e.sub_encoder) {
         paused_picture(ls.sub_paused, ls.sub_paused_w, ls.sub_paused_h, e.sub_width, e.sub_height);
         if (!ls.sub_paused.empty())
-            encode_and_push(e, *e.sub_encoder, ls.sub_paused.data(), e.sub_width, force, e.sub_queue, ls.sub_ts,
-                            ls.limit, now_us);
+            encode_and_push(e, *e.sub_encoder, ls.sub_paused.data(), e.sub_width, force,
+                            e.sub_queue, ls.sub_ts, ls.limit, now_us);
         ls.sub_ts += k_paused_step;
     }
     ls.main_ts += k_paused_step;
@@ -257,8 +261,8 @@ void stream_distribution_loop(RtspEngine& e) {
         uint64_t now = tick_ms();
         if (now - ls.stats_tick >= 10000) {
             ls.stats_tick = now;
-            engine_vlog("RTSP: %llu frames encoded, %d playing\n", (unsigned long long)e.frames_encoded.load(),
-                        e.playing_clients.load());
+            engine_vlog("RTSP: %llu frames encoded, %d playing\n",
+                        (unsigned long long)e.frames_encoded.load(), e.playing_clients.load());
         }
         if (streaming_paused.load())
             stream_paused_picture(e, ls);

@@ -8,14 +8,15 @@ uint64_t wallclock_now_us() {
                         .count());
 }
 
-void push_frame(StreamQueue& q, std::vector<uint8_t> access_unit, bool keyframe,
-                uint32_t timestamp, size_t limit, uint64_t wallclock_us) {
+void push_frame(StreamQueue& q, std::vector<uint8_t> access_unit, bool keyframe, uint32_t timestamp,
+                size_t limit, uint64_t wallclock_us) {
     if (wallclock_us == 0) wallclock_us = wallclock_now_us();
     auto data = std::make_shared<const std::vector<uint8_t>>(std::move(access_unit));
     {
         std::lock_guard<std::mutex> lock(q.mutex);
         if (keyframe) q.frames.clear();
-        q.frames.push_back({std::move(data), uint8_t(keyframe ? 1 : 0), timestamp, q.next_sequence, wallclock_us});
+        q.frames.push_back(
+            {std::move(data), uint8_t(keyframe ? 1 : 0), timestamp, q.next_sequence, wallclock_us});
         ++q.next_sequence;
         while (q.frames.size() > limit && !q.frames.empty()) q.frames.pop_front();
     }

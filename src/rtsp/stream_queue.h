@@ -32,14 +32,14 @@ struct StreamQueue {
     std::condition_variable frame_cond;  // notify_all after each append
     std::deque<FrameRecord> frames;      // oldest first
     uint64_t next_sequence = 0;
-    ParameterSets params;                // filled once by engine_init
+    ParameterSets params;  // filled once by engine_init
 };
 
 // Appends one access unit. A keyframe first empties the queue, so the queue
 // always starts at the newest keyframe unless more than `limit` frames followed it.
 // wallclock_us: capture time (0 = now).
-void push_frame(StreamQueue& q, std::vector<uint8_t> access_unit, bool keyframe,
-                uint32_t timestamp, size_t limit, uint64_t wallclock_us = 0);
+void push_frame(StreamQueue& q, std::vector<uint8_t> access_unit, bool keyframe, uint32_t timestamp,
+                size_t limit, uint64_t wallclock_us = 0);
 
 // Frame choice of a play loop. last_sent: sequence of the frame this client sent
 // last, none at first. Returns the next frame in order, or the newest keyframe when

@@ -27,7 +27,7 @@ TEST(StreamQueue, FrameChoiceInOrderWaitAndCatchUp) {
     EXPECT_FALSE(choose_frame(q, std::nullopt));  // empty: wait
     push(q, false, 0);
     EXPECT_FALSE(choose_frame(q, std::nullopt));  // no keyframe yet: wait
-    push(q, true, 1);  // seq 1, clears seq 0
+    push(q, true, 1);                             // seq 1, clears seq 0
     push(q, false, 2);
     push(q, false, 3);
     auto f = choose_frame(q, std::nullopt);

@@ -58,8 +58,8 @@ void add_unit(std::vector<uint8_t>& au, const std::vector<uint8_t>& unit, bool f
 
 TEST(SplitNalUnits, StartCodesOfBothLengthsGarbageAndEmptyUnits) {
     // garbage, 4-byte code, unit A, 3-byte code, unit B, empty unit, 4-byte code, unit C
-    std::vector<uint8_t> b = {0x09, 0x09, 0, 0, 0, 1, 0x67, 0xAA, 0, 0, 1, 0x68, 0xBB,
-                              0,    0,    1, 0, 0, 0, 1, 0x65, 0x11, 0x22};
+    std::vector<uint8_t> b = {0x09, 0x09, 0, 0, 0, 1, 0x67, 0xAA, 0,    0,    1,   0x68,
+                              0xBB, 0,    0, 1, 0, 0, 0,    1,    0x65, 0x11, 0x22};
     auto u = split_nal_units(b.data(), b.size());
     ASSERT_EQ(u.size(), 3u);
     EXPECT_EQ(u[0], (std::pair<size_t, size_t>{6, 2}));
@@ -175,7 +175,9 @@ TEST(Rtcp, SenderReportLayout) {
     EXPECT_EQ(sr[0], 0x80);
     EXPECT_EQ(sr[1], 200);
     EXPECT_EQ((sr[2] << 8 | sr[3]), 6);
-    auto be32 = [](const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; };
+    auto be32 = [](const uint8_t* p) {
+        return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+    };
     EXPECT_EQ(be32(sr + 4), k_video_ssrc);
     EXPECT_EQ(be32(sr + 8), uint32_t(1767225600ULL + 2208988800ULL));
     EXPECT_EQ(be32(sr + 12), 0x80000000u);

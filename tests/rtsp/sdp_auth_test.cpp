@@ -13,10 +13,12 @@ TEST(Sdp, VideoOnlyAndWithAudio) {
     const std::string video =
         "v=0\r\no=- 0 0 IN IP4 0.0.0.0\r\ns=zeb-screen\r\nc=IN IP4 0.0.0.0\r\nt=0 0\r\n"
         "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
-        "a=fmtp:96 packetization-mode=1;profile-level-id=42C01F;sprop-parameter-sets=Z0LAHw==,aM48gA==\r\n"
+        "a=fmtp:96 "
+        "packetization-mode=1;profile-level-id=42C01F;sprop-parameter-sets=Z0LAHw==,aM48gA==\r\n"
         "a=control:trackID=0\r\n";
     EXPECT_EQ(build_sdp(ps, false), video);
-    EXPECT_EQ(build_sdp(ps, true), video + "m=audio 0 RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\na=control:trackID=1\r\n");
+    EXPECT_EQ(build_sdp(ps, true),
+              video + "m=audio 0 RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\na=control:trackID=1\r\n");
 
     // Nothing extracted yet: default profile and a lone comma.
     std::string empty = build_sdp(ParameterSets{}, false);
@@ -30,12 +32,14 @@ std::string digest(const std::string& user, const std::string& pass, const std::
                    const std::string& cnonce = "0a4f113b", bool cnonce_first = false) {
     std::string ha1 = md5_hex(user + ":Vistrel:" + pass);
     std::string ha2 = md5_hex(method + ":" + uri);
-    std::string resp = qop.empty() ? md5_hex(ha1 + ":" + nonce + ":" + ha2)
-                                   : md5_hex(ha1 + ":" + nonce + ":00000001:" + cnonce + ":" + qop + ":" + ha2);
+    std::string resp =
+        qop.empty() ? md5_hex(ha1 + ":" + nonce + ":" + ha2)
+                    : md5_hex(ha1 + ":" + nonce + ":00000001:" + cnonce + ":" + qop + ":" + ha2);
     std::string h = "Authorization: Digest username=\"" + user + "\", realm=\"Vistrel\", ";
     if (cnonce_first) h += "cnonce=\"" + cnonce + "\", ";
     h += "nonce=\"" + nonce + "\", uri=\"" + uri + "\", response=\"" + resp + "\"";
-    if (!qop.empty()) h += ", qop=" + qop + ", nc=00000001" + (cnonce_first ? "" : ", cnonce=\"" + cnonce + "\"");
+    if (!qop.empty())
+        h += ", qop=" + qop + ", nc=00000001" + (cnonce_first ? "" : ", cnonce=\"" + cnonce + "\"");
     return "DESCRIBE rtsp://h/screenlive RTSP/1.0\r\nCSeq: 3\r\n" + h + "\r\n\r\n";
 }
 const std::string k_nonce = "0123456789abcdef0123456789abcdef";
@@ -45,11 +49,15 @@ bool check(const std::string& req, const std::string& pass = "secret") {
 }  // namespace
 
 TEST(RtspAuth, Basic) {
-    EXPECT_TRUE(check("DESCRIBE x RTSP/1.0\r\nAuthorization: Basic YWRtaW46c2VjcmV0\r\n\r\n"));  // admin:secret
+    EXPECT_TRUE(check(
+        "DESCRIBE x RTSP/1.0\r\nAuthorization: Basic YWRtaW46c2VjcmV0\r\n\r\n"));  // admin:secret
     EXPECT_TRUE(check("DESCRIBE x RTSP/1.0\r\nauthorization: basic YWRtaW46c2VjcmV0\r\n\r\n"));
-    EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\nAuthorization: Basic QURNSU46c2VjcmV0\r\n\r\n"));  // ADMIN:secret
-    EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\nAuthorization: Basic YWRtaW46c2VjcmV\r\n\r\n"));  // truncated
-    EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\nAuthorization: Basic YWRtaW4=\r\n\r\n"));  // no colon
+    EXPECT_FALSE(check(
+        "DESCRIBE x RTSP/1.0\r\nAuthorization: Basic QURNSU46c2VjcmV0\r\n\r\n"));  // ADMIN:secret
+    EXPECT_FALSE(
+        check("DESCRIBE x RTSP/1.0\r\nAuthorization: Basic YWRtaW46c2VjcmV\r\n\r\n"));  // truncated
+    EXPECT_FALSE(
+        check("DESCRIBE x RTSP/1.0\r\nAuthorization: Basic YWRtaW4=\r\n\r\n"));  // no colon
     EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\nAuthorization: Basic \r\n\r\n"));
     EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\n\r\n"));
     EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\nAuthorization: Bearer abc\r\n\r\n"));
@@ -61,7 +69,8 @@ TEST(RtspAuth, DigestForms) {
     const std::string uri = "rtsp://127.0.0.1:8554/screenlive";
     EXPECT_TRUE(check(digest("admin", "secret", k_nonce, "DESCRIBE", uri)));  // RFC 2069
     EXPECT_TRUE(check(digest("admin", "secret", k_nonce, "DESCRIBE", uri, "auth")));
-    EXPECT_TRUE(check(digest("admin", "secret", k_nonce, "DESCRIBE", uri, "auth", "xyz", true)));  // cnonce first
+    EXPECT_TRUE(check(
+        digest("admin", "secret", k_nonce, "DESCRIBE", uri, "auth", "xyz", true)));  // cnonce first
 
     // Upper-case hexadecimal response passes.
     std::string req = digest("admin", "secret", k_nonce, "DESCRIBE", uri, "auth");
@@ -76,12 +85,13 @@ TEST(RtspAuth, DigestForms) {
 
     EXPECT_FALSE(check(digest("admin", "wrong", k_nonce, "DESCRIBE", uri)));
     EXPECT_FALSE(check(digest("other", "secret", k_nonce, "DESCRIBE", uri)));
-    EXPECT_FALSE(check(digest("admin", "secret", "ffffffffffffffffffffffffffffffff", "DESCRIBE", uri)));  // old nonce
+    EXPECT_FALSE(check(digest("admin", "secret", "ffffffffffffffffffffffffffffffff", "DESCRIBE",
+                              uri)));                                       // old nonce
     EXPECT_FALSE(check(digest("admin", "secret", k_nonce, "SETUP", uri)));  // other method
     EXPECT_FALSE(check(digest("", "secret", k_nonce, "DESCRIBE", uri)));
     EXPECT_FALSE(check(digest("admin", "secret", k_nonce, "DESCRIBE", uri), ""));
-    EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\nAuthorization: Digest username=\"admin\", nonce=\"" + k_nonce +
-                       "\", response=\"00\"\r\n\r\n"));  // no uri
+    EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\nAuthorization: Digest username=\"admin\", nonce=\"" +
+                       k_nonce + "\", response=\"00\"\r\n\r\n"));  // no uri
 }
 
 TEST(RtspAuth, Helpers) {
