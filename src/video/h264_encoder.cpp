@@ -30,7 +30,8 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
     close();
     width_ = width & ~1;
     height_ = height & ~1;
-    if (width_ < 1 || height_ < 1 || fps < 1 || kbps < 1) return false;
+    // kbps * 1000 must fit the library's int.
+    if (width_ < 1 || height_ < 1 || fps < 1 || kbps < 1 || kbps > 2000000) return false;
 
     for (const char* file : k_library_files) {
         library_ = shared_library_open(file);

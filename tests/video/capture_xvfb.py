@@ -216,6 +216,10 @@ def main():
             keeper.wait(10)
     with tempfile.TemporaryDirectory() as tmp:
         test_dump_screens(tmp)
+    # Without an X screen the capturer reports failure instead of crashing.
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    r = subprocess.run([PROBE, "capture", os.devnull], env=env, capture_output=True, timeout=60)
+    check(r.returncode == 1, f"capture without a screen exited {r.returncode}")
 
 
 run_main(main)
