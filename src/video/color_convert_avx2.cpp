@@ -31,17 +31,10 @@ inline __m256i luma16(__m256i a, __m256i b) {
     return _mm256_add_epi16(s, _mm256_set1_epi16(16));
 }
 
-void luma_row(const uint8_t* row, int width, uint8_t* y) {
+inline void store_luma(uint8_t* y, __m256i a0, __m256i a1, __m256i a2, __m256i a3) {
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    int x = 0;
-    for (; x + 32 <= width; x += 32) {
-        const uint8_t* p = row + x * 4;
-        __m256i lo = luma16(ld(p), ld(p + 32));
-        __m256i hi = luma16(ld(p + 64), ld(p + 96));
-        __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(lo, hi), order);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(y + x), bytes);
-    }
-    colorconv::luma_tail(row, x, width, y);
+    __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(luma16(a0, a1), luma16(a2, a3)), order);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(y), bytes);
 }
 
 // Two 8-pixel rows -> channel means of 4 blocks as 16-bit [B G R X]:
@@ -71,24 +64,32 @@ inline __m256i chroma16(__m256i m0, __m256i m1, __m256i m2, __m256i m3, __m256i 
     return _mm256_permutevar8x32_epi32(q, order);
 }
 
-void chroma_rows(const uint8_t* r0, const uint8_t* r1, int blocks, uint8_t* u, uint8_t* v) {
+// One row pair, 32 pixels per step: each pixel is loaded once for its luma
+// and its block's chroma.
+void row_pair(const uint8_t* r0, const uint8_t* r1, int width, uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v) {
     const __m256i ku = _mm256_setr_epi16(112, -74, -38, 0, 112, -74, -38, 0, 112, -74, -38, 0, 112, -74, -38, 0);
     const __m256i kv = _mm256_setr_epi16(-18, -94, 112, 0, -18, -94, 112, 0, -18, -94, 112, 0, -18, -94, 112, 0);
-    int i = 0;
-    for (; i + 16 <= blocks; i += 16) {
-        const uint8_t* a = r0 + i * 8;
-        const uint8_t* b = r1 + i * 8;
-        __m256i m0 = block_means(ld(a), ld(b));
-        __m256i m1 = block_means(ld(a + 32), ld(b + 32));
-        __m256i m2 = block_means(ld(a + 64), ld(b + 64));
-        __m256i m3 = block_means(ld(a + 96), ld(b + 96));
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        const uint8_t* pa = r0 + x * 4;
+        const uint8_t* pb = r1 + x * 4;
+        __m256i a0 = ld(pa), a1 = ld(pa + 32), a2 = ld(pa + 64), a3 = ld(pa + 96);
+        __m256i b0 = ld(pb), b1 = ld(pb + 32), b2 = ld(pb + 64), b3 = ld(pb + 96);
+        store_luma(y0 + x, a0, a1, a2, a3);
+        store_luma(y1 + x, b0, b1, b2, b3);
+        __m256i m0 = block_means(a0, b0);
+        __m256i m1 = block_means(a1, b1);
+        __m256i m2 = block_means(a2, b2);
+        __m256i m3 = block_means(a3, b3);
         // Saturating pack = the formula's clamp of q + 128 into 0..255.
         __m256i uv = _mm256_packus_epi16(chroma16(m0, m1, m2, m3, ku), chroma16(m0, m1, m2, m3, kv));
         uv = _mm256_permute4x64_epi64(uv, _MM_SHUFFLE(3, 1, 2, 0));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(u + i), _mm256_castsi256_si128(uv));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i), _mm256_extracti128_si256(uv, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(u + x / 2), _mm256_castsi256_si128(uv));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + x / 2), _mm256_extracti128_si256(uv, 1));
     }
-    colorconv::chroma_tail(r0, r1, i, blocks, u, v);
+    colorconv::luma_tail(r0, x, width, y0);
+    colorconv::luma_tail(r1, x, width, y1);
+    colorconv::chroma_tail(r0, r1, x / 2, width / 2, u, v);
 }
 
 }  // namespace
@@ -98,9 +99,8 @@ void bgrx_to_i420_avx2(const uint8_t* src, int src_stride, int width, int height
     const int cw = width / 2;
     for (int j = 0; j + 1 < height; j += 2) {
         const uint8_t* r0 = src + static_cast<ptrdiff_t>(j) * src_stride;
-        const uint8_t* r1 = r0 + src_stride;
-        luma_row(r0, width, y + static_cast<ptrdiff_t>(j) * width);
-        luma_row(r1, width, y + static_cast<ptrdiff_t>(j + 1) * width);
-        chroma_rows(r0, r1, cw, u + static_cast<ptrdiff_t>(j / 2) * cw, v + static_cast<ptrdiff_t>(j / 2) * cw);
+        row_pair(r0, r0 + src_stride, width, y + static_cast<ptrdiff_t>(j) * width,
+                 y + static_cast<ptrdiff_t>(j + 1) * width, u + static_cast<ptrdiff_t>(j / 2) * cw,
+                 v + static_cast<ptrdiff_t>(j / 2) * cw);
     }
 }
