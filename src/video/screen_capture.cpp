@@ -50,7 +50,9 @@ const uint8_t* ScreenCapturer::capture() {
     if (++size_check_counter_ >= 30 && !check_size()) return nullptr;
     uint8_t* px = capture_grab(*platform_);
     if (!px) {
-        if (!check_size()) return nullptr;
+        // A released capturer (failed rebuild) waits for the regular check,
+        // so a lasting failure does not re-initialise (and log) every frame.
+        if (!capture_ready(*platform_) || !check_size()) return nullptr;
         px = capture_grab(*platform_);
         if (!px) return nullptr;
     }
