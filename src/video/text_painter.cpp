@@ -20,7 +20,15 @@ PangoLayout* make_layout(cairo_t* cr, const std::string& text, double px, bool b
     pango_font_description_set_absolute_size(fd, px * PANGO_SCALE);
     pango_layout_set_font_description(layout, fd);
     pango_font_description_free(fd);
-    pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
+    // Settings files may carry text that is not UTF-8 (for example Latin-1);
+    // pango would warn and drop it, so show replacement characters instead.
+    if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
+        pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
+    } else {
+        gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+        pango_layout_set_text(layout, valid, -1);
+        g_free(valid);
+    }
     return layout;
 }
 

@@ -1,4 +1,5 @@
 // Plate geometry, the lenient settings reader and the scaler.
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -25,7 +26,23 @@ bool overlap(const OverlayRect& a, const OverlayRect& b) {
 
 class OverlayTest : public ::testing::Test {
 protected:
-    void SetUp() override { reset_overlays_for_tests(); }
+    void SetUp() override {
+        reset_overlays_for_tests();
+        static bool once = [] {
+            g_log_set_writer_func(count_warnings, nullptr, nullptr);
+            return true;
+        }();
+        (void)once;
+        g_warnings = 0;
+    }
+    // A text-layout warning (for example about invalid UTF-8) fails the test.
+    void TearDown() override { EXPECT_EQ(g_warnings, 0); }
+
+    static inline int g_warnings = 0;
+    static GLogWriterOutput count_warnings(GLogLevelFlags level, const GLogField* fields, gsize n, gpointer data) {
+        if (level & (G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL)) ++g_warnings;
+        return g_log_writer_default(level, fields, n, data);
+    }
 };
 
 }  // namespace
@@ -121,7 +138,7 @@ TEST_F(OverlayTest, PlateChangesWithSettingsAndPixelsOutsideStayUntouched) {
             }
         }
     s.name_size = 2;
-    s.name_text = "A much longer camera name";
+    s.name_text = "A much longer camera name \xE9t\xE9";  // Latin-1 bytes, not UTF-8
     draw_overlays(px.data(), W, H, s);
     OverlayRect b;
     ASSERT_EQ(overlay_rectangles(&b, 1), 1);
