@@ -18,7 +18,8 @@
 static double cpu_seconds() {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 int main(int argc, char** argv) {
@@ -52,8 +53,9 @@ int main(int argc, char** argv) {
     }
     double cpu = cpu_seconds() - cpu0;
     if (out) std::fclose(out);
-    std::printf("frames %d  cpu_ms_per_frame %.2f  kbit_per_s %.0f  (%dx%d, %d fps, target %d kbit/s)\n", frames,
-                cpu * 1000 / frames, bytes * 8.0 / 1000 / (static_cast<double>(frames) / fps), cap.width(),
-                cap.height(), fps, kbps);
+    std::printf(
+        "frames %d  cpu_ms_per_frame %.2f  kbit_per_s %.0f  (%dx%d, %d fps, target %d kbit/s)\n",
+        frames, cpu * 1000 / frames, bytes * 8.0 / 1000 / (static_cast<double>(frames) / fps),
+        cap.width(), cap.height(), fps, kbps);
     return 0;
 }

@@ -38,8 +38,12 @@ void run_convert(benchmark::State& state, ConvertFn fn) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_Convert_C(benchmark::State& s) { run_convert(s, bgrx_to_i420_c); }
-void BM_Convert_SSE2(benchmark::State& s) { run_convert(s, bgrx_to_i420_sse2); }
+void BM_Convert_C(benchmark::State& s) {
+    run_convert(s, bgrx_to_i420_c);
+}
+void BM_Convert_SSE2(benchmark::State& s) {
+    run_convert(s, bgrx_to_i420_sse2);
+}
 void BM_Convert_AVX2(benchmark::State& s) {
     if (!cpu_has_avx2()) {
         s.SkipWithError("no AVX2 on this CPU");
@@ -50,7 +54,8 @@ void BM_Convert_AVX2(benchmark::State& s) {
 void BM_Convert_Libyuv(benchmark::State& state) {
     Planes p;
     for (auto _ : state) {
-        libyuv::ARGBToI420(p.src.data(), W * 4, p.y.data(), W, p.u.data(), W / 2, p.v.data(), W / 2, W, H);
+        libyuv::ARGBToI420(p.src.data(), W * 4, p.y.data(), W, p.u.data(), W / 2, p.v.data(), W / 2,
+                           W, H);
         benchmark::DoNotOptimize(p.y.data());
         benchmark::ClobberMemory();
     }
@@ -88,7 +93,8 @@ void BM_CaptureOverlaysEncode(benchmark::State& state) {
         enc.encode(px, cap.width(), false, au);
         bytes += au.size();
     }
-    state.counters["bytes_per_frame"] = benchmark::Counter(static_cast<double>(bytes) / state.iterations());
+    state.counters["bytes_per_frame"] =
+        benchmark::Counter(static_cast<double>(bytes) / state.iterations());
 }
 
 }  // namespace
@@ -98,6 +104,9 @@ BENCHMARK(BM_Convert_SSE2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Convert_AVX2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Convert_Libyuv)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Capture)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CaptureOverlaysEncode)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->Iterations(100);
+BENCHMARK(BM_CaptureOverlaysEncode)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->Iterations(100);
 
 BENCHMARK_MAIN();

@@ -3,8 +3,8 @@
 
 #include "video/color_convert_ref.h"
 
-void bgrx_to_i420_c(const uint8_t* src, int src_stride, int width, int height,
-                    uint8_t* y, uint8_t* u, uint8_t* v) {
+void bgrx_to_i420_c(const uint8_t* src, int src_stride, int width, int height, uint8_t* y,
+                    uint8_t* u, uint8_t* v) {
     const int cw = width / 2;
     for (int j = 0; j + 1 < height; j += 2) {
         const uint8_t* r0 = src + static_cast<ptrdiff_t>(j) * src_stride;
@@ -39,8 +39,8 @@ static ConvertFn chosen() {
     return fn;
 }
 
-void bgrx_to_i420(const uint8_t* src, int src_stride, int width, int height,
-                  uint8_t* y, uint8_t* u, uint8_t* v) {
+void bgrx_to_i420(const uint8_t* src, int src_stride, int width, int height, uint8_t* y, uint8_t* u,
+                  uint8_t* v) {
     chosen()(src, src_stride, width, height, y, u, v);
 }
 

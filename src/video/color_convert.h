@@ -11,18 +11,18 @@
 
 // Converts the top-left width x height area (both even) of a BGRX picture with
 // row stride src_stride bytes into planes with strides width, width/2, width/2.
-using ConvertFn = void (*)(const uint8_t* src, int src_stride, int width, int height,
-                           uint8_t* y, uint8_t* u, uint8_t* v);
+using ConvertFn = void (*)(const uint8_t* src, int src_stride, int width, int height, uint8_t* y,
+                           uint8_t* u, uint8_t* v);
 
-void bgrx_to_i420_c(const uint8_t* src, int src_stride, int width, int height,
-                    uint8_t* y, uint8_t* u, uint8_t* v);
-void bgrx_to_i420_sse2(const uint8_t* src, int src_stride, int width, int height,
-                       uint8_t* y, uint8_t* u, uint8_t* v);
-void bgrx_to_i420_avx2(const uint8_t* src, int src_stride, int width, int height,
-                       uint8_t* y, uint8_t* u, uint8_t* v);
+void bgrx_to_i420_c(const uint8_t* src, int src_stride, int width, int height, uint8_t* y,
+                    uint8_t* u, uint8_t* v);
+void bgrx_to_i420_sse2(const uint8_t* src, int src_stride, int width, int height, uint8_t* y,
+                       uint8_t* u, uint8_t* v);
+void bgrx_to_i420_avx2(const uint8_t* src, int src_stride, int width, int height, uint8_t* y,
+                       uint8_t* u, uint8_t* v);
 
 // The fastest variant this CPU runs (chosen once, at first use).
-void bgrx_to_i420(const uint8_t* src, int src_stride, int width, int height,
-                  uint8_t* y, uint8_t* u, uint8_t* v);
+void bgrx_to_i420(const uint8_t* src, int src_stride, int width, int height, uint8_t* y, uint8_t* u,
+                  uint8_t* v);
 const char* bgrx_to_i420_variant();  // "avx2", "sse2" or "c"
 bool cpu_has_avx2();

@@ -12,13 +12,15 @@
 
 namespace {
 
-inline __m256i ld(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+inline __m256i ld(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
 
 // Eight pixels -> [25B + 129G, 66R] per pixel as 16-bit pairs.
 inline __m256i luma_pairs(__m256i px) {
-    const __m256i k_br = _mm256_set1_epi32(66 << 16 | 25);  // bytes 25, 0, 66, 0
-    const __m256i k_g = _mm256_set1_epi32(129);             // words 129, 0
-    __m256i br = _mm256_maddubs_epi16(px, k_br);             // 25B, 66R
+    const __m256i k_br = _mm256_set1_epi32(66 << 16 | 25);          // bytes 25, 0, 66, 0
+    const __m256i k_g = _mm256_set1_epi32(129);                     // words 129, 0
+    __m256i br = _mm256_maddubs_epi16(px, k_br);                    // 25B, 66R
     __m256i g = _mm256_mullo_epi16(_mm256_srli_epi16(px, 8), k_g);  // 129G, 0 (X dropped)
     return _mm256_add_epi16(br, g);
 }
@@ -33,7 +35,8 @@ inline __m256i luma16(__m256i a, __m256i b) {
 
 inline void store_luma(uint8_t* y, __m256i a0, __m256i a1, __m256i a2, __m256i a3) {
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(luma16(a0, a1), luma16(a2, a3)), order);
+    __m256i bytes =
+        _mm256_permutevar8x32_epi32(_mm256_packus_epi16(luma16(a0, a1), luma16(a2, a3)), order);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(y), bytes);
 }
 
@@ -41,8 +44,8 @@ inline void store_luma(uint8_t* y, __m256i a0, __m256i a1, __m256i a2, __m256i a
 // lane 0 blocks 0,1; lane 1 blocks 2,3. The byte shuffle puts the same
 // channel of neighbouring pixels side by side so one multiply-add by 1 sums them.
 inline __m256i block_means(__m256i a, __m256i b) {
-    const __m256i pair = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,
-                                          0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m256i pair = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15, 0,
+                                          4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
     const __m256i ones = _mm256_set1_epi8(1);
     __m256i sa = _mm256_maddubs_epi16(_mm256_shuffle_epi8(a, pair), ones);
     __m256i sb = _mm256_maddubs_epi16(_mm256_shuffle_epi8(b, pair), ones);
@@ -66,9 +69,12 @@ inline __m256i chroma16(__m256i m0, __m256i m1, __m256i m2, __m256i m3, __m256i 
 
 // One row pair, 32 pixels per step: each pixel is loaded once for its luma
 // and its block's chroma.
-void row_pair(const uint8_t* r0, const uint8_t* r1, int width, uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v) {
-    const __m256i ku = _mm256_setr_epi16(112, -74, -38, 0, 112, -74, -38, 0, 112, -74, -38, 0, 112, -74, -38, 0);
-    const __m256i kv = _mm256_setr_epi16(-18, -94, 112, 0, -18, -94, 112, 0, -18, -94, 112, 0, -18, -94, 112, 0);
+void row_pair(const uint8_t* r0, const uint8_t* r1, int width, uint8_t* y0, uint8_t* y1, uint8_t* u,
+              uint8_t* v) {
+    const __m256i ku =
+        _mm256_setr_epi16(112, -74, -38, 0, 112, -74, -38, 0, 112, -74, -38, 0, 112, -74, -38, 0);
+    const __m256i kv =
+        _mm256_setr_epi16(-18, -94, 112, 0, -18, -94, 112, 0, -18, -94, 112, 0, -18, -94, 112, 0);
     int x = 0;
     for (; x + 32 <= width; x += 32) {
         const uint8_t* pa = r0 + x * 4;
@@ -82,7 +88,8 @@ void row_pair(const uint8_t* r0, const uint8_t* r1, int width, uint8_t* y0, uint
         __m256i m2 = block_means(a2, b2);
         __m256i m3 = block_means(a3, b3);
         // Saturating pack = the formula's clamp of q + 128 into 0..255.
-        __m256i uv = _mm256_packus_epi16(chroma16(m0, m1, m2, m3, ku), chroma16(m0, m1, m2, m3, kv));
+        __m256i uv =
+            _mm256_packus_epi16(chroma16(m0, m1, m2, m3, ku), chroma16(m0, m1, m2, m3, kv));
         uv = _mm256_permute4x64_epi64(uv, _MM_SHUFFLE(3, 1, 2, 0));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(u + x / 2), _mm256_castsi256_si128(uv));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(v + x / 2), _mm256_extracti128_si256(uv, 1));
@@ -94,8 +101,8 @@ void row_pair(const uint8_t* r0, const uint8_t* r1, int width, uint8_t* y0, uint
 
 }  // namespace
 
-void bgrx_to_i420_avx2(const uint8_t* src, int src_stride, int width, int height,
-                       uint8_t* y, uint8_t* u, uint8_t* v) {
+void bgrx_to_i420_avx2(const uint8_t* src, int src_stride, int width, int height, uint8_t* y,
+                       uint8_t* u, uint8_t* v) {
     const int cw = width / 2;
     for (int j = 0; j + 1 < height; j += 2) {
         const uint8_t* r0 = src + static_cast<ptrdiff_t>(j) * src_stride;

@@ -25,7 +25,8 @@ inline void luma_tail(const uint8_t* row, int x0, int width, uint8_t* y) {
 }
 
 // Chroma of blocks [b0, blocks) of one row pair.
-inline void chroma_tail(const uint8_t* r0, const uint8_t* r1, int b0, int blocks, uint8_t* u, uint8_t* v) {
+inline void chroma_tail(const uint8_t* r0, const uint8_t* r1, int b0, int blocks, uint8_t* u,
+                        uint8_t* v) {
     for (int i = b0; i < blocks; ++i) {
         const uint8_t* a = r0 + i * 8;
         const uint8_t* b = r1 + i * 8;

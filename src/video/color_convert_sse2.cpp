@@ -42,7 +42,9 @@ inline __m128i div256(__m128i n) {
     return _mm_srai_epi32(_mm_add_epi32(n, bias), 8);
 }
 
-inline __m128i ld(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i ld(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
 
 void luma_row(const uint8_t* row, int width, uint8_t* y) {
     const __m128i k16 = _mm_set1_epi16(16);
@@ -85,14 +87,15 @@ void chroma_rows(const uint8_t* r0, const uint8_t* r1, int blocks, uint8_t* u, u
 
 }  // namespace
 
-void bgrx_to_i420_sse2(const uint8_t* src, int src_stride, int width, int height,
-                       uint8_t* y, uint8_t* u, uint8_t* v) {
+void bgrx_to_i420_sse2(const uint8_t* src, int src_stride, int width, int height, uint8_t* y,
+                       uint8_t* u, uint8_t* v) {
     const int cw = width / 2;
     for (int j = 0; j + 1 < height; j += 2) {
         const uint8_t* r0 = src + static_cast<ptrdiff_t>(j) * src_stride;
         const uint8_t* r1 = r0 + src_stride;
         luma_row(r0, width, y + static_cast<ptrdiff_t>(j) * width);
         luma_row(r1, width, y + static_cast<ptrdiff_t>(j + 1) * width);
-        chroma_rows(r0, r1, cw, u + static_cast<ptrdiff_t>(j / 2) * cw, v + static_cast<ptrdiff_t>(j / 2) * cw);
+        chroma_rows(r0, r1, cw, u + static_cast<ptrdiff_t>(j / 2) * cw,
+                    v + static_cast<ptrdiff_t>(j / 2) * cw);
     }
 }

@@ -20,11 +20,15 @@ const char* const k_library_files[] = {"libopenh264.so.7", "libopenh264.so"};
 using CreateFn = int (*)(ISVCEncoder**);
 using DestroyFn = void (*)(ISVCEncoder*);
 
-ISVCEncoder* enc(void* p) { return static_cast<ISVCEncoder*>(p); }
+ISVCEncoder* enc(void* p) {
+    return static_cast<ISVCEncoder*>(p);
+}
 
 }  // namespace
 
-H264Encoder::~H264Encoder() { close(); }
+H264Encoder::~H264Encoder() {
+    close();
+}
 
 bool H264Encoder::open(int width, int height, int fps, int kbps) {
     close();
@@ -38,8 +42,10 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
         if (library_) break;
     }
     if (!library_) return false;
-    auto create = reinterpret_cast<CreateFn>(shared_library_symbol(library_, "WelsCreateSVCEncoder"));
-    auto destroy = reinterpret_cast<DestroyFn>(shared_library_symbol(library_, "WelsDestroySVCEncoder"));
+    auto create =
+        reinterpret_cast<CreateFn>(shared_library_symbol(library_, "WelsCreateSVCEncoder"));
+    auto destroy =
+        reinterpret_cast<DestroyFn>(shared_library_symbol(library_, "WelsDestroySVCEncoder"));
     ISVCEncoder* e = nullptr;
     if (!create || !destroy || create(&e) != 0 || !e) {
         shared_library_close(library_);
@@ -80,7 +86,8 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
     return true;
 }
 
-bool H264Encoder::encode(const uint8_t* bgrx, int src_width, bool force_idr, std::vector<uint8_t>& out) {
+bool H264Encoder::encode(const uint8_t* bgrx, int src_width, bool force_idr,
+                         std::vector<uint8_t>& out) {
     // A source narrower than the encode size would be read past its rows.
     if (!encoder_ || !bgrx || src_width < width_) return false;
     uint8_t* y = yuv_.data();
@@ -111,7 +118,8 @@ bool H264Encoder::encode(const uint8_t* bgrx, int src_width, bool force_idr, std
     for (int l = 0; l < info.iLayerNum; ++l) {
         const SLayerBSInfo& layer = info.sLayerInfo[l];
         size_t len = 0;
-        for (int n = 0; n < layer.iNalCount; ++n) len += static_cast<size_t>(layer.pNalLengthInByte[n]);
+        for (int n = 0; n < layer.iNalCount; ++n)
+            len += static_cast<size_t>(layer.pNalLengthInByte[n]);
         out.insert(out.end(), layer.pBsBuf, layer.pBsBuf + len);
     }
     return true;
@@ -119,7 +127,8 @@ bool H264Encoder::encode(const uint8_t* bgrx, int src_width, bool force_idr, std
 
 void H264Encoder::close() {
     if (encoder_) {
-        auto destroy = reinterpret_cast<DestroyFn>(shared_library_symbol(library_, "WelsDestroySVCEncoder"));
+        auto destroy =
+            reinterpret_cast<DestroyFn>(shared_library_symbol(library_, "WelsDestroySVCEncoder"));
         enc(encoder_)->Uninitialize();
         if (destroy) destroy(enc(encoder_));
         encoder_ = nullptr;
@@ -153,7 +162,8 @@ bool extract_parameter_sets(const uint8_t* data, size_t size, std::vector<uint8_
         size_t end = next_start(i, next_payload);
         size_t unit_end = end;
         if (end < size) {
-            while (unit_end > i && data[unit_end - 1] == 0) --unit_end;  // zero of a 4-byte start code
+            while (unit_end > i && data[unit_end - 1] == 0)
+                --unit_end;  // zero of a 4-byte start code
         }
         if (unit_end > i) {
             int type = data[i] & 0x1F;
@@ -161,7 +171,8 @@ bool extract_parameter_sets(const uint8_t* data, size_t size, std::vector<uint8_
                 sps_out.assign(data + i, data + unit_end);
                 if (sps_out.size() >= 4) {
                     char buf[8];
-                    std::snprintf(buf, sizeof buf, "%02X%02X%02X", sps_out[1], sps_out[2], sps_out[3]);
+                    std::snprintf(buf, sizeof buf, "%02X%02X%02X", sps_out[1], sps_out[2],
+                                  sps_out[3]);
                     profile_level_id_out = buf;
                 }
             } else if (type == 8) {

@@ -20,7 +20,7 @@ struct ParameterSets {
 };
 
 class H264Encoder {
-public:
+  public:
     H264Encoder() = default;
     ~H264Encoder();
     H264Encoder(const H264Encoder&) = delete;
@@ -39,7 +39,7 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
 
-private:
+  private:
     void* library_ = nullptr;
     void* encoder_ = nullptr;  // ISVCEncoder*
     int width_ = 0;
@@ -53,7 +53,9 @@ private:
 // were found.
 bool extract_parameter_sets(const uint8_t* annexb, size_t size, std::vector<uint8_t>& sps_out,
                             std::vector<uint8_t>& pps_out, std::string& profile_level_id_out);
-inline bool extract_parameter_sets(const std::vector<uint8_t>& annexb, std::vector<uint8_t>& sps_out,
-                                   std::vector<uint8_t>& pps_out, std::string& profile_level_id_out) {
-    return extract_parameter_sets(annexb.data(), annexb.size(), sps_out, pps_out, profile_level_id_out);
+inline bool extract_parameter_sets(const std::vector<uint8_t>& annexb,
+                                   std::vector<uint8_t>& sps_out, std::vector<uint8_t>& pps_out,
+                                   std::string& profile_level_id_out) {
+    return extract_parameter_sets(annexb.data(), annexb.size(), sps_out, pps_out,
+                                  profile_level_id_out);
 }

@@ -6,11 +6,11 @@
 #include <cairo.h>
 
 #include <algorithm>
-#include <numbers>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <numbers>
 
 #include "video/local_time.h"
 #include "video/text_painter.h"
@@ -42,7 +42,8 @@ void drop(Plate& p) {
 }
 
 void set_rgb(cairo_t* cr, uint32_t rgb, double alpha) {
-    cairo_set_source_rgba(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0, alpha);
+    cairo_set_source_rgba(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
+                          (rgb & 0xFF) / 255.0, alpha);
 }
 
 void rounded_rect(cairo_t* cr, double x, double y, double w, double h, double r) {
@@ -101,11 +102,19 @@ const Plate& plate_for(Plate& p, const std::string& text, double f, int opacity,
     return p;
 }
 
-int corner_x(int pos, int W, int m, int pw) { return (pos == 0 || pos == 2) ? m : W - m - pw; }
-int corner_y(int pos, int H, int m, int ph) { return (pos == 0 || pos == 1) ? m : H - m - ph; }
-bool top_corner(int pos) { return pos == 0 || pos == 1; }
+int corner_x(int pos, int W, int m, int pw) {
+    return (pos == 0 || pos == 2) ? m : W - m - pw;
+}
+int corner_y(int pos, int H, int m, int ph) {
+    return (pos == 0 || pos == 1) ? m : H - m - ph;
+}
+bool top_corner(int pos) {
+    return pos == 0 || pos == 1;
+}
 
-double font_px(int H, int size) { return std::max(11.0, H * k_size_factor[std::clamp(size, 0, 2)]); }
+double font_px(int H, int size) {
+    return std::max(11.0, H * k_size_factor[std::clamp(size, 0, 2)]);
+}
 
 // The drawing context over the frame buffer, kept while the capturer hands us
 // the same buffer (it reuses one per screen size), so a frame allocates nothing.
@@ -130,7 +139,8 @@ cairo_t* target_for(uint8_t* px, int W, int H) {
         return g_target.cr;
     }
     drop_target();
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(px, CAIRO_FORMAT_RGB24, W, H, W * 4);
+    cairo_surface_t* surface =
+        cairo_image_surface_create_for_data(px, CAIRO_FORMAT_RGB24, W, H, W * 4);
     cairo_t* cr = cairo_create(surface);
     if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
         cairo_destroy(cr);
@@ -166,13 +176,15 @@ bool lenient_flag(const std::map<std::string, std::string>& cfg, const char* key
     return n < 0 ? def : n != 0;
 }
 
-int lenient_int(const std::map<std::string, std::string>& cfg, const char* key, int def, int lo, int hi) {
+int lenient_int(const std::map<std::string, std::string>& cfg, const char* key, int def, int lo,
+                int hi) {
     long n = lenient_number(cfg, key);
     return (n >= lo && n <= hi) ? static_cast<int>(n) : def;
 }
 
 // Text of 1..max bytes without control bytes or the five XML-special characters.
-bool lenient_text(const std::map<std::string, std::string>& cfg, const char* key, size_t max_len, std::string& out) {
+bool lenient_text(const std::map<std::string, std::string>& cfg, const char* key, size_t max_len,
+                  std::string& out) {
     auto it = cfg.find(key);
     if (it == cfg.end()) return false;
     std::string v = it->second;
@@ -208,7 +220,9 @@ OverlaySettings read_overlay_settings(const std::map<std::string, std::string>& 
     return s;
 }
 
-bool read_show_cursor(const std::map<std::string, std::string>& cfg) { return lenient_flag(cfg, "show_cursor", false); }
+bool read_show_cursor(const std::map<std::string, std::string>& cfg) {
+    return lenient_flag(cfg, "show_cursor", false);
+}
 
 void draw_overlays(uint8_t* bgrx, int W, int H, const OverlaySettings& s) {
     if (!bgrx || (!s.name_on && !s.clock_on) || W < 64 || H < 64) {
@@ -229,12 +243,14 @@ void draw_overlays(uint8_t* bgrx, int W, int H, const OverlaySettings& s) {
         cairo_paint(cr);
         // A plate wider than a small picture is clipped; so is its rectangle,
         // which consumers use to index the frame.
-        rects[n++] = OverlayRect{std::max(0, x), std::max(0, y), std::min(W, x + p.width), std::min(H, y + p.height)};
+        rects[n++] = OverlayRect{std::max(0, x), std::max(0, y), std::min(W, x + p.width),
+                                 std::min(H, y + p.height)};
     };
 
     const Plate* name = nullptr;
     if (s.name_on && !s.name_text.empty()) {
-        const Plate& p = plate_for(g_name_plate, s.name_text, font_px(H, s.name_size), s.name_opacity, s.name_color);
+        const Plate& p = plate_for(g_name_plate, s.name_text, font_px(H, s.name_size),
+                                   s.name_opacity, s.name_color);
         if (p.image) {
             compose(p, corner_x(s.name_pos, W, m, p.width), corner_y(s.name_pos, H, m, p.height));
             name = &p;
@@ -243,14 +259,16 @@ void draw_overlays(uint8_t* bgrx, int W, int H, const OverlaySettings& s) {
     std::tm tm{};
     if (s.clock_on && local_time_now(tm)) {
         char text[64];
-        std::snprintf(text, sizeof text, "%04u-%02u-%02u  %02u:%02u:%02u", unsigned(tm.tm_year + 1900),
-                      unsigned(tm.tm_mon + 1), unsigned(tm.tm_mday), unsigned(tm.tm_hour), unsigned(tm.tm_min),
-                      unsigned(tm.tm_sec));
-        const Plate& p = plate_for(g_clock_plate, text, font_px(H, s.clock_size), s.clock_opacity, s.clock_color);
+        std::snprintf(text, sizeof text, "%04u-%02u-%02u  %02u:%02u:%02u",
+                      unsigned(tm.tm_year + 1900), unsigned(tm.tm_mon + 1), unsigned(tm.tm_mday),
+                      unsigned(tm.tm_hour), unsigned(tm.tm_min), unsigned(tm.tm_sec));
+        const Plate& p = plate_for(g_clock_plate, text, font_px(H, s.clock_size), s.clock_opacity,
+                                   s.clock_color);
         if (p.image) {
             int x = corner_x(s.clock_pos, W, m, p.width);
             int y = corner_y(s.clock_pos, H, m, p.height);
-            if (name && s.name_pos == s.clock_pos) y += top_corner(s.clock_pos) ? name->height + 6 : -(name->height + 6);
+            if (name && s.name_pos == s.clock_pos)
+                y += top_corner(s.clock_pos) ? name->height + 6 : -(name->height + 6);
             compose(p, x, y);
         }
     }
@@ -268,10 +286,12 @@ int overlay_rectangles(OverlayRect* out, int max) {
 void scale_nearest(const uint8_t* src, int src_w, int src_h, uint8_t* dst, int dst_w, int dst_h) {
     if (!src || !dst || src_w < 1 || src_h < 1 || dst_w < 1 || dst_h < 1) return;
     for (int y = 0; y < dst_h; ++y) {
-        const uint8_t* s = src + static_cast<size_t>(static_cast<long long>(y) * src_h / dst_h) * src_w * 4;
+        const uint8_t* s =
+            src + static_cast<size_t>(static_cast<long long>(y) * src_h / dst_h) * src_w * 4;
         uint8_t* d = dst + static_cast<size_t>(y) * dst_w * 4;
         for (int x = 0; x < dst_w; ++x) {
-            const uint8_t* p = s + static_cast<size_t>(static_cast<long long>(x) * src_w / dst_w) * 4;
+            const uint8_t* p =
+                s + static_cast<size_t>(static_cast<long long>(x) * src_w / dst_w) * 4;
             std::memcpy(d + static_cast<size_t>(x) * 4, p, 4);
         }
     }

@@ -11,10 +11,10 @@
 
 struct OverlaySettings {
     bool name_on = true;
-    int name_pos = 3;        // 0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right
-    int name_opacity = 70;   // 25..100
-    int name_color = 0;      // 0 white, 1 yellow, 2 green, 3 red, 4 light blue
-    int name_size = 1;       // 0 small, 1 medium, 2 large
+    int name_pos = 3;                   // 0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right
+    int name_opacity = 70;              // 25..100
+    int name_color = 0;                 // 0 white, 1 yellow, 2 green, 3 red, 4 light blue
+    int name_size = 1;                  // 0 small, 1 medium, 2 large
     std::string name_text = "Vistrel";  // UTF-8
     bool clock_on = true;
     int clock_pos = 1;

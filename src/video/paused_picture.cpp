@@ -6,8 +6,8 @@
 #include <cairo.h>
 
 #include <algorithm>
-#include <numbers>
 #include <cstring>
+#include <numbers>
 
 #include "video/logo_data.h"
 #include "video/text_painter.h"
@@ -31,7 +31,8 @@ cairo_status_t read_png(void* closure, unsigned char* out, unsigned int length) 
 }
 
 void set_rgb(cairo_t* cr, uint32_t rgb, double alpha = 1.0) {
-    cairo_set_source_rgba(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0, alpha);
+    cairo_set_source_rgba(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
+                          (rgb & 0xFF) / 255.0, alpha);
 }
 
 void rounded_rect(cairo_t* cr, double x, double y, double w, double h, double r) {
@@ -77,7 +78,8 @@ void paint(cairo_t* cr, double W, double H) {
     cairo_translate(cr, W / 2, 0.4 * H);
     cairo_scale(cr, 0.45 * W, 0.5 * H);
     cairo_pattern_t* glow = cairo_pattern_create_radial(0, 0, 0, 0, 0, 1);
-    cairo_pattern_add_color_stop_rgba(glow, 0, 0x2B / 255.0, 0x78 / 255.0, 0xFF / 255.0, 0x5F / 255.0);
+    cairo_pattern_add_color_stop_rgba(glow, 0, 0x2B / 255.0, 0x78 / 255.0, 0xFF / 255.0,
+                                      0x5F / 255.0);
     cairo_pattern_add_color_stop_rgba(glow, 1, 0x2B / 255.0, 0x78 / 255.0, 0xFF / 255.0, 0);
     cairo_arc(cr, 0, 0, 1, 0, 2 * k_pi);
     cairo_set_source(cr, glow);
@@ -97,7 +99,8 @@ void paint(cairo_t* cr, double W, double H) {
     set_rgb(cr, 0xBCD0F2);
     draw_text_centred(cr, "Stream paused", 26 * s, false, W, 0.705 * H);
     set_rgb(cr, 0x9FB3D8);
-    draw_text_centred(cr, "سيستأنف البث تلقائيًا عند إعادة التشغيل من لوحة التحكم", 17 * s, false, W, 0.78 * H);
+    draw_text_centred(cr, "سيستأنف البث تلقائيًا عند إعادة التشغيل من لوحة التحكم", 17 * s, false, W,
+                      0.78 * H);
     set_rgb(cr, 0xEAF1FF, 0xEB / 255.0);
     draw_text(cr, "Vistrel", 18 * s, true, 0.02 * W, 0.03 * H);
     set_rgb(cr, 0x96AAD2, 0xCD / 255.0);
@@ -109,7 +112,8 @@ void paint(cairo_t* cr, double W, double H) {
 std::vector<uint8_t> paint_paused_picture(int width, int height) {
     if (width < 1 || height < 1 || width > 16384 || height > 16384) return {};
     std::vector<uint8_t> px(static_cast<size_t>(width) * height * 4, 0);
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(px.data(), CAIRO_FORMAT_RGB24, width, height, width * 4);
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(px.data(), CAIRO_FORMAT_RGB24,
+                                                                   width, height, width * 4);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(surface);
         return {};
@@ -126,8 +130,8 @@ std::vector<uint8_t> paint_paused_picture(int width, int height) {
 
 bool write_png(const std::string& path, const uint8_t* bgrx, int width, int height) {
     if (!bgrx || width < 1 || height < 1) return false;
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(const_cast<uint8_t*>(bgrx), CAIRO_FORMAT_RGB24,
-                                                                   width, height, width * 4);
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(
+        const_cast<uint8_t*>(bgrx), CAIRO_FORMAT_RGB24, width, height, width * 4);
     bool ok = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS &&
               cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
     cairo_surface_destroy(surface);

@@ -23,7 +23,9 @@ bool ScreenCapturer::init() {
     return true;
 }
 
-void ScreenCapturer::release() { capture_teardown(*platform_); }
+void ScreenCapturer::release() {
+    capture_teardown(*platform_);
+}
 
 void ScreenCapturer::set_overlay(const OverlaySettings& settings) {
     std::lock_guard<std::mutex> lock(overlay_lock_);
@@ -36,8 +38,10 @@ const uint8_t* ScreenCapturer::capture() {
     auto check_size = [this]() -> bool {
         size_check_counter_ = 0;
         int w = 0, h = 0;
-        if (capture_screen_size(*platform_, w, h) && w > 0 && h > 0 && (w != width_ || h != height_)) {
-            engine_log("Capture: screen size changed %dx%d -> %dx%d (re-initialising)\n", width_, height_, w, h);
+        if (capture_screen_size(*platform_, w, h) && w > 0 && h > 0 &&
+            (w != width_ || h != height_)) {
+            engine_log("Capture: screen size changed %dx%d -> %dx%d (re-initialising)\n", width_,
+                       height_, w, h);
             size_changed_ = true;
             release();
             return init();

@@ -16,7 +16,7 @@
 extern std::atomic<bool> cursor_on;
 
 class ScreenCapturer {
-public:
+  public:
     ScreenCapturer();
     ~ScreenCapturer();
     ScreenCapturer(const ScreenCapturer&) = delete;
@@ -47,7 +47,7 @@ public:
 
     struct Platform;  // the windowing-system side (X11 on Linux)
 
-private:
+  private:
     int width_ = 0;
     int height_ = 0;
     int size_check_counter_ = 0;

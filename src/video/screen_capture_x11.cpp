@@ -67,13 +67,15 @@ bool bgrx_layout(const XImage* img, int width) {
 
 bool setup_shm(ScreenCapturer::Platform& p, Visual* visual, int depth) {
     if (!XShmQueryExtension(p.dpy)) return false;
-    XImage* img = XShmCreateImage(p.dpy, visual, depth, ZPixmap, nullptr, &p.shm, p.width, p.height);
+    XImage* img =
+        XShmCreateImage(p.dpy, visual, depth, ZPixmap, nullptr, &p.shm, p.width, p.height);
     if (!img) return false;
     if (!bgrx_layout(img, p.width)) {
         XDestroyImage(img);
         return false;
     }
-    p.shm.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(img->bytes_per_line) * img->height, IPC_CREAT | 0600);
+    p.shm.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(img->bytes_per_line) * img->height,
+                         IPC_CREAT | 0600);
     if (p.shm.shmid < 0) {
         XDestroyImage(img);
         return false;
@@ -105,8 +107,9 @@ bool setup_shm(ScreenCapturer::Platform& p, Visual* visual, int depth) {
 
 bool setup_plain(ScreenCapturer::Platform& p, Visual* visual, int depth) {
     p.own.assign(static_cast<size_t>(p.width) * p.height * 4, 0);
-    XImage* img = XCreateImage(p.dpy, visual, depth, ZPixmap, 0, reinterpret_cast<char*>(p.own.data()), p.width,
-                               p.height, 32, p.width * 4);
+    XImage* img =
+        XCreateImage(p.dpy, visual, depth, ZPixmap, 0, reinterpret_cast<char*>(p.own.data()),
+                     p.width, p.height, 32, p.width * 4);
     if (!img) return false;
     if (!bgrx_layout(img, p.width)) {
         img->data = nullptr;
@@ -132,7 +135,8 @@ bool capture_screen_size(ScreenCapturer::Platform& p, int& width, int& height) {
     int x, y;
     unsigned w = 0, h = 0, border, depth;
     int errors = g_x_errors.load();
-    if (!XGetGeometry(p.dpy, p.root, &root_ret, &x, &y, &w, &h, &border, &depth) || g_x_errors.load() != errors)
+    if (!XGetGeometry(p.dpy, p.root, &root_ret, &x, &y, &w, &h, &border, &depth) ||
+        g_x_errors.load() != errors)
         return false;
     width = static_cast<int>(w);
     height = static_cast<int>(h);
@@ -155,15 +159,19 @@ bool capture_setup(ScreenCapturer::Platform& p, int width, int height) {
     return true;
 }
 
-bool capture_ready(const ScreenCapturer::Platform& p) { return p.ready; }
+bool capture_ready(const ScreenCapturer::Platform& p) {
+    return p.ready;
+}
 
 uint8_t* capture_grab(ScreenCapturer::Platform& p) {
     if (!p.ready) return nullptr;
     int errors = g_x_errors.load();
     if (p.use_shm) {
-        if (!XShmGetImage(p.dpy, p.root, p.image, 0, 0, AllPlanes) || g_x_errors.load() != errors) return nullptr;
+        if (!XShmGetImage(p.dpy, p.root, p.image, 0, 0, AllPlanes) || g_x_errors.load() != errors)
+            return nullptr;
     } else {
-        if (!XGetSubImage(p.dpy, p.root, 0, 0, p.width, p.height, AllPlanes, ZPixmap, p.image, 0, 0) ||
+        if (!XGetSubImage(p.dpy, p.root, 0, 0, p.width, p.height, AllPlanes, ZPixmap, p.image, 0,
+                          0) ||
             g_x_errors.load() != errors)
             return nullptr;
     }
@@ -188,9 +196,12 @@ void capture_draw_pointer(ScreenCapturer::Platform& p, uint8_t* pixels, int widt
             if (a == 0) continue;
             uint8_t* d = pixels + (static_cast<size_t>(y) * width + x) * 4;
             const uint32_t inv = 255 - a;
-            d[0] = static_cast<uint8_t>(std::min<uint32_t>(255, (s & 0xFF) + (d[0] * inv + 127) / 255));
-            d[1] = static_cast<uint8_t>(std::min<uint32_t>(255, ((s >> 8) & 0xFF) + (d[1] * inv + 127) / 255));
-            d[2] = static_cast<uint8_t>(std::min<uint32_t>(255, ((s >> 16) & 0xFF) + (d[2] * inv + 127) / 255));
+            d[0] = static_cast<uint8_t>(
+                std::min<uint32_t>(255, (s & 0xFF) + (d[0] * inv + 127) / 255));
+            d[1] = static_cast<uint8_t>(
+                std::min<uint32_t>(255, ((s >> 8) & 0xFF) + (d[1] * inv + 127) / 255));
+            d[2] = static_cast<uint8_t>(
+                std::min<uint32_t>(255, ((s >> 16) & 0xFF) + (d[2] * inv + 127) / 255));
         }
     }
     XFree(cur);

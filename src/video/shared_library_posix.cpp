@@ -2,7 +2,9 @@
 
 #include "video/shared_library.h"
 
-void* shared_library_open(const char* file_name) { return dlopen(file_name, RTLD_NOW | RTLD_LOCAL); }
+void* shared_library_open(const char* file_name) {
+    return dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
+}
 
 void* shared_library_symbol(void* library, const char* name) {
     return library ? dlsym(library, name) : nullptr;

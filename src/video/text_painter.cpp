@@ -35,7 +35,8 @@ PangoLayout* make_layout(cairo_t* cr, const std::string& text, double px, bool b
 TextBox extents(PangoLayout* layout) {
     PangoRectangle logical;
     pango_layout_get_extents(layout, nullptr, &logical);
-    return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE};
+    return {static_cast<double>(logical.width) / PANGO_SCALE,
+            static_cast<double>(logical.height) / PANGO_SCALE};
 }
 
 }  // namespace
@@ -54,7 +55,8 @@ void draw_text(cairo_t* cr, const std::string& text, double px, bool bold, doubl
     g_object_unref(layout);
 }
 
-void draw_text_centred(cairo_t* cr, const std::string& text, double px, bool bold, double width, double y) {
+void draw_text_centred(cairo_t* cr, const std::string& text, double px, bool bold, double width,
+                       double y) {
     PangoLayout* layout = make_layout(cr, text, px, bold);
     TextBox box = extents(layout);
     cairo_move_to(cr, (width - box.width) * 0.5, y);
@@ -68,5 +70,7 @@ void draw_text_centred(cairo_t* cr, const std::string& text, double px, bool bol
 extern "C" __attribute__((weak, used)) const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n";
 }
-extern "C" __attribute__((weak, used)) const char* __lsan_default_options() { return "print_suppressions=0"; }
+extern "C" __attribute__((weak, used)) const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}
 #endif

@@ -17,4 +17,5 @@ TextBox measure_text(cairo_t* cr, const std::string& text, double px, bool bold)
 // Draws text with the top-left of its logical box at (x, y) in the current source.
 void draw_text(cairo_t* cr, const std::string& text, double px, bool bold, double x, double y);
 // Draws text centred horizontally in [0, width), its box's top at y.
-void draw_text_centred(cairo_t* cr, const std::string& text, double px, bool bold, double width, double y);
+void draw_text_centred(cairo_t* cr, const std::string& text, double px, bool bold, double width,
+                       double y);

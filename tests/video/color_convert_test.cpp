@@ -1,11 +1,11 @@
 // The three conversion variants against the formula itself, written out here
 // independently of the library's scalar helpers.
+#include "video/color_convert.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
-
-#include "video/color_convert.h"
 
 namespace {
 
@@ -13,22 +13,29 @@ struct I420 {
     std::vector<uint8_t> y, u, v;
 };
 
-int trunc_div256(int n) { return n >= 0 ? n / 256 : -((-n) / 256); }
-uint8_t clamp_chroma(int q) { return q < -128 ? 0 : q > 127 ? 255 : static_cast<uint8_t>(q + 128); }
+int trunc_div256(int n) {
+    return n >= 0 ? n / 256 : -((-n) / 256);
+}
+uint8_t clamp_chroma(int q) {
+    return q < -128 ? 0 : q > 127 ? 255 : static_cast<uint8_t>(q + 128);
+}
 
 I420 formula(const std::vector<uint8_t>& src, int stride, int w, int h) {
-    I420 o{std::vector<uint8_t>(w * h), std::vector<uint8_t>(w / 2 * (h / 2)), std::vector<uint8_t>(w / 2 * (h / 2))};
+    I420 o{std::vector<uint8_t>(w * h), std::vector<uint8_t>(w / 2 * (h / 2)),
+           std::vector<uint8_t>(w / 2 * (h / 2))};
     for (int r = 0; r < h; ++r)
         for (int c = 0; c < w; ++c) {
             const uint8_t* p = &src[r * stride + c * 4];
-            o.y[r * w + c] = static_cast<uint8_t>(((25 * p[0] + 129 * p[1] + 66 * p[2] + 128) >> 8) + 16);
+            o.y[r * w + c] =
+                static_cast<uint8_t>(((25 * p[0] + 129 * p[1] + 66 * p[2] + 128) >> 8) + 16);
         }
     for (int j = 0; j < h / 2; ++j)
         for (int i = 0; i < w / 2; ++i) {
             int s[3] = {0, 0, 0};
             for (int dy = 0; dy < 2; ++dy)
                 for (int dx = 0; dx < 2; ++dx)
-                    for (int ch = 0; ch < 3; ++ch) s[ch] += src[(2 * j + dy) * stride + (2 * i + dx) * 4 + ch];
+                    for (int ch = 0; ch < 3; ++ch)
+                        s[ch] += src[(2 * j + dy) * stride + (2 * i + dx) * 4 + ch];
             int b = s[0] >> 2, g = s[1] >> 2, r = s[2] >> 2;
             o.u[j * (w / 2) + i] = clamp_chroma(trunc_div256(112 * b - 74 * g - 38 * r + 128));
             o.v[j * (w / 2) + i] = clamp_chroma(trunc_div256(112 * r - 94 * g - 18 * b + 128));
@@ -42,7 +49,8 @@ I420 run(ConvertFn fn, const std::vector<uint8_t>& src, int stride, int w, int h
            std::vector<uint8_t>(w / 2 * (h / 2) + 64, 0xAB)};
     fn(src.data(), stride, w, h, o.y.data(), o.u.data(), o.v.data());
     for (auto* plane : {&o.y, &o.u, &o.v}) {
-        for (size_t k = plane->size() - 64; k < plane->size(); ++k) EXPECT_EQ((*plane)[k], 0xAB) << "write past plane";
+        for (size_t k = plane->size() - 64; k < plane->size(); ++k)
+            EXPECT_EQ((*plane)[k], 0xAB) << "write past plane";
         plane->resize(plane->size() - 64);
     }
     return o;
@@ -76,15 +84,16 @@ TEST(ColorConvert, AllVariantsMatchFormulaOnRandomPictures) {
     struct Size {
         int screen_w, screen_h;
     };
-    for (Size sz : {Size{1365, 767}, Size{1366, 768}, Size{64, 2}, Size{66, 4}, Size{2, 2}, Size{30, 6}, Size{97, 33},
-                    Size{1920, 1080}}) {
+    for (Size sz : {Size{1365, 767}, Size{1366, 768}, Size{64, 2}, Size{66, 4}, Size{2, 2},
+                    Size{30, 6}, Size{97, 33}, Size{1920, 1080}}) {
         int w = sz.screen_w & ~1, h = sz.screen_h & ~1;
         int stride = sz.screen_w * 4;
         auto src = random_picture(stride, sz.screen_h, static_cast<uint32_t>(w * 31 + h));
         I420 want = formula(src, stride, w, h);
         for (const Variant& v : variants()) {
             if (!v.available) continue;
-            SCOPED_TRACE(std::string(v.name) + " " + std::to_string(sz.screen_w) + "x" + std::to_string(sz.screen_h));
+            SCOPED_TRACE(std::string(v.name) + " " + std::to_string(sz.screen_w) + "x" +
+                         std::to_string(sz.screen_h));
             I420 got = run(v.fn, src, stride, w, h);
             EXPECT_EQ(got.y, want.y);
             EXPECT_EQ(got.u, want.u);
@@ -102,8 +111,8 @@ TEST(ColorConvert, ExtremeColoursAndSaturatedChroma) {
     // White and black are the documented anchors; pure blue and red push U and V
     // to their largest magnitudes, and blue gives V from a negative sum that
     // must truncate toward zero (-4462 / 256 -> -17, so 111, not 110).
-    for (Case c : {Case{255, 255, 255, 235, 128, 128}, Case{0, 0, 0, 16, 128, 128}, Case{255, 0, 0, 41, 240, 111},
-                   Case{0, 0, 255, 82, 91, 240}}) {
+    for (Case c : {Case{255, 255, 255, 235, 128, 128}, Case{0, 0, 0, 16, 128, 128},
+                   Case{255, 0, 0, 41, 240, 111}, Case{0, 0, 255, 82, 91, 240}}) {
         std::vector<uint8_t> src(w * h * 4);
         for (size_t k = 0; k < src.size(); k += 4) {
             src[k] = c.b;

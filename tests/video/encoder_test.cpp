@@ -110,7 +110,8 @@ TEST(ExtractParameterSets, StartCodesAndReplacement) {
     // No PPS: false, and a too-short SPS leaves the profile-level-id alone.
     std::vector<uint8_t> s2, p2;
     std::string plid2 = "42C020";
-    EXPECT_FALSE(extract_parameter_sets(std::vector<uint8_t>{0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x41, 0x9A}, s2, p2, plid2));
+    EXPECT_FALSE(extract_parameter_sets(
+        std::vector<uint8_t>{0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x41, 0x9A}, s2, p2, plid2));
     EXPECT_EQ(s2, (std::vector<uint8_t>{0x67, 0x42}));
     EXPECT_EQ(plid2, "42C020");
 
@@ -118,7 +119,8 @@ TEST(ExtractParameterSets, StartCodesAndReplacement) {
     std::vector<uint8_t> s3, p3;
     std::string plid3 = "42C020";
     EXPECT_FALSE(extract_parameter_sets(std::vector<uint8_t>{}, s3, p3, plid3));
-    EXPECT_FALSE(extract_parameter_sets(std::vector<uint8_t>{0x67, 0x68, 1, 2, 3, 0, 0, 1}, s3, p3, plid3));
+    EXPECT_FALSE(
+        extract_parameter_sets(std::vector<uint8_t>{0x67, 0x68, 1, 2, 3, 0, 0, 1}, s3, p3, plid3));
     EXPECT_TRUE(s3.empty());
     EXPECT_TRUE(p3.empty());
 }
@@ -126,7 +128,8 @@ TEST(ExtractParameterSets, StartCodesAndReplacement) {
 TEST(PausedPicture, AnySizeAndItEncodes) {
     EXPECT_TRUE(paint_paused_picture(0, 720).empty());
     EXPECT_TRUE(paint_paused_picture(-5, 5).empty());
-    for (auto [w, h] : {std::pair{1280, 720}, std::pair{640, 360}, std::pair{33, 17}, std::pair{1, 1}}) {
+    for (auto [w, h] :
+         {std::pair{1280, 720}, std::pair{640, 360}, std::pair{33, 17}, std::pair{1, 1}}) {
         auto px = paint_paused_picture(w, h);
         ASSERT_EQ(px.size(), static_cast<size_t>(w) * h * 4) << w << "x" << h;
     }

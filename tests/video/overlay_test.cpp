@@ -1,10 +1,10 @@
 // Plate geometry, the lenient settings reader and the scaler.
+#include "video/overlay.h"
+
 #include <glib.h>
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "video/overlay.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ bool overlap(const OverlayRect& a, const OverlayRect& b) {
 }
 
 class OverlayTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         reset_overlays_for_tests();
         static bool once = [] {
@@ -39,7 +39,8 @@ protected:
     void TearDown() override { EXPECT_EQ(g_warnings, 0); }
 
     static inline int g_warnings = 0;
-    static GLogWriterOutput count_warnings(GLogLevelFlags level, const GLogField* fields, gsize n, gpointer data) {
+    static GLogWriterOutput count_warnings(GLogLevelFlags level, const GLogField* fields, gsize n,
+                                           gpointer data) {
         if (level & (G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL)) ++g_warnings;
         return g_log_writer_default(level, fields, n, data);
     }
@@ -178,12 +179,18 @@ TEST(OverlaySettingsReader, LenientValues) {
 
     // Name text: device_name unless osd_name_text is present and valid.
     EXPECT_EQ(read_overlay_settings(Map{{"device_name", "Desk 7"}}).name_text, "Desk 7");
-    EXPECT_EQ(read_overlay_settings(Map{{"device_name", "Desk 7"}, {"osd_name_text", ""}}).name_text, "Desk 7");
-    EXPECT_EQ(read_overlay_settings(Map{{"device_name", "Desk 7"}, {"osd_name_text", "كاميرا المكتب"}}).name_text,
-              "كاميرا المكتب");
+    EXPECT_EQ(
+        read_overlay_settings(Map{{"device_name", "Desk 7"}, {"osd_name_text", ""}}).name_text,
+        "Desk 7");
+    EXPECT_EQ(
+        read_overlay_settings(Map{{"device_name", "Desk 7"}, {"osd_name_text", "كاميرا المكتب"}})
+            .name_text,
+        "كاميرا المكتب");
     EXPECT_EQ(read_overlay_settings(Map{{"device_name", "A&B"}}).name_text, "Vistrel");
-    EXPECT_EQ(read_overlay_settings(Map{{"device_name", std::string(33, 'x')}}).name_text, "Vistrel");
-    EXPECT_EQ(read_overlay_settings(Map{{"device_name", "ok"}, {"osd_name_text", "<b>"}}).name_text, "ok");
+    EXPECT_EQ(read_overlay_settings(Map{{"device_name", std::string(33, 'x')}}).name_text,
+              "Vistrel");
+    EXPECT_EQ(read_overlay_settings(Map{{"device_name", "ok"}, {"osd_name_text", "<b>"}}).name_text,
+              "ok");
 }
 
 TEST(ScaleNearest, PicksTheFloorSourcePixel) {

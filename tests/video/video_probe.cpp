@@ -54,7 +54,8 @@ int capture_one(int argc, char** argv) {
     if (!px) return 1;
     OverlayRect r[2];
     int n = overlay_rectangles(r, 2);
-    for (int i = 0; i < n; ++i) std::printf("rect %d %d %d %d\n", r[i].left, r[i].top, r[i].right, r[i].bottom);
+    for (int i = 0; i < n; ++i)
+        std::printf("rect %d %d %d %d\n", r[i].left, r[i].top, r[i].right, r[i].bottom);
     std::printf("size %d %d\n", cap.width(), cap.height());
     return write_ppm(argv[2], px, cap.width(), cap.height()) ? 0 : 1;
 }
@@ -103,7 +104,8 @@ int encode(int argc, char** argv) {
     std::printf("bytes %zu frames %d\n", total, frames);
     int w = enc.width(), h = enc.height();
     std::vector<uint8_t> yuv(static_cast<size_t>(w) * h * 3 / 2);
-    bgrx_to_i420(px, cap.width() * 4, w, h, yuv.data(), yuv.data() + w * h, yuv.data() + w * h + w * h / 4);
+    bgrx_to_i420(px, cap.width() * 4, w, h, yuv.data(), yuv.data() + w * h,
+                 yuv.data() + w * h + w * h / 4);
     FILE* src = std::fopen(argv[5], "wb");
     if (!src) return 1;
     std::fwrite(yuv.data(), 1, yuv.size(), src);
