@@ -38,8 +38,29 @@ def free_ports(n):
     return sorted(ports)
 
 
+def _start_x_server(argv):
+    """Starts an X server that picks its own display number (-displayfd);
+    returns (process, ':N')."""
+    r, w = os.pipe()
+    proc = subprocess.Popen(argv[:1] + ["-displayfd", str(w)] + argv[1:], pass_fds=(w,),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(w)
+    buf = b""
+    deadline = time.time() + 20
+    while not buf.endswith(b"\n") and time.time() < deadline:
+        chunk = os.read(r, 16)
+        if not chunk:
+            break
+        buf += chunk
+    os.close(r)
+    if not buf.strip():
+        proc.kill()
+        raise RuntimeError(argv[0] + " did not start")
+    return proc, ":" + buf.decode().strip()
+
+
 class Xvfb:
-    """A virtual X screen; use as a context manager. .display is ':N'."""
+    """A virtual X screen of fixed size; use as a context manager. .display is ':N'."""
 
     def __init__(self, width=1920, height=1080, depth=24):
         self.size = (width, height)
@@ -47,25 +68,12 @@ class Xvfb:
         self.proc = None
         self.display = None
 
+    def _argv(self):
+        return ["Xvfb", "-screen", "0", f"{self.size[0]}x{self.size[1]}x{self.depth}",
+                "-nolisten", "tcp"]
+
     def __enter__(self):
-        r, w = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(w), "-screen", "0",
-             f"{self.size[0]}x{self.size[1]}x{self.depth}", "-nolisten", "tcp"],
-            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(w)
-        buf = b""
-        deadline = time.time() + 20
-        while not buf.endswith(b"\n") and time.time() < deadline:
-            chunk = os.read(r, 16)
-            if not chunk:
-                break
-            buf += chunk
-        os.close(r)
-        if not buf.strip():
-            self.proc.kill()
-            raise RuntimeError("Xvfb did not start")
-        self.display = ":" + buf.decode().strip()
+        self.proc, self.display = _start_x_server(self._argv())
         return self
 
     def env(self):
@@ -81,6 +89,21 @@ class Xvfb:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+
+
+class Xvnc(Xvfb):
+    """An X screen that, unlike Xvfb, can change its size at run time
+    (resize(display, '-s', '1280x720')). It opens no network port."""
+
+    def _argv(self):
+        return ["Xvnc", "-geometry", f"{self.size[0]}x{self.size[1]}", "-depth", str(self.depth),
+                "-SecurityTypes", "None", "-rfbport", "-1", "-localhost", "-nolisten", "tcp"]
+
+
+def resize(display, *xrandr_args):
+    """Changes the screen size of an Xvnc display with xrandr."""
+    subprocess.run(["xrandr", *xrandr_args], env=dict(os.environ, DISPLAY=display), check=True,
+                   timeout=30, capture_output=True)
 
 
 class Camera:
