@@ -20,44 +20,39 @@ std::string probe(
            "</w:Action></e:Header><e:Body><d:Probe>" + inner + "</d:Probe></e:Body></e:Envelope>";
 }
 
-TEST(Discovery, TypesMatching) {
+TEST(Discovery, TypesAndScopesMatching) {
     const std::string dn = " xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\"";
-    EXPECT_TRUE(
-        probe_matches(probe("<d:Types>dn:NetworkVideoTransmitter</d:Types>", dn), k_scopes));
-    EXPECT_TRUE(probe_matches(probe(""), k_scopes));  // no Types: any device
-    EXPECT_TRUE(probe_matches(probe("<d:Types></d:Types>"), k_scopes));
-    // Device needs a declared ONVIF namespace; NetworkVideoTransmitter without a
-    // prefix and without a default namespace passes.
-    EXPECT_FALSE(probe_matches(probe("<d:Types>tds:Device</d:Types>"), k_scopes));
-    EXPECT_TRUE(probe_matches(probe("<d:Types>tds:Device</d:Types>",
-                                    " xmlns:tds='http://www.ONVIF.org/ver10/device/wsdl'"),
-                              k_scopes));
-    EXPECT_TRUE(probe_matches(probe("<d:Types>NetworkVideoTransmitter</d:Types>"), k_scopes));
-    EXPECT_FALSE(probe_matches(probe("<d:Types>x:NetworkVideoTransmitter</d:Types>",
-                                     " xmlns:x=\"http://example.com/other\""),
-                               k_scopes));
-    EXPECT_FALSE(probe_matches(
-        probe("<d:Types>dn:NetworkVideoTransmitter dn:Printer</d:Types>", dn), k_scopes));
-    EXPECT_FALSE(
-        probe_matches(probe("<d:Types>dn:NetworkVideoTransmitter", dn), k_scopes));  // malformed
-}
-
-TEST(Discovery, ScopesMatching) {
-    auto with = [](const std::string& s) { return probe("<d:Scopes>" + s + "</d:Scopes>"); };
-    EXPECT_TRUE(probe_matches(with("onvif://www.onvif.org/name/LAB-CAM-2"), k_scopes));
-    EXPECT_TRUE(probe_matches(with("onvif://www.onvif.org/Profile"), k_scopes));
-    EXPECT_TRUE(probe_matches(with("onvif://www.onvif.org/Profile/"), k_scopes));
-    EXPECT_TRUE(probe_matches(with(" \n "), k_scopes));
-    EXPECT_TRUE(probe_matches(
-        with("onvif://www.onvif.org/type/video_encoder onvif://www.onvif.org/name"), k_scopes));
-    EXPECT_FALSE(probe_matches(with("onvif://www.onvif.org/Profile/S"), k_scopes));
-    EXPECT_FALSE(
-        probe_matches(with("onvif://www.onvif.org/type/NetworkVideoTransmitter"), k_scopes));
-    EXPECT_FALSE(probe_matches(with("onvif://www.onvif.org/name/Lab"), k_scopes));  // not a segment
-    EXPECT_FALSE(
-        probe_matches(with("onvif://www.onvif.org/type/video_encoder onvif://x"), k_scopes));
-    EXPECT_FALSE(
-        probe_matches(probe("<d:Scopes MatchBy=\"x\">onvif://www.onvif.org/Profile"), k_scopes));
+    const std::string tds = " xmlns:tds='http://www.ONVIF.org/ver10/device/wsdl'";
+    const std::string other = " xmlns:x=\"http://example.com/other\"";
+    const std::string o = "onvif://www.onvif.org/";
+    const struct {
+        std::string inner, ns;
+        bool match;
+    } cases[] = {
+        {"<d:Types>dn:NetworkVideoTransmitter</d:Types>", dn, true},
+        {"", "", true},  // no Types: any device
+        {"<d:Types></d:Types>", "", true},
+        // Device needs a declared ONVIF namespace; NetworkVideoTransmitter without a
+        // prefix and without a default namespace passes.
+        {"<d:Types>tds:Device</d:Types>", "", false},
+        {"<d:Types>tds:Device</d:Types>", tds, true},
+        {"<d:Types>NetworkVideoTransmitter</d:Types>", "", true},
+        {"<d:Types>x:NetworkVideoTransmitter</d:Types>", other, false},
+        {"<d:Types>dn:NetworkVideoTransmitter dn:Printer</d:Types>", dn, false},
+        {"<d:Types>dn:NetworkVideoTransmitter", dn, false},  // malformed
+        {"<d:Scopes>" + o + "name/LAB-CAM-2</d:Scopes>", "", true},
+        {"<d:Scopes>" + o + "Profile</d:Scopes>", "", true},
+        {"<d:Scopes>" + o + "Profile/</d:Scopes>", "", true},
+        {"<d:Scopes> \n </d:Scopes>", "", true},
+        {"<d:Scopes>" + o + "type/video_encoder " + o + "name</d:Scopes>", "", true},
+        {"<d:Scopes>" + o + "Profile/S</d:Scopes>", "", false},
+        {"<d:Scopes>" + o + "type/NetworkVideoTransmitter</d:Scopes>", "", false},
+        {"<d:Scopes>" + o + "name/Lab</d:Scopes>", "", false},  // not a whole segment
+        {"<d:Scopes>" + o + "type/video_encoder onvif://x</d:Scopes>", "", false},
+        {"<d:Scopes MatchBy=\"x\">" + o + "Profile", "", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(probe_matches(probe(c.inner, c.ns), k_scopes), c.match) << c.inner;
 }
 
 TEST(Discovery, OnlyProbesAreAnswered) {
@@ -124,10 +119,6 @@ TEST(Discovery, RateLimiterBoundsPerSourceAndTotal) {
     EXPECT_EQ(total, 90);                    // 100 a second in all
     EXPECT_TRUE(l.allow("10.0.0.1", 2000));  // next second
 }
-
-}  // namespace
-
-namespace {
 
 // Random, truncated and mutated datagrams: matching and answering never read
 // out of bounds (run under the sanitizers) and never answer a non-probe.
