@@ -1,10 +1,9 @@
-"""Pieces the ONVIF end-to-end tests share: the npm `onvif` client, raw HTTP
-exchanges and JPEG size reading."""
+"""Pieces the ONVIF end-to-end tests share (beside the harness's camera.py): the
+npm `onvif` client, raw HTTP exchanges and ffprobe's view of a stream or picture."""
 
 import json
 import os
 import socket
-import struct
 import subprocess
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -13,18 +12,15 @@ NODE_MODULES = os.path.join(SOURCE, "tests", "node", "node_modules")
 
 
 def node_env():
-    env = dict(os.environ)
-    env["NODE_PATH"] = NODE_MODULES
-    return env
+    return dict(os.environ, NODE_PATH=NODE_MODULES)
 
 
-def onvif_client(host, port, user=None, password=None, timeout=90):
-    """Runs the npm onvif client against the camera; returns its JSON report."""
+def onvif_client(port, user=None, password=None, timeout=90):
+    """Runs the npm onvif client against the camera on loopback; returns its JSON report."""
     if not os.path.isdir(os.path.join(NODE_MODULES, "onvif")):
         raise RuntimeError("npm onvif client missing: run scripts/install-deps.sh")
-    args = ["node", os.path.join(HERE, "onvif_client.js"), host, str(port)]
-    if user is not None:
-        args += [user, password]
+    args = ["node", os.path.join(HERE, "onvif_client.js"), "127.0.0.1", str(port)]
+    args += [user, password] if user is not None else []
     out = subprocess.run(args, env=node_env(), capture_output=True, text=True, timeout=timeout)
     lines = [l for l in out.stdout.splitlines() if l.startswith("{")]
     if not lines:
@@ -32,42 +28,29 @@ def onvif_client(host, port, user=None, password=None, timeout=90):
     return json.loads(lines[-1])
 
 
-def http_exchange(port, data, host="127.0.0.1", timeout=10.0, half_close=True):
-    """Sends raw bytes on a new connection and returns everything answered."""
-    with socket.create_connection((host, port), timeout=timeout) as s:
+def http_exchange(port, data, timeout=10.0):
+    """Sends raw bytes on a new loopback connection and returns everything answered."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
         s.sendall(data)
-        if half_close:
-            s.shutdown(socket.SHUT_WR)
+        s.shutdown(socket.SHUT_WR)
         chunks = []
-        while True:
-            b = s.recv(65536)
-            if not b:
-                break
+        while b := s.recv(65536):
             chunks.append(b)
     return b"".join(chunks)
 
 
-def soap_post(port, inner, path="/onvif/device_service", headers=""):
+def soap_post(port, inner, path="/onvif/device_service"):
     body = ('<?xml version="1.0" encoding="UTF-8"?><s:Envelope '
             'xmlns:s="http://www.w3.org/2003/05/soap-envelope"><s:Body>' + inner +
             '</s:Body></s:Envelope>').encode()
-    req = (f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n{headers}"
-           f"Content-Type: application/soap+xml\r\nContent-Length: {len(body)}\r\n\r\n").encode() + body
-    return http_exchange(port, req)
+    return http_exchange(port, (f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n"
+                                f"Content-Type: application/soap+xml\r\nContent-Length: {len(body)}"
+                                "\r\n\r\n").encode() + body)
 
 
-def jpeg_size(data):
-    """(width, height) from the first SOF marker of a JPEG, or None."""
-    if data[:2] != b"\xff\xd8":
-        return None
-    i = 2
-    while i + 9 < len(data):
-        if data[i] != 0xFF:
-            return None
-        marker = data[i + 1]
-        length = struct.unpack(">H", data[i + 2:i + 4])[0]
-        if marker in (0xC0, 0xC1, 0xC2):
-            h, w = struct.unpack(">HH", data[i + 5:i + 9])
-            return (w, h)
-        i += 2 + length
-    return None
+def probe_stream(source, data=None):
+    """'codec,width,height' of the first stream of an RTSP address, or of `data` (a picture)."""
+    args = ["-rtsp_transport", "tcp", source] if source.startswith("rtsp:") else ["-i", "pipe:0"]
+    out = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name,width,height",
+                          "-of", "csv=p=0", *args], input=data, capture_output=True, timeout=60)
+    return out.stdout.decode().strip()

@@ -3,57 +3,46 @@ capabilities, services, profiles, video sources, stream and snapshot
 addresses; ffprobe plays the stream addresses; the snapshot is a JPEG of the
 main stream's size. Then with stream_auth = 1: open actions answer without
 credentials, the video-revealing ones get 401 + NotAuthorized, and both
-WS-Security (the onvif client) and HTTP Digest (curl, urllib) get through."""
+WS-Security (the onvif client) and HTTP Digest (urllib, curl) get through."""
 
 import subprocess
 import urllib.request
 
 from camera import Camera, Xvfb, check, parse_args, run_main
-from onvif_e2e_common import http_exchange, jpeg_size, onvif_client, soap_post
+from onvif_e2e_common import http_exchange, onvif_client, probe_stream, soap_post
 
 SCREEN = (1280, 720)
+JPEG = f"mjpeg,{SCREEN[0]},{SCREEN[1]}"
 
 
-def ffprobe_size(uri):
-    out = subprocess.run(["ffprobe", "-v", "error", "-rtsp_transport", "tcp", "-show_entries",
-                          "stream=codec_name,width,height", "-of", "csv=p=0", uri],
-                         capture_output=True, text=True, timeout=60)
-    return out.stdout.strip()
+def tokens(report):
+    return [p["$"]["token"] for p in report["profiles"]["result"]]
 
 
 def open_camera(args, display):
     with Camera(args.bin, display=display, settings={"log_verbose": 1}) as cam:
         cam.wait_for("ONVIF HTTP ready")
-        port = cam.port("onvif")
-        rep = onvif_client("127.0.0.1", port)
+        port, rtsp = cam.port("onvif"), cam.port("rtsp")
+        rep = onvif_client(port)
         info = rep["info"]["result"]
-        check(info["manufacturer"] == "Orvanta", f"manufacturer {info}")
-        check(info["serialNumber"].startswith("ZEB-") and info["hardwareId"] == info["serialNumber"],
-              f"serial {info}")
+        check(info["manufacturer"] == "Orvanta" and info["serialNumber"].startswith("ZEB-")
+              and info["hardwareId"] == info["serialNumber"], f"identity {info}")
         check(cam.output.count("  ONVIF id  : urn:uuid:") == 1, "banner has the device id")
         caps = rep["capabilities"]["result"]
         check(caps["media"]["XAddr"] == f"http://127.0.0.1:{port}/onvif/media_service", f"caps {caps}")
         check(len(rep["services"]["result"]) == 4, "four services")
         srcs = rep["videoSources"]["result"]
         check(srcs[0]["resolution"] == {"width": SCREEN[0], "height": SCREEN[1]}, f"sources {srcs}")
-        profiles = rep["profiles"]["result"]
-        check([p["$"]["token"] for p in profiles] == ["prof0", "prof1"], f"profiles {profiles}")
-        rtsp = cam.port("rtsp")
-        check(rep["streams"]["prof0"]["result"]["uri"] == f"rtsp://127.0.0.1:{rtsp}/screenlive",
-              f"main uri {rep['streams']}")
-        check(rep["streams"]["prof1"]["result"]["uri"] == f"rtsp://127.0.0.1:{rtsp}/screensub",
-              f"sub uri {rep['streams']}")
+        check(tokens(rep) == ["prof0", "prof1"], f"profiles {rep['profiles']}")
+        for token, path, size in (("prof0", "screenlive", SCREEN), ("prof1", "screensub", (640, 360))):
+            uri = rep["streams"][token]["result"]["uri"]
+            check(uri == f"rtsp://127.0.0.1:{rtsp}/{path}", f"{token} stream address {uri}")
+            check(probe_stream(uri) == f"h264,{size[0]},{size[1]}", f"{uri} plays")
         snap_uri = rep["snapshots"]["prof0"]["result"]["uri"]
         check(snap_uri == f"http://127.0.0.1:{port}/onvif/snapshot", snap_uri)
-
-        # The stream addresses the client got play.
-        check(ffprobe_size(rep["streams"]["prof0"]["result"]["uri"]) == f"h264,{SCREEN[0]},{SCREEN[1]}",
-              "main stream plays")
-        check(ffprobe_size(rep["streams"]["prof1"]["result"]["uri"]) == "h264,640,360",
-              "sub stream plays")
         with urllib.request.urlopen(snap_uri, timeout=20) as r:
             check(r.headers["Content-Type"] == "image/jpeg", "snapshot type")
-            check(jpeg_size(r.read()) == SCREEN, "snapshot has the main stream's size")
+            check(probe_stream("", r.read()) == JPEG, "snapshot is a JPEG of the main stream's size")
         page = http_exchange(port, b"GET / HTTP/1.1\r\n\r\n").decode()
         check(page.startswith("HTTP/1.1 200 OK") and
               f"url=http://127.0.0.1:{cam.port('web')}/" in page, "forwarding page")
@@ -68,7 +57,7 @@ def protected_camera(args, display, serial):
     with Camera(args.bin, display=display, settings=settings) as cam:
         cam.wait_for("ONVIF HTTP ready")
         port = cam.port("onvif")
-        anon = onvif_client("127.0.0.1", port)
+        anon = onvif_client(port)
         for name in ("time", "info", "capabilities", "services", "scopes"):
             check("result" in anon[name], f"{name} open without credentials: {anon[name]}")
         check(anon["info"]["result"]["serialNumber"] == serial, "same identity in every run")
@@ -77,34 +66,32 @@ def protected_camera(args, display, serial):
             a = soap_post(port, action).decode()
             check(a.startswith("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"Vistrel\"")
                   and "ter:NotAuthorized" in a, f"{action} refused: {a[:200]}")
-        wrong = onvif_client("127.0.0.1", port, "admin", "wrong")
-        check("error" in wrong["profiles"], "wrong password refused")
+        check("error" in onvif_client(port, "admin", "wrong")["profiles"], "wrong password refused")
 
         # WS-Security UsernameToken (digest form) from the onvif client.
-        ok = onvif_client("127.0.0.1", port, "admin", "Pw-7x!")
-        profiles = ok["profiles"]["result"]
-        check([p["$"]["token"] for p in profiles] == ["prof0"], f"one profile: {profiles}")
+        ok = onvif_client(port, "admin", "Pw-7x!")
+        check(tokens(ok) == ["prof0"], f"one profile: {ok['profiles']}")
         check(ok["streams"]["prof0"]["result"]["uri"].endswith("/screenlive"), "stream uri")
         check("result" in ok["snapshots"]["prof0"], "snapshot uri")
 
         # HTTP Digest: urllib answers the 401 challenge of a SOAP request, curl
         # that of the snapshot. (curl's own --digest POST first sends an empty
         # body, which is no protected action, so it is not used for SOAP.)
-        body = ('<s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope"><s:Body>'
-                '<trt:GetProfiles xmlns:trt="http://www.onvif.org/ver10/media/wsdl"/></s:Body>'
-                '</s:Envelope>').encode()
         mgr = urllib.request.HTTPPasswordMgrWithDefaultRealm()
         mgr.add_password(None, f"http://127.0.0.1:{port}/", "admin", "Pw-7x!")
         opener = urllib.request.build_opener(urllib.request.HTTPDigestAuthHandler(mgr))
-        req = urllib.request.Request(f"http://127.0.0.1:{port}/onvif/media_service", data=body,
-                                     headers={"Content-Type": "application/soap+xml"})
+        req = urllib.request.Request(
+            f"http://127.0.0.1:{port}/onvif/media_service",
+            data=b'<s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope"><s:Body>'
+                 b'<trt:GetProfiles xmlns:trt="http://www.onvif.org/ver10/media/wsdl"/></s:Body></s:Envelope>',
+            headers={"Content-Type": "application/soap+xml"})
         with opener.open(req, timeout=20) as r:
             out = r.read().decode()
         check("<trt:GetProfilesResponse>" in out, f"HTTP Digest admitted: {out[:300]}")
         snap = subprocess.run(["curl", "-s", "--digest", "-u", "admin:Pw-7x!",
                                f"http://127.0.0.1:{port}/onvif/snapshot"],
                               capture_output=True, timeout=30).stdout
-        check(jpeg_size(snap) == SCREEN, "digest snapshot")
+        check(probe_stream("", snap) == JPEG, "digest snapshot")
         raw = http_exchange(port, b"GET /onvif/snapshot HTTP/1.1\r\n\r\n").decode("latin-1")
         check(raw.startswith("HTTP/1.1 401 Unauthorized"), "snapshot without credentials")
 
