@@ -295,6 +295,21 @@ std::string get_address(const ConfigMap& m, const std::string& key) {
 
 // ---- EngineConfig --------------------------------------------------------------------
 
+namespace {
+
+// The switch, corner, opacity, colour and size of one text drawn on the picture (camera
+// name, clock, warning). The defaults are the values the fields start with.
+void read_text_overlay(const ConfigMap& m, const std::string& on_key, const std::string& prefix,
+                       bool& on, int& pos, int& op, int& color, int& size) {
+    on = get_flag(m, on_key, on);
+    pos = get_int(m, prefix + "pos", pos, 0, 3);
+    op = get_int(m, prefix + "op", op, 25, 100);
+    color = get_int(m, prefix + "color", color, 0, 4);
+    size = get_int(m, prefix + "size", size, 0, 2);
+}
+
+}  // namespace
+
 EngineConfig read_engine_config(const ConfigMap& m, int default_rtsp, int default_onvif) {
     EngineConfig c;
     // Start-up keys first, so their warnings come first in the short list.
@@ -314,21 +329,12 @@ EngineConfig read_engine_config(const ConfigMap& m, int default_rtsp, int defaul
     c.sub_bitrate = get_int(m, "sub_bitrate", 512, 64, 2048);
     c.device_name = get_text(m, "device_name", "Vistrel", 32);
     c.osd_name_text = get_text(m, "osd_name_text", "", 96, true);
-    c.osd_name = get_flag(m, "osd_name", true);
-    c.osd_name_pos = get_int(m, "osd_name_pos", 3, 0, 3);
-    c.osd_name_op = get_int(m, "osd_name_op", 70, 25, 100);
-    c.osd_name_color = get_int(m, "osd_name_color", 0, 0, 4);
-    c.osd_name_size = get_int(m, "osd_name_size", 1, 0, 2);
-    c.osd_clock = get_flag(m, "osd_clock", true);
-    c.osd_clock_pos = get_int(m, "osd_clock_pos", 1, 0, 3);
-    c.osd_clock_op = get_int(m, "osd_clock_op", 70, 25, 100);
-    c.osd_clock_color = get_int(m, "osd_clock_color", 0, 0, 4);
-    c.osd_clock_size = get_int(m, "osd_clock_size", 1, 0, 2);
-    c.warn_live = get_flag(m, "warn_live", false);
-    c.warn_pos = get_int(m, "warn_pos", 1, 0, 3);
-    c.warn_op = get_int(m, "warn_op", 80, 25, 100);
-    c.warn_color = get_int(m, "warn_color", 3, 0, 4);
-    c.warn_size = get_int(m, "warn_size", 1, 0, 2);
+    read_text_overlay(m, "osd_name", "osd_name_", c.osd_name, c.osd_name_pos, c.osd_name_op,
+                      c.osd_name_color, c.osd_name_size);
+    read_text_overlay(m, "osd_clock", "osd_clock_", c.osd_clock, c.osd_clock_pos, c.osd_clock_op,
+                      c.osd_clock_color, c.osd_clock_size);
+    read_text_overlay(m, "warn_live", "warn_", c.warn_live, c.warn_pos, c.warn_op, c.warn_color,
+                      c.warn_size);
     c.warn_text = get_text(m, "warn_text", "", 64, true);
     c.audio = get_flag(m, "audio", false);
     c.show_cursor = get_flag(m, "show_cursor", false);
