@@ -14,13 +14,7 @@ import tempfile
 import time
 
 from camera import Camera, check, parse_args, run_main
-from onvif_e2e_common import NODE_MODULES, node_env
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def sh(*cmd):
-    subprocess.run(cmd, check=True, capture_output=True, timeout=30)
+from onvif_e2e_common import HERE, NODE_MODULES, node_env
 
 
 class NetnsPair:
@@ -32,18 +26,16 @@ class NetnsPair:
         self.cam_ip = self.net + ".1"
 
     def __enter__(self):
+        a, b = self.a, self.b
+        cmds = [f"netns add {a}", f"netns add {b}", f"link add {a}0 type veth peer name {b}0",
+                f"link set {a}0 netns {a}", f"link set {b}0 netns {b}",
+                f"-n {a} addr add {self.cam_ip}/24 dev {a}0", f"-n {b} addr add {self.net}.2/24 dev {b}0"]
+        for ns in (a, b):
+            cmds += [f"-n {ns} link set lo up", f"-n {ns} link set {ns}0 up",
+                     f"-n {ns} route add default dev {ns}0"]
         try:
-            sh("ip", "netns", "add", self.a)
-            sh("ip", "netns", "add", self.b)
-            sh("ip", "link", "add", self.a + "0", "type", "veth", "peer", "name", self.b + "0")
-            sh("ip", "link", "set", self.a + "0", "netns", self.a)
-            sh("ip", "link", "set", self.b + "0", "netns", self.b)
-            sh("ip", "-n", self.a, "addr", "add", self.cam_ip + "/24", "dev", self.a + "0")
-            sh("ip", "-n", self.b, "addr", "add", self.net + ".2/24", "dev", self.b + "0")
-            for ns in (self.a, self.b):
-                sh("ip", "-n", ns, "link", "set", "lo", "up")
-                sh("ip", "-n", ns, "link", "set", ns + "0", "up")
-                sh("ip", "-n", ns, "route", "add", "default", "dev", ns + "0")
+            for c in cmds:
+                subprocess.run(["ip", *c.split()], check=True, capture_output=True, timeout=30)
         except Exception:
             self.__exit__()
             raise
@@ -53,9 +45,9 @@ class NetnsPair:
         for ns in (self.a, self.b):
             subprocess.run(["ip", "netns", "del", ns], capture_output=True)
 
-    def in_b(self, *cmd, timeout=60):
+    def in_b(self, *cmd):
         out = subprocess.run(["ip", "netns", "exec", self.b, *cmd], capture_output=True,
-                             text=True, timeout=timeout, env=node_env())
+                             text=True, timeout=60, env=node_env())
         if out.returncode != 0:
             raise RuntimeError(f"{cmd} failed: {out.stderr[-1500:]}")
         return out.stdout
@@ -70,8 +62,12 @@ def wrapper_for(ns, binary):
     return path
 
 
+def prober(net, *args):
+    return net.in_b("python3", os.path.join(HERE, "wsd_prober.py"), *args)
+
+
 def probe(net, types="", scopes=""):
-    return json.loads(net.in_b("python3", os.path.join(HERE, "wsd_prober.py"), "probe", types, scopes))
+    return json.loads(prober(net, "probe", types, scopes))
 
 
 def main():
@@ -110,10 +106,10 @@ def main():
                       f"onvif discovery finds the camera: {found}")
 
                 # A flood from one source gets at most 10 answers a second.
-                count = int(net.in_b("python3", os.path.join(HERE, "wsd_prober.py"), "flood", "200"))
+                count = int(prober(net, "flood", "200"))
                 check(1 <= count <= 20, f"answers to a 200-probe flood bounded: {count}")
 
-                net.in_b("python3", os.path.join(HERE, "wsd_prober.py"), "garbage", "2000", "7")
+                prober(net, "garbage", "2000", "7")
                 check(cam.proc.poll() is None, "camera survived random datagrams")
                 # Mutated probes that still match used up the prober's answers for
                 # a while (and the camera works off its receive queue); then it answers.
