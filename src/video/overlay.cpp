@@ -10,14 +10,11 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <numbers>
 
 #include "video/local_time.h"
 #include "video/text_painter.h"
 
 namespace {
-
-constexpr double k_pi = std::numbers::pi;
 
 const uint32_t k_scheme_rgb[5] = {0xFFFFFF, 0xFFD60A, 0x3CDC6E, 0xFF5A50, 0x78C8FF};
 const double k_size_factor[3] = {0.02, 0.026, 0.034};
@@ -39,21 +36,6 @@ int g_rect_count = 0;
 void drop(Plate& p) {
     if (p.image) cairo_surface_destroy(p.image);
     p = Plate{};
-}
-
-void set_rgb(cairo_t* cr, uint32_t rgb, double alpha) {
-    cairo_set_source_rgba(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
-                          (rgb & 0xFF) / 255.0, alpha);
-}
-
-void rounded_rect(cairo_t* cr, double x, double y, double w, double h, double r) {
-    r = std::min(r, std::min(w, h) / 2);
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, x + w - r, y + r, r, -k_pi / 2, 0);
-    cairo_arc(cr, x + w - r, y + h - r, r, 0, k_pi / 2);
-    cairo_arc(cr, x + r, y + h - r, r, k_pi / 2, k_pi);
-    cairo_arc(cr, x + r, y + r, r, k_pi, 3 * k_pi / 2);
-    cairo_close_path(cr);
 }
 
 // Renders one plate; leaves p.image null when the plate would be too small or

@@ -30,21 +30,6 @@ cairo_status_t read_png(void* closure, unsigned char* out, unsigned int length) 
     return CAIRO_STATUS_SUCCESS;
 }
 
-void set_rgb(cairo_t* cr, uint32_t rgb, double alpha = 1.0) {
-    cairo_set_source_rgba(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
-                          (rgb & 0xFF) / 255.0, alpha);
-}
-
-void rounded_rect(cairo_t* cr, double x, double y, double w, double h, double r) {
-    r = std::min(r, std::min(w, h) / 2);
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, x + w - r, y + r, r, -k_pi / 2, 0);
-    cairo_arc(cr, x + w - r, y + h - r, r, 0, k_pi / 2);
-    cairo_arc(cr, x + r, y + h - r, r, k_pi / 2, k_pi);
-    cairo_arc(cr, x + r, y + r, r, k_pi, 3 * k_pi / 2);
-    cairo_close_path(cr);
-}
-
 void draw_logo(cairo_t* cr, double W, double H, double s) {
     PngReader reader{k_logo_png, k_logo_png_size, 0};
     cairo_surface_t* logo = cairo_image_surface_create_from_png_stream(read_png, &reader);

@@ -2,6 +2,9 @@
 
 #include <pango/pangocairo.h>
 
+#include <algorithm>
+#include <numbers>
+
 namespace {
 
 const char* const k_families = "Segoe UI,Noto Sans,Noto Sans Arabic,DejaVu Sans";
@@ -74,3 +77,18 @@ extern "C" __attribute__((weak, used)) const char* __lsan_default_options() {
     return "print_suppressions=0";
 }
 #endif
+
+void set_rgb(cairo_t* cr, uint32_t rgb, double alpha) {
+    cairo_set_source_rgba(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
+                          (rgb & 0xFF) / 255.0, alpha);
+}
+
+void rounded_rect(cairo_t* cr, double x, double y, double w, double h, double r) {
+    r = std::min(r, std::min(w, h) / 2);
+    cairo_new_sub_path(cr);
+    cairo_arc(cr, x + w - r, y + r, r, -std::numbers::pi / 2, 0);
+    cairo_arc(cr, x + w - r, y + h - r, r, 0, std::numbers::pi / 2);
+    cairo_arc(cr, x + r, y + h - r, r, std::numbers::pi / 2, std::numbers::pi);
+    cairo_arc(cr, x + r, y + r, r, std::numbers::pi, 3 * std::numbers::pi / 2);
+    cairo_close_path(cr);
+}

@@ -1,10 +1,11 @@
-// Text drawing shared by the overlay plates and the paused picture: pango
+// Drawing shared by the overlay plates and the paused picture: text through pango
 // (HarfBuzz shaping, so Arabic joins and runs right to left) on cairo, with
-// "Segoe UI" falling back to "Noto Sans", then "DejaVu Sans".
+// "Segoe UI" falling back to "Noto Sans", then "DejaVu Sans"; colours and rounded boxes.
 #pragma once
 
 #include <cairo.h>
 
+#include <cstdint>
 #include <string>
 
 struct TextBox {
@@ -19,3 +20,7 @@ void draw_text(cairo_t* cr, const std::string& text, double px, bool bold, doubl
 // Draws text centred horizontally in [0, width), its box's top at y.
 void draw_text_centred(cairo_t* cr, const std::string& text, double px, bool bold, double width,
                        double y);
+// Sets the source colour from 0xRRGGBB.
+void set_rgb(cairo_t* cr, uint32_t rgb, double alpha = 1.0);
+// Adds a closed rectangle path with corners of radius r (at most half a side).
+void rounded_rect(cairo_t* cr, double x, double y, double w, double h, double r);
