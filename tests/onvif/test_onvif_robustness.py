@@ -26,26 +26,21 @@ def valid_request(port, rnd):
 
 
 def mutated(port, rnd):
-    kind = rnd.randrange(7)
     base = valid_request(port, rnd)
-    if kind == 0:
-        return bytes(rnd.getrandbits(8) for _ in range(rnd.randint(1, 600)))
-    if kind == 1:
-        return base[:rnd.randint(0, len(base))]  # truncated anywhere
-    if kind == 2:
-        b = bytearray(base)
-        for _ in range(rnd.randint(1, 20)):
-            b[rnd.randrange(len(b))] = rnd.getrandbits(8)
-        return bytes(b)
-    if kind == 3:
-        return base.replace(b"Content-Length: ", b"Content-Length: " +
-                            str(rnd.choice([10**7, 2**64, 2**70, 999999])).encode())
-    if kind == 4:
-        return b"POST / HTTP/1.1\r\nX: " + b"A" * rnd.randint(17000, 40000) + b"\r\n\r\n"
-    if kind == 5:
-        return (b"GET /" + rnd.choice([b"onvif/snapshot", b"", b"x" * 3000]) +
-                b" HTTP/1.1\r\nAuthorization: Digest username=\"a\", nonce=\"\r\n\r\n")
-    return base.replace(b"<x:", b"<" * rnd.randint(1, 3)).replace(b"</s:Body>", b"")
+    flipped = bytearray(base)
+    for _ in range(rnd.randint(1, 20)):
+        flipped[rnd.randrange(len(flipped))] = rnd.getrandbits(8)
+    big = str(rnd.choice([10**7, 2**64, 2**70, 999999])).encode()
+    return rnd.choice([
+        lambda: rnd.randbytes(rnd.randint(1, 600)),
+        lambda: base[:rnd.randint(0, len(base))],  # truncated anywhere
+        lambda: bytes(flipped),
+        lambda: base.replace(b"Content-Length: ", b"Content-Length: " + big),
+        lambda: b"POST / HTTP/1.1\r\nX: " + b"A" * rnd.randint(17000, 40000) + b"\r\n\r\n",
+        lambda: (b"GET /" + rnd.choice([b"onvif/snapshot", b"", b"x" * 3000]) +
+                 b" HTTP/1.1\r\nAuthorization: Digest username=\"a\", nonce=\"\r\n\r\n"),
+        lambda: base.replace(b"<x:", b"<" * rnd.randint(1, 3)).replace(b"</s:Body>", b""),
+    ])()
 
 
 def connection_limit(port):
@@ -73,17 +68,14 @@ def connection_limit(port):
 
 def fuzz(port, count, seed, done):
     rnd = random.Random(seed)
-    sent = 0
     for _ in range(count):
         try:
             http_exchange(port, mutated(port, rnd), timeout=15)
-        except (ConnectionResetError, BrokenPipeError, OSError) as e:
-            # The camera may close an oversized request before reading it all;
-            # a refused connection would mean it is gone.
-            if isinstance(e, ConnectionRefusedError):
-                raise
-        sent += 1
-    done.append(sent)
+        except ConnectionRefusedError:
+            return  # the camera is gone
+        except OSError:
+            pass  # it may close an oversized request before reading it all
+        done.append(1)
 
 
 def main():
@@ -109,7 +101,7 @@ def main():
             w.start()
         for w in workers:
             w.join()
-        check(sum(done) == 10000, f"every bad request was delivered: {done}")
+        check(len(done) == 10000, f"every bad request was delivered: {len(done)}")
         check(cam.proc.poll() is None, "camera survived 10 000 bad requests")
         deadline = time.time() + 20
         while not closed_after and time.time() < deadline:
