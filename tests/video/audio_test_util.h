@@ -1,7 +1,8 @@
-// Helpers shared by the audio tests: packet collection, synthetic tones and a
-// small spectrum check of decoded mu-law.
+// Helpers shared by the audio tests: packet collection, a synthetic 1 kHz tone
+// and a tone check of the decoded mu-law.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <mutex>
@@ -17,13 +18,7 @@ struct Packet {
     uint32_t timestamp = 0;
 };
 
-inline AudioPacketCallback collector(std::vector<Packet>& out) {
-    return [&out](const uint8_t* b, size_t n, uint32_t ts) {
-        out.push_back({std::vector<uint8_t>(b, b + n), ts});
-    };
-}
-
-// Thread-safe collector for packets arriving on a capture thread.
+// Collects packets, also from a capture thread.
 struct Received {
     std::mutex mutex;
     std::vector<Packet> packets;
@@ -39,76 +34,56 @@ struct Received {
     }
 };
 
-inline std::vector<float> sine_f32(uint32_t rate, uint16_t channels, double hz, double amp,
-                                   size_t frames) {
-    std::vector<float> v(frames * channels);
-    for (size_t i = 0; i < frames; ++i)
-        for (uint16_t c = 0; c < channels; ++c)
-            v[i * channels + c] =
-                static_cast<float>(amp * std::sin(2 * std::numbers::pi * hz * i / rate));
+// One second of a 1 kHz sine in every channel: float, or 16-bit full scale.
+template <typename T>
+std::vector<T> sine_1khz(uint32_t rate, uint16_t channels, double amp) {
+    std::vector<T> v(size_t{rate} * channels);
+    for (size_t i = 0; i < v.size(); ++i) {
+        const double s = amp * std::sin(2 * std::numbers::pi * 1000.0 * (i / channels) / rate);
+        v[i] = std::is_floating_point_v<T> ? static_cast<T>(s) : static_cast<T>(std::lround(32767 * s));
+    }
     return v;
 }
 
-inline std::vector<int16_t> sine_s16(uint32_t rate, uint16_t channels, double hz, double amp,
-                                     size_t frames) {
-    std::vector<int16_t> v(frames * channels);
-    for (size_t i = 0; i < frames; ++i)
-        for (uint16_t c = 0; c < channels; ++c)
-            v[i * channels + c] = static_cast<int16_t>(
-                std::lround(32767 * amp * std::sin(2 * std::numbers::pi * hz * i / rate)));
-    return v;
-}
-
-inline std::vector<double> decode(const std::vector<Packet>& packets) {
-    std::vector<double> out;
-    for (const auto& p : packets)
-        for (uint8_t b : p.bytes) out.push_back(ulaw_decode(b));
-    return out;
-}
-
-struct Spectrum {
-    double peak_hz = 0;         // strongest frequency, 5 Hz resolution
-    double tone_amplitude = 0;  // amplitude of the best-fitting sine at the peak
-    double tone_snr_db = 0;     // that sine against everything else
+struct Tone {
+    double peak_hz = 0;    // strongest frequency, 5 Hz resolution
+    double amplitude = 0;  // of the sine fitted at the peak
+    double snr_db = 0;     // that sine against everything else
 };
 
-// DFT over a 200 ms window (5 Hz bins) up to half the rate, then a sine fit
-// at the peak over the whole signal.
-inline Spectrum analyse(const std::vector<double>& x, double rate) {
-    Spectrum s;
-    const size_t n = std::min<size_t>(x.size(), static_cast<size_t>(rate / 5));
-    double best = -1;
+// DFT over the first 200 ms of the decoded 8 kHz packets, then a sine fit at
+// the peak over all of them.
+inline Tone analyse(const std::vector<Packet>& packets) {
+    std::vector<double> x;
+    for (const auto& p : packets)
+        for (uint8_t b : p.bytes) x.push_back(ulaw_decode(b));
+    const double rate = 8000;
+    const size_t n = std::min<size_t>(x.size(), 1600);
+    auto fit = [&](double hz, size_t len, double& c, double& d) {
+        c = d = 0;
+        for (size_t i = 0; i < len; ++i) {
+            const double w = 2 * std::numbers::pi * hz * i / rate;
+            c += x[i] * std::cos(w) * 2 / len;
+            d += x[i] * std::sin(w) * 2 / len;
+        }
+    };
+    Tone t;
+    double best = -1, c, d;
     for (size_t k = 1; k < n / 2; ++k) {
-        double re = 0, im = 0;
-        for (size_t i = 0; i < n; ++i) {
-            const double w = 2 * std::numbers::pi * k * i / n;
-            re += x[i] * std::cos(w);
-            im -= x[i] * std::sin(w);
-        }
-        const double mag = re * re + im * im;
-        if (mag > best) {
-            best = mag;
-            s.peak_hz = k * rate / n;
-        }
+        fit(k * rate / n, n, c, d);
+        if (c * c + d * d > best) best = c * c + d * d, t.peak_hz = k * rate / n;
     }
-    double c = 0, d = 0, total = 0;
+    fit(t.peak_hz, x.size(), c, d);
+    t.amplitude = std::hypot(c, d);
+    double total = 0, residual = 0;
     for (size_t i = 0; i < x.size(); ++i) {
-        const double w = 2 * std::numbers::pi * s.peak_hz * i / rate;
-        c += x[i] * std::cos(w);
-        d += x[i] * std::sin(w);
-        total += x[i] * x[i];
-    }
-    c *= 2.0 / x.size();
-    d *= 2.0 / x.size();
-    s.tone_amplitude = std::hypot(c, d);
-    double residual = 0;
-    for (size_t i = 0; i < x.size(); ++i) {
-        const double w = 2 * std::numbers::pi * s.peak_hz * i / rate;
+        const double w = 2 * std::numbers::pi * t.peak_hz * i / rate;
         const double r = x[i] - c * std::cos(w) - d * std::sin(w);
+        total += x[i] * x[i];
         residual += r * r;
     }
-    s.tone_snr_db = residual > 0 ? 10 * std::log10((total - residual) / residual) : 200;
-    return s;
+    t.snr_db = residual > 0 ? 10 * std::log10((total - residual) / residual) : 200;
+    return t;
 }
 
 }  // namespace audio_test
