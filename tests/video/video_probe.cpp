@@ -1,9 +1,8 @@
-// Command-line driver of the video pipeline for the X-server tests and the
-// benchmarks: captures from $DISPLAY and writes what it saw.
+// Command-line driver of the video pipeline for the X-server tests: captures
+// from $DISPLAY and writes what it saw.
 //   video_probe capture OUT.ppm [overlay] [cursor]   one frame, overlay rectangles printed
 //   video_probe watch FRAMES INTERVAL_MS             size of every frame, one line each
 //   video_probe encode FRAMES KBPS OUT.h264 SRC.yuv  10 fps capture+encode; last source as I420
-//   video_probe dump DIR                             the four paused pictures
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +11,6 @@
 #include <vector>
 
 #include "video/h264_encoder.h"
-#include "video/paused_picture.h"
 #include "video/screen_capture.h"
 
 namespace {
@@ -90,18 +88,15 @@ int encode(int argc, char** argv) {
     FILE* out = std::fopen(argv[4], "wb");
     if (!out) return 1;
     const uint8_t* px = nullptr;
-    size_t total = 0;
     for (int i = 0; i < frames; ++i) {
         px = cap.capture();
         if (!px) return 1;
         std::vector<uint8_t> au;
         if (!enc.encode(px, cap.width(), i == 0, au)) return 1;
         std::fwrite(au.data(), 1, au.size(), out);
-        total += au.size();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     std::fclose(out);
-    std::printf("bytes %zu frames %d\n", total, frames);
     int w = enc.width(), h = enc.height();
     std::vector<uint8_t> yuv(static_cast<size_t>(w) * h * 3 / 2);
     bgrx_to_i420(px, cap.width() * 4, w, h, yuv.data(), yuv.data() + w * h,
@@ -121,7 +116,6 @@ int main(int argc, char** argv) {
     if (cmd == "capture") return capture_one(argc, argv);
     if (cmd == "watch") return watch(argc, argv);
     if (cmd == "encode") return encode(argc, argv);
-    if (cmd == "dump" && argc > 2) return dump_screens(argv[2]) ? 0 : 1;
-    std::fprintf(stderr, "usage: video_probe capture|watch|encode|dump ...\n");
+    std::fprintf(stderr, "usage: video_probe capture|watch|encode ...\n");
     return 2;
 }
