@@ -48,18 +48,15 @@ class Gate : public ::testing::Test {
         req.body = body;
         return handle_request(ctx, req);
     }
-    std::string digest_header(const std::string& uri, const std::string& nonce, bool qop,
-                              const std::string& pw) {
-        const std::string ha1 = md5_hex("admin:Vistrel:" + pw);
-        const std::string ha2 = md5_hex("POST:" + uri);
-        if (qop)
-            return "Authorization: Digest username=\"admin\", realm=\"Vistrel\", nonce=\"" + nonce +
-                   "\", uri=\"" + uri +
-                   "\", qop=auth, nc=00000001, cnonce=\"c0ffee\", response=\"" +
-                   md5_hex(ha1 + ":" + nonce + ":00000001:c0ffee:auth:" + ha2) + "\"\r\n";
+    // RFC 2617 (qop=auth) or RFC 2069 Authorization header for a POST to uri.
+    static std::string digest_header(const std::string& uri, const std::string& nonce, bool qop,
+                                     const std::string& pw) {
+        const std::string ha1 = md5_hex("admin:Vistrel:" + pw), ha2 = md5_hex("POST:" + uri);
+        const std::string response =
+            md5_hex(ha1 + ":" + nonce + (qop ? ":00000001:c0ffee:auth:" : ":") + ha2);
         return "Authorization: Digest username=\"admin\", realm=\"Vistrel\", nonce=\"" + nonce +
-               "\", uri=\"" + uri + "\", response=\"" + md5_hex(ha1 + ":" + nonce + ":" + ha2) +
-               "\"\r\n";
+               "\", uri=\"" + uri + (qop ? "\", qop=auth, nc=00000001, cnonce=\"c0ffee" : "") +
+               "\", response=\"" + response + "\"\r\n";
     }
     OnvifContext ctx;
 };
@@ -76,69 +73,61 @@ TEST(NeedsCredentials, OnlyVideoRevealingActions) {
 }
 
 TEST_F(Gate, UsernameTokenDigestAndText) {
-    const std::string nonce = "\x01\x02\x03nonce-bytes\xff";
-    const std::string nonce64 = base64_encode(nonce);
-    const std::string created = "2026-12-06T10:00:00Z";
-    EXPECT_TRUE(check_username_token(
-        ctx, token_body("admin", ws_digest(nonce, created, "s3cret"), nonce64, created)));
-    // User names compare without regard to letter case.
-    EXPECT_TRUE(check_username_token(
-        ctx, token_body("ADMIN", ws_digest(nonce, created, "s3cret"), nonce64, created)));
-    // A digest-form token that carries the plain password.
-    EXPECT_TRUE(check_username_token(ctx, token_body("admin", "s3cret", nonce64, created)));
-    EXPECT_TRUE(check_username_token(ctx, token_body("admin", "s3cret", "", "", "#PasswordText")));
-    EXPECT_FALSE(check_username_token(
-        ctx, token_body("admin", ws_digest(nonce, created, "wrong"), nonce64, created)));
-    EXPECT_FALSE(check_username_token(
-        ctx, token_body("admin", ws_digest(nonce, "other", "s3cret"), nonce64, created)));
-    EXPECT_FALSE(check_username_token(ctx, token_body("admin2", "s3cret", nonce64, created)));
-    EXPECT_FALSE(check_username_token(ctx, token_body("admin", "S3CRET", "", "", "#PasswordText")));
-    EXPECT_FALSE(check_username_token(ctx, token_body("", "s3cret", nonce64, created)));
-    EXPECT_FALSE(check_username_token(ctx, "<s:Body><GetProfiles/></s:Body>"));
+    const std::string nonce = "\x01\x02\x03nonce-bytes\xff", n64 = base64_encode(nonce);
+    const std::string at = "2026-12-06T10:00:00Z", text = "#PasswordText";
+    const struct {
+        std::string body;
+        bool ok;
+    } cases[] = {
+        {token_body("admin", ws_digest(nonce, at, "s3cret"), n64, at), true},
+        {token_body("ADMIN", ws_digest(nonce, at, "s3cret"), n64, at), true},  // any letter case
+        {token_body("admin", "s3cret", n64, at), true},  // digest type carrying the password
+        {token_body("admin", "s3cret", "", "", text), true},
+        {token_body("admin", ws_digest(nonce, at, "wrong"), n64, at), false},
+        {token_body("admin", ws_digest(nonce, "other", "s3cret"), n64, at), false},
+        {token_body("admin2", "s3cret", n64, at), false},
+        {token_body("admin", "S3CRET", "", "", text), false},
+        {token_body("", "s3cret", n64, at), false},
+        {"<s:Body><GetProfiles/></s:Body>", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(check_username_token(ctx, c.body), c.ok) << c.body;
     ctx.password.clear();  // an empty configured password never passes
-    EXPECT_FALSE(check_username_token(ctx, token_body("admin", "", "", "", "#PasswordText")));
+    EXPECT_FALSE(check_username_token(ctx, token_body("admin", "", "", "", text)));
 }
 
-TEST_F(Gate, HttpDigestForms) {
+TEST_F(Gate, HttpAuthorizationHeaders) {
     const std::string& n = ctx.nonce;
-    auto check = [&](const std::string& header) {
-        return check_http_auth("POST / HTTP/1.1\r\n" + header + "\r\n", "POST", "Vistrel", n,
-                               "admin", "s3cret");
-    };
-    EXPECT_TRUE(check(digest_header("/onvif/media_service", n, true, "s3cret")));
-    EXPECT_TRUE(check(digest_header("/onvif/media_service", n, false, "s3cret")));
-    // Upper-case response digits.
-    std::string upper = digest_header("/x", n, false, "s3cret");
-    const size_t r = upper.find("response=\"") + 10;
-    for (size_t i = r; upper[i] != '"'; ++i) upper[i] = static_cast<char>(toupper(upper[i]));
-    EXPECT_TRUE(check(upper));
-    // qop sent but answered the RFC 2069 way.
-    std::string mixed = digest_header("/x", n, false, "s3cret");
+    const std::string rfc2069 = digest_header("/x", n, false, "s3cret");
+    std::string upper = rfc2069;  // upper-case response digits
+    for (size_t i = upper.find("response=\"") + 10; upper[i] != '"'; ++i)
+        upper[i] = static_cast<char>(toupper(upper[i]));
+    std::string mixed = rfc2069;  // qop sent but answered the RFC 2069 way
     mixed.insert(mixed.find("response="), "qop=auth, nc=00000001, cnonce=\"abc\", ");
-    EXPECT_TRUE(check(mixed));
-    // Lower-case header name.
     std::string lower = digest_header("/x", n, true, "s3cret");
-    lower[0] = 'a';
-    EXPECT_TRUE(check(lower));
-    EXPECT_FALSE(check(digest_header("/x", "ffffffffffffffffffffffffffffffff", true, "s3cret")));
-    EXPECT_FALSE(check(digest_header("/x", n, true, "wrong")));
-    EXPECT_FALSE(check("Authorization: Digest username=\"admin\", nonce=\"" + n + "\""));
-    EXPECT_FALSE(check("Authorization: Bearer abc"));
-    EXPECT_FALSE(check(""));
-}
-
-TEST_F(Gate, HttpBasic) {
-    auto check = [&](const std::string& credentials) {
-        return check_http_auth("GET /onvif/snapshot HTTP/1.1\r\nAuthorization: Basic " +
-                                   base64_encode(credentials) + "\r\n\r\n",
-                               "GET", "Vistrel", ctx.nonce, "admin", "s3cret");
+    lower[0] = 'a';  // lower-case header name
+    auto basic = [](const std::string& c) { return "Authorization: Basic " + base64_encode(c); };
+    const std::pair<std::string, bool> cases[] = {
+        {digest_header("/onvif/media_service", n, true, "s3cret"), true},
+        {rfc2069, true},
+        {upper, true},
+        {mixed, true},
+        {lower, true},
+        {digest_header("/x", std::string(32, 'f'), true, "s3cret"), false},
+        {digest_header("/x", n, true, "wrong"), false},
+        {"Authorization: Digest username=\"admin\", nonce=\"" + n + "\"", false},
+        {"Authorization: Bearer abc", false},
+        {"", false},
+        {basic("admin:s3cret"), true},
+        {"authorization: basic YWRtaW46czNjcmV0", true},
+        {basic("Admin:s3cret"), false},  // Basic compares the user name exactly
+        {basic("admin:s3cre"), false},
+        {basic("admins3cret"), false},
     };
-    EXPECT_TRUE(check("admin:s3cret"));
-    EXPECT_FALSE(check("Admin:s3cret"));  // Basic compares the user name exactly
-    EXPECT_FALSE(check("admin:s3cre"));
-    EXPECT_FALSE(check("admins3cret"));
-    EXPECT_TRUE(check_http_auth("x\r\nauthorization: basic YWRtaW46czNjcmV0\r\n", "GET", "Vistrel",
-                                ctx.nonce, "admin", "s3cret"));
+    for (const auto& [header, ok] : cases)
+        EXPECT_EQ(check_http_auth("POST / HTTP/1.1\r\n" + header + "\r\n\r\n", "POST", "Vistrel", n,
+                                  "admin", "s3cret"),
+                  ok)
+            << header;
 }
 
 TEST_F(Gate, EndpointRefusesAndAdmits) {
