@@ -56,20 +56,19 @@ TEST(Discovery, TypesAndScopesMatching) {
 }
 
 TEST(Discovery, OnlyProbesAreAnswered) {
-    EXPECT_TRUE(is_probe(probe("")));
-    EXPECT_TRUE(
-        is_probe(probe("", "", " \n HTTP://schemas.xmlsoap.org/ws/2005/04/DISCOVERY/Probe ")));
-    EXPECT_FALSE(
-        is_probe(probe("", "", "http://schemas.xmlsoap.org/ws/2005/04/discovery/ProbeMatches")));
-    EXPECT_FALSE(
-        is_probe(probe("", "", "http://schemas.xmlsoap.org/ws/2005/04/discovery/Resolve")));
-    EXPECT_FALSE(
-        is_probe(probe("", "", "http://schemas.xmlsoap.org/ws/2005/04/discovery/ResolveMatches")));
-    // No Action: decided by the body elements.
-    EXPECT_TRUE(is_probe("<Envelope><Body><Probe/></Body></Envelope>"));
-    EXPECT_FALSE(is_probe("<Envelope><Body><Probe/><ProbeMatches/></Body></Envelope>"));
-    EXPECT_FALSE(
-        is_probe("<Envelope><Action>x<Body><Probe/></Body></Envelope>"));  // malformed Action
+    const std::string d = "http://schemas.xmlsoap.org/ws/2005/04/discovery/";
+    const std::pair<std::string, bool> cases[] = {
+        {probe(""), true},
+        {probe("", "", " \n HTTP://schemas.xmlsoap.org/ws/2005/04/DISCOVERY/Probe "), true},
+        {probe("", "", d + "ProbeMatches"), false},
+        {probe("", "", d + "Resolve"), false},
+        {probe("", "", d + "ResolveMatches"), false},
+        // No Action: decided by the body elements.
+        {"<Envelope><Body><Probe/></Body></Envelope>", true},
+        {"<Envelope><Body><Probe/><ProbeMatches/></Body></Envelope>", false},
+        {"<Envelope><Action>x<Body><Probe/></Body></Envelope>", false},  // malformed Action
+    };
+    for (const auto& [text, probe] : cases) EXPECT_EQ(is_probe(text), probe) << text;
     EXPECT_FALSE(probe_matches("", k_scopes));
     EXPECT_FALSE(probe_matches(std::string(70000, '<'), k_scopes));
 }
@@ -118,41 +117,6 @@ TEST(Discovery, RateLimiterBoundsPerSourceAndTotal) {
     for (int i = 0; i < 500; ++i) total += l.allow("10.0.1." + std::to_string(i), 1100);
     EXPECT_EQ(total, 90);                    // 100 a second in all
     EXPECT_TRUE(l.allow("10.0.0.1", 2000));  // next second
-}
-
-// Random, truncated and mutated datagrams: matching and answering never read
-// out of bounds (run under the sanitizers) and never answer a non-probe.
-TEST(Discovery, RandomDatagramsAreHandledSafely) {
-    OnvifContext ctx;
-    uint32_t seed = 12345;
-    auto next = [&seed] {
-        seed = seed * 1103515245u + 12345u;
-        return seed >> 16;
-    };
-    const std::string good = probe(
-        "<d:Types>dn:NetworkVideoTransmitter</d:Types><d:Scopes>"
-        "onvif://www.onvif.org/Profile</d:Scopes>",
-        " xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\"");
-    ASSERT_TRUE(probe_matches(good, k_scopes));
-    const std::string alphabet = "<>/:=\"' xmlnsProbeTypesScopesActionMessageID\r\n";
-    for (int i = 0; i < 10000; ++i) {
-        std::string d;
-        switch (i % 3) {
-            case 0:
-                d = good.substr(0, next() % good.size());
-                break;
-            case 1:
-                d = good;
-                for (int k = 0; k < 8; ++k) d[next() % d.size()] = static_cast<char>(next());
-                break;
-            default:
-                for (size_t n = next() % 400; n > 0; --n) d += alphabet[next() % alphabet.size()];
-        }
-        if (probe_matches(d, k_scopes)) {
-            EXPECT_TRUE(is_probe(d));
-            EXPECT_FALSE(probe_matches_answer(ctx, d).empty());
-        }
-    }
 }
 
 }  // namespace
