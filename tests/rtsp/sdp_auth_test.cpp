@@ -19,96 +19,92 @@ TEST(Sdp, VideoOnlyAndWithAudio) {
     EXPECT_EQ(build_sdp(ps, false), video);
     EXPECT_EQ(build_sdp(ps, true),
               video + "m=audio 0 RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\na=control:trackID=1\r\n");
-
     // Nothing extracted yet: default profile and a lone comma.
-    std::string empty = build_sdp(ParameterSets{}, false);
-    EXPECT_NE(empty.find("profile-level-id=42C020;sprop-parameter-sets=,\r\n"), std::string::npos);
+    EXPECT_NE(build_sdp(ParameterSets{}, false)
+                  .find("profile-level-id=42C020;sprop-parameter-sets=,\r\n"),
+              std::string::npos);
 }
 
 namespace {
-// A client's Digest header for method/uri.
-std::string digest(const std::string& user, const std::string& pass, const std::string& nonce,
-                   const std::string& method, const std::string& uri, const std::string& qop = "",
-                   const std::string& cnonce = "0a4f113b", bool cnonce_first = false) {
-    std::string ha1 = md5_hex(user + ":Vistrel:" + pass);
-    std::string ha2 = md5_hex(method + ":" + uri);
+const std::string k_nonce = "0123456789abcdef0123456789abcdef";
+const std::string k_uri = "rtsp://127.0.0.1:8554/screenlive";
+
+std::string with_auth(const std::string& credentials) {
+    return "DESCRIBE x RTSP/1.0\r\nCSeq: 3\r\nAuthorization: " + credentials + "\r\n\r\n";
+}
+
+// A client's Digest request; qop empty gives the RFC 2069 form.
+std::string digest(const std::string& user, const std::string& pass, const std::string& qop = "",
+                   const std::string& nonce = k_nonce, const std::string& method = "DESCRIBE",
+                   bool cnonce_first = false) {
+    const std::string cnonce = "0a4f113b";
+    std::string ha1 = md5_hex(user + ":Vistrel:" + pass), ha2 = md5_hex(method + ":" + k_uri);
     std::string resp =
         qop.empty() ? md5_hex(ha1 + ":" + nonce + ":" + ha2)
                     : md5_hex(ha1 + ":" + nonce + ":00000001:" + cnonce + ":" + qop + ":" + ha2);
-    std::string h = "Authorization: Digest username=\"" + user + "\", realm=\"Vistrel\", ";
+    std::string h = "Digest username=\"" + user + "\", realm=\"Vistrel\", ";
     if (cnonce_first) h += "cnonce=\"" + cnonce + "\", ";
-    h += "nonce=\"" + nonce + "\", uri=\"" + uri + "\", response=\"" + resp + "\"";
+    h += "nonce=\"" + nonce + "\", uri=\"" + k_uri + "\", response=\"" + resp + "\"";
     if (!qop.empty())
         h += ", qop=" + qop + ", nc=00000001" + (cnonce_first ? "" : ", cnonce=\"" + cnonce + "\"");
-    return "DESCRIBE rtsp://h/screenlive RTSP/1.0\r\nCSeq: 3\r\n" + h + "\r\n\r\n";
-}
-const std::string k_nonce = "0123456789abcdef0123456789abcdef";
-bool check(const std::string& req, const std::string& pass = "secret") {
-    return check_rtsp_auth(req, "DESCRIBE", "Vistrel", k_nonce, "admin", pass);
+    return with_auth(h);
 }
 }  // namespace
 
-TEST(RtspAuth, Basic) {
-    EXPECT_TRUE(check(
-        "DESCRIBE x RTSP/1.0\r\nAuthorization: Basic YWRtaW46c2VjcmV0\r\n\r\n"));  // admin:secret
-    EXPECT_TRUE(check("DESCRIBE x RTSP/1.0\r\nauthorization: basic YWRtaW46c2VjcmV0\r\n\r\n"));
-    EXPECT_FALSE(check(
-        "DESCRIBE x RTSP/1.0\r\nAuthorization: Basic QURNSU46c2VjcmV0\r\n\r\n"));  // ADMIN:secret
-    EXPECT_FALSE(
-        check("DESCRIBE x RTSP/1.0\r\nAuthorization: Basic YWRtaW46c2VjcmV\r\n\r\n"));  // truncated
-    EXPECT_FALSE(
-        check("DESCRIBE x RTSP/1.0\r\nAuthorization: Basic YWRtaW4=\r\n\r\n"));  // no colon
-    EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\nAuthorization: Basic \r\n\r\n"));
-    EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\n\r\n"));
-    EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\nAuthorization: Bearer abc\r\n\r\n"));
-    // An empty configured password never passes, whatever is sent.
-    EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\nAuthorization: Basic YWRtaW46\r\n\r\n", ""));
-}
-
-TEST(RtspAuth, DigestForms) {
-    const std::string uri = "rtsp://127.0.0.1:8554/screenlive";
-    EXPECT_TRUE(check(digest("admin", "secret", k_nonce, "DESCRIBE", uri)));  // RFC 2069
-    EXPECT_TRUE(check(digest("admin", "secret", k_nonce, "DESCRIBE", uri, "auth")));
-    EXPECT_TRUE(check(
-        digest("admin", "secret", k_nonce, "DESCRIBE", uri, "auth", "xyz", true)));  // cnonce first
-
-    // Upper-case hexadecimal response passes.
-    std::string req = digest("admin", "secret", k_nonce, "DESCRIBE", uri, "auth");
-    size_t r = req.find("response=\"") + 10;
-    for (size_t i = r; i < r + 32; ++i) req[i] = char(toupper(req[i]));
-    EXPECT_TRUE(check(req));
-
-    // qop announced but the RFC 2069 answer given.
-    std::string mixed = digest("admin", "secret", k_nonce, "DESCRIBE", uri);
-    mixed.insert(mixed.find("\r\n\r\n"), ", qop=auth, nc=00000001, cnonce=\"x\"");
-    EXPECT_FALSE(check(mixed));
-
-    EXPECT_FALSE(check(digest("admin", "wrong", k_nonce, "DESCRIBE", uri)));
-    EXPECT_FALSE(check(digest("other", "secret", k_nonce, "DESCRIBE", uri)));
-    EXPECT_FALSE(check(digest("admin", "secret", "ffffffffffffffffffffffffffffffff", "DESCRIBE",
-                              uri)));                                       // old nonce
-    EXPECT_FALSE(check(digest("admin", "secret", k_nonce, "SETUP", uri)));  // other method
-    EXPECT_FALSE(check(digest("", "secret", k_nonce, "DESCRIBE", uri)));
-    EXPECT_FALSE(check(digest("admin", "secret", k_nonce, "DESCRIBE", uri), ""));
-    EXPECT_FALSE(check("DESCRIBE x RTSP/1.0\r\nAuthorization: Digest username=\"admin\", nonce=\"" +
-                       k_nonce + "\", response=\"00\"\r\n\r\n"));  // no uri
+TEST(RtspAuth, BasicAndDigest) {
+    std::string upper_hex = digest("admin", "secret", "auth");
+    size_t r = upper_hex.find("response=\"") + 10;
+    for (size_t i = r; i < r + 32; ++i) upper_hex[i] = char(toupper(upper_hex[i]));
+    std::string qop_without_cnonce_answer = digest("admin", "secret");
+    qop_without_cnonce_answer.insert(qop_without_cnonce_answer.find("\r\n\r\n"),
+                                     ", qop=auth, nc=00000001, cnonce=\"x\"");
+    struct Case {
+        std::string request;
+        bool ok;
+        std::string password = "secret";
+    };
+    const Case cases[] = {
+        {with_auth("Basic YWRtaW46c2VjcmV0"), true},  // admin:secret
+        {"DESCRIBE x RTSP/1.0\r\nauthorization: basic YWRtaW46c2VjcmV0\r\n\r\n", true},
+        {with_auth("Basic QURNSU46c2VjcmV0"), false},  // ADMIN:secret
+        {with_auth("Basic YWRtaW46c2VjcmV"), false},   // truncated
+        {with_auth("Basic YWRtaW4="), false},          // no colon
+        {with_auth("Basic "), false},
+        {with_auth("Bearer abc"), false},
+        {"DESCRIBE x RTSP/1.0\r\n\r\n", false},
+        {with_auth("Basic YWRtaW46"), false, ""},  // an empty password never passes
+        {digest("admin", "secret"), true},
+        {digest("admin", "secret", "auth"), true},
+        {digest("admin", "secret", "auth", k_nonce, "DESCRIBE", true), true},
+        {upper_hex, true},
+        {qop_without_cnonce_answer, false},
+        {digest("admin", "wrong"), false},
+        {digest("other", "secret"), false},
+        {digest("", "secret"), false},
+        {digest("admin", "secret", "", "ffffffffffffffffffffffffffffffff"), false},  // old nonce
+        {digest("admin", "secret", "", k_nonce, "SETUP"), false},
+        {digest("admin", "secret"), false, ""},
+        {with_auth("Digest username=\"admin\", nonce=\"" + k_nonce + "\", response=\"00\""),
+         false},  // no uri
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(check_rtsp_auth(c.request, "DESCRIBE", "Vistrel", k_nonce, "admin", c.password),
+                  c.ok)
+            << c.request;
 }
 
 TEST(RtspAuth, Helpers) {
     const std::string line = "Digest cnonce=\"c1\", nonce=\"n1\",uri=rtsp://x/y, nc=01\tqop=auth";
-    EXPECT_EQ(auth_param(line, "nonce"), "n1");
-    EXPECT_EQ(auth_param(line, "cnonce"), "c1");
-    EXPECT_EQ(auth_param(line, "uri"), "rtsp://x/y");
-    EXPECT_EQ(auth_param(line, "qop"), "auth");
+    EXPECT_EQ(auth_param(line, "nonce") + auth_param(line, "cnonce"), "n1c1");
+    EXPECT_EQ(auth_param(line, "uri") + "|" + auth_param(line, "qop"), "rtsp://x/y|auth");
     EXPECT_EQ(auth_param(line, "realm"), "");
     EXPECT_EQ(auth_param("Digest nonce=\"unterminated", "nonce"), "");
     EXPECT_EQ(md5_hex(""), "d41d8cd98f00b204e9800998ecf8427e");
     EXPECT_TRUE(equal_constant_time("abc", "abc"));
     EXPECT_FALSE(equal_constant_time("abc", "abd"));
     EXPECT_FALSE(equal_constant_time("abc", "ab"));
-    std::string a = random_hex(16), b = random_hex(0);
-    EXPECT_EQ(a.size(), 32u);
-    EXPECT_EQ(b.size(), 32u);
+    std::string a = random_hex(16), b = random_hex(0);  // 0 falls back to 16 bytes
+    EXPECT_EQ(a.size() + b.size(), 64u);
     EXPECT_NE(a, b);
-    EXPECT_EQ(a.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ((a + b).find_first_not_of("0123456789abcdef"), std::string::npos);
 }
