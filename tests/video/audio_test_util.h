@@ -1,8 +1,7 @@
 // Helpers shared by the audio tests: packet collection, a synthetic 1 kHz tone
-// and a tone check of the decoded mu-law.
+// and a fit of that tone to the decoded mu-law.
 #pragma once
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <mutex>
@@ -46,44 +45,27 @@ std::vector<T> sine_1khz(uint32_t rate, uint16_t channels, double amp) {
 }
 
 struct Tone {
-    double peak_hz = 0;    // strongest frequency, 5 Hz resolution
-    double amplitude = 0;  // of the sine fitted at the peak
+    double amplitude = 0;  // of the 1 kHz sine that fits best
     double snr_db = 0;     // that sine against everything else
 };
 
-// DFT over the first 200 ms of the decoded 8 kHz packets, then a sine fit at
-// the peak over all of them.
-inline Tone analyse(const std::vector<Packet>& packets) {
+// Fits a 1 kHz sine to the decoded 8 kHz packets. A tone a few Hz off drifts
+// out of phase over the packets and fits badly, so a high ratio also pins the frequency.
+inline Tone tone_1khz(const std::vector<Packet>& packets) {
     std::vector<double> x;
     for (const auto& p : packets)
         for (uint8_t b : p.bytes) x.push_back(ulaw_decode(b));
-    const double rate = 8000;
-    const size_t n = std::min<size_t>(x.size(), 1600);
-    auto fit = [&](double hz, size_t len, double& c, double& d) {
-        c = d = 0;
-        for (size_t i = 0; i < len; ++i) {
-            const double w = 2 * std::numbers::pi * hz * i / rate;
-            c += x[i] * std::cos(w) * 2 / len;
-            d += x[i] * std::sin(w) * 2 / len;
-        }
-    };
-    Tone t;
-    double best = -1, c, d;
-    for (size_t k = 1; k < n / 2; ++k) {
-        fit(k * rate / n, n, c, d);
-        if (c * c + d * d > best) best = c * c + d * d, t.peak_hz = k * rate / n;
-    }
-    fit(t.peak_hz, x.size(), c, d);
-    t.amplitude = std::hypot(c, d);
-    double total = 0, residual = 0;
+    double c = 0, d = 0, total = 0, residual = 0;
     for (size_t i = 0; i < x.size(); ++i) {
-        const double w = 2 * std::numbers::pi * t.peak_hz * i / rate;
-        const double r = x[i] - c * std::cos(w) - d * std::sin(w);
+        c += x[i] * std::cos(std::numbers::pi * i / 4) * 2 / x.size();
+        d += x[i] * std::sin(std::numbers::pi * i / 4) * 2 / x.size();
+    }
+    for (size_t i = 0; i < x.size(); ++i) {
+        const double r = x[i] - c * std::cos(std::numbers::pi * i / 4) - d * std::sin(std::numbers::pi * i / 4);
         total += x[i] * x[i];
         residual += r * r;
     }
-    t.snr_db = residual > 0 ? 10 * std::log10((total - residual) / residual) : 200;
-    return t;
+    return {std::hypot(c, d), residual > 0 ? 10 * std::log10((total - residual) / residual) : 200};
 }
 
 }  // namespace audio_test

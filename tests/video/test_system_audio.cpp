@@ -2,6 +2,7 @@
 // recorder in place of the platform's.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
