@@ -17,10 +17,14 @@ PROBE = os.path.join(os.environ["ZEB_BUILD_DIR"], "tests", "video", "video_probe
 W, H = 1920, 1080
 
 
-def read_ppm(path):
-    data = open(path, "rb").read()
-    m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
-    return int(m.group(1)), int(m.group(2)), data[m.end():]
+def capture(display, out, *options):
+    """One frame through video_probe as RGB bytes, and what the probe printed."""
+    text = probe(display, "capture", out, *options)
+    check(f"size {W} {H}" in text, f"capture size: {text}")
+    bgrx = open(out, "rb").read()
+    rgb = bytearray(len(bgrx) // 4 * 3)
+    rgb[0::3], rgb[1::3], rgb[2::3] = bgrx[2::4], bgrx[1::4], bgrx[0::4]
+    return bytes(rgb), text
 
 
 def known_picture():
@@ -58,21 +62,18 @@ def test_pixels(x, tmp):
         f.write(b"P6\n%d %d\n255\n" % (W, H) + pic)
     show(x.display, src)
 
-    out = os.path.join(tmp, "plain.ppm")
-    check(f"size {W} {H}" in probe(x.display, "capture", out), "capture size")
-    w, h, got = read_ppm(out)
-    check((w, h) == (W, H), f"captured {w}x{h}")
+    out = os.path.join(tmp, "frame.bgrx")
+    got, _ = capture(x.display, out)
     if got != pic:
         bad = next(i for i in range(len(pic)) if got[i] != pic[i]) // 3
         check(False, f"first differing pixel at {bad % W},{bad // W}")
 
     # With the default overlays: two plates, everything outside them unchanged.
-    text = probe(x.display, "capture", out, "overlay")
+    got, text = capture(x.display, out, "overlay")
     rects = [tuple(map(int, m)) for m in re.findall(r"rect (\d+) (\d+) (\d+) (\d+)", text)]
     check(len(rects) == 2, f"rectangles: {text}")
     check(rects[0][2:] == (W - 16, H - 16), f"name plate at {rects[0]}")
     check(rects[1][2] == W - 16 and rects[1][1] == 16, f"clock plate at {rects[1]}")
-    _, _, got = read_ppm(out)
     changed = [(i // 3 % W, i // 3 // W) for i in range(0, len(pic), 3) if got[i:i + 3] != pic[i:i + 3]]
     outside = [p for p in changed if not any(r[0] <= p[0] < r[2] and r[1] <= p[1] < r[3] for r in rects)]
     check(not outside, f"pixels changed outside the overlays: {outside[:5]}")
@@ -127,10 +128,8 @@ def test_pointer(x, tmp):
     subprocess.run(["xsetroot", "-solid", "#336699"], env=env, check=True, timeout=30)
     r = subprocess.run(["xsetroot", "-cursor", xbm, xbm], env=env, capture_output=True, text=True, timeout=30)
     check(r.returncode == 0, f"xsetroot -cursor: {r.stderr}")
-    off, on = os.path.join(tmp, "off.ppm"), os.path.join(tmp, "on.ppm")
-    probe(x.display, "capture", off)
-    probe(x.display, "capture", on, "cursor")
-    a, b = read_ppm(off)[2], read_ppm(on)[2]
+    out = os.path.join(tmp, "frame.bgrx")
+    a, b = capture(x.display, out)[0], capture(x.display, out, "cursor")[0]
     diff = [i // 3 for i in range(0, len(a), 3) if a[i:i + 3] != b[i:i + 3]]
     check(len(diff) == 256, f"pointer covers {len(diff)} pixels, want 256")
     xs, ys = [d % W for d in diff], [d // W for d in diff]

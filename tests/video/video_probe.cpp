@@ -1,6 +1,6 @@
 // Command-line driver of the video pipeline for the X-server tests: captures
 // from $DISPLAY and writes what it saw.
-//   video_probe capture OUT.ppm [overlay] [cursor]   one frame, overlay rectangles printed
+//   video_probe capture OUT.bgrx [overlay] [cursor]  one frame, overlay rectangles printed
 //   video_probe watch FRAMES INTERVAL_MS             size of every frame, one line each
 //   video_probe encode FRAMES KBPS OUT.h264 SRC.yuv  10 fps capture+encode; last source as I420
 #include <chrono>
@@ -15,21 +15,11 @@
 
 namespace {
 
-bool write_ppm(const std::string& path, const uint8_t* bgrx, int w, int h) {
+bool write_raw(const std::string& path, const uint8_t* bgrx, int w, int h) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
-    std::fprintf(f, "P6\n%d %d\n255\n", w, h);
-    std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* s = bgrx + static_cast<size_t>(y) * w * 4;
-        for (int x = 0; x < w; ++x) {
-            row[x * 3] = s[x * 4 + 2];
-            row[x * 3 + 1] = s[x * 4 + 1];
-            row[x * 3 + 2] = s[x * 4];
-        }
-        std::fwrite(row.data(), 1, row.size(), f);
-    }
-    return std::fclose(f) == 0;
+    const bool ok = std::fwrite(bgrx, 4, static_cast<size_t>(w) * h, f) == static_cast<size_t>(w) * h;
+    return std::fclose(f) == 0 && ok;
 }
 
 OverlaySettings no_overlays() {
@@ -55,7 +45,7 @@ int capture_one(int argc, char** argv) {
     for (int i = 0; i < n; ++i)
         std::printf("rect %d %d %d %d\n", r[i].left, r[i].top, r[i].right, r[i].bottom);
     std::printf("size %d %d\n", cap.width(), cap.height());
-    return write_ppm(argv[2], px, cap.width(), cap.height()) ? 0 : 1;
+    return write_raw(argv[2], px, cap.width(), cap.height()) ? 0 : 1;
 }
 
 int watch(int argc, char** argv) {
