@@ -4,10 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 #include <climits>
 #include <ctime>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,65 +22,48 @@
 
 namespace {
 
-TEST(EventsText, DurationSeconds) {
+TEST(EventsText, DurationsAndLifetimes) {
     struct Case {
         const char* text;
-        int seconds;
-    } cases[] = {{"", -1},
-                 {"PT30S", 30},
-                 {"PT2H", 7200},
-                 {"P1D", 86400},
-                 {"PT1M", 60},
-                 {"P1M", 2592000},
-                 {"P1DT1H1M1S", 90061},
-                 {"PT0.5S", 1},
-                 {"PT1.001S", 2},
-                 {"PT0S", 0},
-                 {"P", -1},
-                 {"PT", -1},
-                 {"P1Y", -1},
-                 {"P1YT5S", 5},
-                 {"P2W", -1},
-                 {"-PT5S", -1},
-                 {"2026-12-06T10:00:00Z", -1},
-                 {"PT99999999999999999999S", INT_MAX}};
-    for (const auto& c : cases) EXPECT_EQ(duration_seconds(c.text), c.seconds) << c.text;
-
-    EXPECT_EQ(subscription_lifetime(""), 600);
-    EXPECT_EQ(subscription_lifetime("PT0S"), 600);
-    EXPECT_EQ(subscription_lifetime("PT30S"), 30);
-    EXPECT_EQ(subscription_lifetime("PT2H"), 3600);
-    EXPECT_EQ(subscription_lifetime("2030-01-01T00:00:00Z"), 600);
-}
-
-TEST(EventsText, UtcTimes) {
+        int seconds, lifetime;
+        // clang-format off
+    } cases[] = {{"", -1, 600}, {"PT30S", 30, 30}, {"PT2H", 7200, 3600}, {"PT0S", 0, 600},
+                 {"2030-01-01T00:00:00Z", -1, 600}, {"P1D", 86400, 3600}, {"PT1M", 60, 60},
+                 {"P1M", 2592000, 3600}, {"P1DT1H1M1S", 90061, 3600}, {"PT0.5S", 1, 1},
+                 {"PT1.001S", 2, 2}, {"P", -1, 600}, {"PT", -1, 600}, {"P1Y", -1, 600},
+                 {"P1YT5S", 5, 5}, {"P2W", -1, 600}, {"-PT5S", -1, 600},
+                 {"PT99999999999999999999S", INT_MAX, 3600}};
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(duration_seconds(c.text), c.seconds) << c.text;
+        EXPECT_EQ(subscription_lifetime(c.text), c.lifetime) << c.text;
+    }
     EXPECT_EQ(utc_text(0), "1970-01-01T00:00:00Z");
     EXPECT_EQ(utc_text(951782400), "2000-02-29T00:00:00Z");
     EXPECT_EQ(utc_text(1796558399), "2026-12-06T11:59:59Z");
-    EXPECT_EQ(utc_now().size(), 20u);
 }
 
 TEST(EventsText, ActionsAndIds) {
-    EXPECT_EQ(events_action("<tev:CreatePullPointSubscription/>"), EventsAction::create_pull_point);
-    EXPECT_EQ(events_action("<wsnt:Subscribe><wsnt:ConsumerReference>"), EventsAction::subscribe);
-    EXPECT_EQ(events_action("<wsnt:Unsubscribe/>"), EventsAction::unsubscribe);
-    EXPECT_EQ(events_action("<Unsubscribe xmlns=\"x\"/>"), EventsAction::unsubscribe);
-    EXPECT_EQ(events_action("<tev:PullMessages><tev:Timeout>"), EventsAction::pull_messages);
-    EXPECT_EQ(events_action("<wsnt:Renew><wsnt:TerminationTime>"), EventsAction::renew);
-    EXPECT_EQ(events_action("<tev:GetEventProperties/>"), EventsAction::none);
-    EXPECT_EQ(events_action("<a:Action>.../SubscriptionManager/RenewRequest</a:Action>"),
-              EventsAction::none);
-
+    const std::pair<const char*, EventsAction> cases[] = {
+        {"<tev:CreatePullPointSubscription/>", EventsAction::create_pull_point},
+        {"<wsnt:Subscribe><wsnt:ConsumerReference>", EventsAction::subscribe},
+        {"<wsnt:Unsubscribe/>", EventsAction::unsubscribe},
+        {"<Unsubscribe xmlns=\"x\"/>", EventsAction::unsubscribe},
+        {"<tev:PullMessages><tev:Timeout>", EventsAction::pull_messages},
+        {"<wsnt:Renew><wsnt:TerminationTime>", EventsAction::renew},
+        {"<tev:GetEventProperties/>", EventsAction::none},
+        {"<a:Action>.../SubscriptionManager/RenewRequest</a:Action>", EventsAction::none},
+    };
+    for (auto [body, action] : cases) EXPECT_EQ(events_action(body), action) << body;
     EXPECT_EQ(subscription_id("/onvif/event_service?sub=12&x=1"), "12");
     EXPECT_EQ(subscription_id("/onvif/event_service?sub=7;a"), "7");
-    EXPECT_EQ(subscription_id("/onvif/event_service?sub=3"), "3");
     EXPECT_EQ(subscription_id("/onvif/event_service"), "0");
 }
 
 TEST(EventsText, NotificationMessages) {
     const std::string m = notification_messages(true, "Changed", "http://h/x?sub=1");
-    EXPECT_NE(m.find("tns1:RuleEngine/CellMotionDetector/Motion"), std::string::npos);
-    EXPECT_LT(m.find("CellMotionDetector"), m.find("tns1:VideoSource/MotionAlarm"));
+    EXPECT_LT(m.find("tns1:RuleEngine/CellMotionDetector/Motion"),
+              m.find("tns1:VideoSource/MotionAlarm"));
     EXPECT_NE(m.find("<tt:SimpleItem Name=\"IsMotion\" Value=\"true\"/>"), std::string::npos);
     EXPECT_NE(m.find("<tt:SimpleItem Name=\"State\" Value=\"true\"/>"), std::string::npos);
     EXPECT_NE(m.find("<wsnt:SubscriptionReference><wsa:Address>http://h/x?sub=1</wsa:Address>"),
@@ -94,38 +78,43 @@ TEST(EventsText, NotificationMessages) {
 }
 
 TEST(EventsPush, UrlsAndAnswers) {
-    NotifyTarget t;
-    ASSERT_TRUE(parse_notify_url("http://10.0.0.9:8080/onvif/notify?id=3", &t));
-    EXPECT_EQ(t.host, "10.0.0.9");
-    EXPECT_EQ(t.host_part, "10.0.0.9:8080");
-    EXPECT_EQ(t.port, 8080);
-    EXPECT_EQ(t.path, "/onvif/notify?id=3");
-    ASSERT_TRUE(parse_notify_url("http://nvr.local", &t));
-    EXPECT_EQ(t.port, 80);
-    EXPECT_EQ(t.path, "/");
-    EXPECT_FALSE(parse_notify_url("https://10.0.0.9/x", &t));
-    EXPECT_FALSE(parse_notify_url("http://10.0.0.9:0/x", &t));
-    EXPECT_FALSE(parse_notify_url("http://10.0.0.9:65536/x", &t));
-    EXPECT_FALSE(parse_notify_url("http://:80/x", &t));
+    // clang-format off
+    const std::pair<const char*, const char*> urls[] = {
+        {"http://10.0.0.9:8080/onvif/notify?id=3", "10.0.0.9 10.0.0.9:8080 8080 /onvif/notify?id=3"},
+        {"http://nvr.local", "nvr.local nvr.local 80 /"}, {"https://10.0.0.9/x", ""},
+        {"http://10.0.0.9:0/x", ""}, {"http://10.0.0.9:65536/x", ""}, {"http://:80/x", ""}};
+    const std::pair<const char*, bool> answers[] = {
+        {"HTTP/1.1 202 Accepted\r\n", true}, {"HTTP/1.0 200 OK\r\n", true}, {"HTTP/1.1 204", true},
+        {"HTTP/1.1 500 Error\r\n\r\nsee 200 ", false}, {"HTTP/1.1 2000 x\r\n", false},
+        {"", false}, {"garbage 200 ", false}};
+    // clang-format on
+    for (auto [url, want] : urls) {
+        NotifyTarget t;
+        const bool ok = parse_notify_url(url, &t);
+        EXPECT_EQ(
+            ok ? t.host + " " + t.host_part + " " + std::to_string(t.port) + " " + t.path : "",
+            want);
+    }
+    for (auto [text, ok] : answers) EXPECT_EQ(notify_answer_ok(text), ok) << text;
 
-    EXPECT_TRUE(notify_answer_ok("HTTP/1.1 202 Accepted\r\n"));
-    EXPECT_TRUE(notify_answer_ok("HTTP/1.0 200 OK\r\n"));
-    EXPECT_TRUE(notify_answer_ok("HTTP/1.1 204"));
-    EXPECT_FALSE(notify_answer_ok("HTTP/1.1 500 Error\r\n\r\nsee 200 "));
-    EXPECT_FALSE(notify_answer_ok("HTTP/1.1 2000 x\r\n"));
-    EXPECT_FALSE(notify_answer_ok(""));
-    EXPECT_FALSE(notify_answer_ok("garbage 200 "));
+    // Nobody listening, or no such host: no delivery.
+    socket_t s = tcp_listen_on("127.0.0.1", 0, 1);
+    const uint16_t port = socket_local_port(s);
+    net_close(s);
+    EXPECT_FALSE(http_post_notify("http://127.0.0.1:" + std::to_string(port) + "/", "x", 1000));
+    EXPECT_FALSE(http_post_notify("http://no-such-host.invalid/", "x", 1000));
 }
 
-// One-shot loopback HTTP server: reads a request, answers `status`.
+const char* const k_accepted = "HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\n\r\n";
+const char* const k_error = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
+
+// A loopback recorder: reads `requests` requests, answering each with `answer`.
 struct TinyServer {
-    socket_t listener;
-    uint16_t port;
+    socket_t listener = tcp_listen_on("127.0.0.1", 0, 4);
+    uint16_t port = socket_local_port(listener);
     std::string request;
     std::thread thread;
     explicit TinyServer(const std::string& answer, int requests = 1) {
-        listener = tcp_listen_on("127.0.0.1", 0, 4);
-        port = socket_local_port(listener);
         thread = std::thread([this, answer, requests] {
             for (int i = 0; i < requests; ++i) {
                 socket_t c = tcp_accept(listener);
@@ -133,13 +122,11 @@ struct TinyServer {
                 set_recv_timeout(c, 3000);
                 char buf[4096];
                 std::string got;
-                for (;;) {
-                    long n = recv_some(c, buf, sizeof buf);
-                    if (n <= 0) break;
+                // Until the whole body is in: the sender waits for our answer.
+                for (long n; (n = recv_some(c, buf, sizeof buf)) > 0;) {
                     got.append(buf, size_t(n));
-                    size_t h = got.find("\r\n\r\n");
-                    size_t cl = got.find("Content-Length: ");
-                    if (h != std::string::npos && cl != std::string::npos &&
+                    const size_t h = got.find("\r\n\r\n"), cl = got.find("Content-Length: ");
+                    if (h != std::string::npos &&
                         got.size() >= h + 4 + std::stoul(got.substr(cl + 16)))
                         break;
                 }
@@ -155,26 +142,6 @@ struct TinyServer {
     }
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/notify"; }
 };
-
-TEST(EventsPush, PostNotifyToLoopbackRecorder) {
-    {
-        TinyServer ok("HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\n\r\n");
-        EXPECT_TRUE(http_post_notify(ok.url(), "<env/>", 3000));
-        EXPECT_EQ(ok.request.rfind("POST /notify HTTP/1.1\r\nHost: 127.0.0.1:", 0), 0u);
-        EXPECT_NE(ok.request.find("Content-Length: 6\r\nConnection: close\r\n\r\n<env/>"),
-                  std::string::npos);
-    }
-    {
-        TinyServer bad("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n");
-        EXPECT_FALSE(http_post_notify(bad.url(), "<env/>", 3000));
-    }
-    // Nobody listening: refused at once.
-    socket_t s = tcp_listen_on("127.0.0.1", 0, 1);
-    uint16_t port = socket_local_port(s);
-    net_close(s);
-    EXPECT_FALSE(http_post_notify("http://127.0.0.1:" + std::to_string(port) + "/", "x", 1000));
-    EXPECT_FALSE(http_post_notify("http://no-such-host.invalid/", "x", 1000));
-}
 
 // --- the service over an OnvifContext ---------------------------------------
 
@@ -201,196 +168,189 @@ class EventsService : public ::testing::Test {
   protected:
     // Push threads may outlive a test, so contexts live for the process.
     static OnvifContext& fresh_context() {
-        static std::vector<std::unique_ptr<OnvifContext>>* kept =
-            new std::vector<std::unique_ptr<OnvifContext>>;
-        kept->push_back(std::make_unique<OnvifContext>());
-        return *kept->back();
+        static auto* kept = new std::vector<std::unique_ptr<OnvifContext>>;
+        return *kept->emplace_back(std::make_unique<OnvifContext>());
     }
-    OnvifContext& ctx = fresh_context();
-    void SetUp() override {
-        motion_reset_for_tests();
-        ctx.address = "127.0.0.1";
-        ctx.onvif_port = 8000;
+    OnvifContext* ctx = nullptr;
+    void SetUp() override { reset(); }
+    void TearDown() override { motion_reset_for_tests(); }
+    void reset() {
+        ctx = &fresh_context();
+        ctx->address = "127.0.0.1";
+        ctx->onvif_port = 8000;
         onvif_set_current_peer("10.1.2.3");
         LogRing::reset_for_tests();
+        motion_reset_for_tests();
     }
-    void TearDown() override { motion_reset_for_tests(); }
-    static void enable_motion() {
-        MotionConfig c;
-        c.enabled = true;
-        c.hold_ms = 60000;
-        motion_configure(c);
-    }
-    std::string call(const std::string& body, const std::string& target = "/onvif/event_service") {
-        auto r = events_handle(ctx, target, body);
+    std::string call(const std::string& body, const std::string& id = "") {
+        auto r =
+            events_handle(*ctx, "/onvif/event_service" + (id.empty() ? "" : "?sub=" + id), body);
         EXPECT_TRUE(r.has_value()) << body;
         return r.value_or("");
     }
-    std::string create(const std::string& lifetime = "") {
-        std::string body = "<tev:CreatePullPointSubscription>";
-        if (!lifetime.empty())
-            body += "<tev:InitialTerminationTime>" + lifetime + "</tev:InitialTerminationTime>";
-        return call(body + "</tev:CreatePullPointSubscription>");
+    // One request per step; returns the last answer. Steps: "create [LIFETIME]",
+    // "push URL [LIFETIME]", "pull ID [TIMEOUT [LIMIT]]", "renew ID LIFETIME",
+    // "unsub ID", "motion on|off", "test" (a test event).
+    std::string run(const std::vector<std::string>& steps) {
+        auto tag = [](const std::string& name, const std::string& v) {
+            return v.empty() ? v : "<" + name + ">" + v + "</" + name + ">";
+        };
+        std::string answer;
+        for (const std::string& step : steps) {
+            std::istringstream in(step);
+            std::string verb, a, b, c;
+            in >> verb >> a >> b >> c;
+            if (verb == "create")
+                answer = call("<tev:CreatePullPointSubscription>" +
+                              tag("tev:InitialTerminationTime", a) +
+                              "</tev:CreatePullPointSubscription>");
+            if (verb == "push")
+                answer = call("<wsnt:Subscribe><wsnt:ConsumerReference><wsa:Address>" + a +
+                              "</wsa:Address></wsnt:ConsumerReference>" +
+                              tag("wsnt:InitialTerminationTime", b) + "</wsnt:Subscribe>");
+            if (verb == "pull")
+                answer =
+                    call("<tev:PullMessages>" + tag("tev:Timeout", b.empty() ? "PT0S" : b) +
+                             tag("tev:MessageLimit", c.empty() ? "10" : c) + "</tev:PullMessages>",
+                         a);
+            if (verb == "renew")
+                answer = call("<wsnt:Renew>" + tag("wsnt:TerminationTime", b) + "</wsnt:Renew>", a);
+            if (verb == "unsub") answer = call("<wsnt:Unsubscribe/>", a);
+            if (verb == "motion") {
+                MotionConfig m;
+                m.enabled = a == "on";
+                m.hold_ms = 60000;
+                motion_configure(m);
+            }
+            if (verb == "test") motion_test_event();
+        }
+        return answer;
     }
-    std::string pull(const std::string& id, const std::string& timeout,
-                     const std::string& extra = "") {
-        return call("<tev:PullMessages><tev:Timeout>" + timeout +
-                        "</tev:Timeout><tev:MessageLimit>" + (extra.empty() ? "10" : extra) +
-                        "</tev:MessageLimit></tev:PullMessages>",
-                    "/onvif/event_service?sub=" + id);
+    // The live subscription ids, and those that push, as "1 2 3".
+    std::string ids(bool push_only = false) const {
+        std::vector<int> v;
+        for (const auto& [id, sub] : ctx->subscriptions)
+            if (!push_only || sub.push) v.push_back(std::stoi(id));
+        std::sort(v.begin(), v.end());
+        std::string out;
+        for (int i : v) out += (out.empty() ? "" : " ") + std::to_string(i);
+        return out;
     }
 };
 
 TEST_F(EventsService, DeclinesOtherRequests) {
-    EXPECT_FALSE(events_handle(ctx, "/onvif/device_service", "<tds:GetDeviceInformation/>"));
-    EXPECT_FALSE(events_handle(ctx, "/onvif/event_service", "<tev:GetEventProperties/>"));
+    EXPECT_FALSE(events_handle(*ctx, "/onvif/device_service", "<tds:GetDeviceInformation/>"));
+    EXPECT_FALSE(events_handle(*ctx, "/onvif/event_service", "<tev:GetEventProperties/>"));
 }
 
-TEST_F(EventsService, LifetimesAndIds) {
-    struct Case {
-        const char* lifetime;
-        int64_t seconds;
-    } cases[] = {{"", 600}, {"PT2H", 3600}, {"PT30S", 30}, {"2030-01-01T00:00:00Z", 600}};
-    int id = 1;
-    for (const auto& c : cases) {
-        const std::string r = create(c.lifetime);
-        EXPECT_NE(r.find("<wsa:Action>http://www.onvif.org/ver10/events/wsdl/EventPortType/"
-                         "CreatePullPointSubscriptionResponse</wsa:Action>"),
+TEST_F(EventsService, Lifetimes) {
+    for (auto [lifetime, seconds] : {std::pair{"", 600}, {"PT2H", 3600}, {"PT30S", 30}}) {
+        const std::string r = run({std::string("create ") + lifetime});
+        EXPECT_NE(r.find("EventPortType/CreatePullPointSubscriptionResponse</wsa:Action>"),
                   std::string::npos);
-        EXPECT_NE(r.find("<wsa:Address>http://{IP}:{ONVIFPORT}/onvif/event_service?sub=" +
-                         std::to_string(id++) + "</wsa:Address>"),
-                  std::string::npos);
-        const int64_t now = parse_utc(between(r, "<wsnt:CurrentTime>", "<"));
-        const int64_t end = parse_utc(between(r, "<wsnt:TerminationTime>", "<"));
-        EXPECT_NEAR(double(end - now), double(c.seconds), 1.0) << c.lifetime;
+        EXPECT_NEAR(double(parse_utc(between(r, "<wsnt:TerminationTime>", "<")) -
+                           parse_utc(between(r, "<wsnt:CurrentTime>", "<"))),
+                    seconds, 1.0)
+            << lifetime;
     }
-    EXPECT_EQ(ctx.subscriptions.size(), 4u);
-    EXPECT_EQ(motion_status().subscribers, 4);
     EXPECT_NE(LogRing::joined().find("ONVIF: recorder 10.1.2.3 subscribed to events (pull)"),
               std::string::npos);
 }
 
-TEST_F(EventsService, NinthSubscriptionEvictsTheEarliestExpiry) {
-    const char* lifetimes[8] = {"PT600S", "PT700S",  "PT20S",   "PT800S",
-                                "PT900S", "PT1000S", "PT1100S", "PT1200S"};
-    for (const char* l : lifetimes) create(l);
-    ASSERT_EQ(ctx.subscriptions.size(), 8u);
-    const std::string r = create("PT60S");
-    EXPECT_NE(r.find("?sub=9<"), std::string::npos);
-    EXPECT_EQ(ctx.subscriptions.size(), 8u);
-    EXPECT_EQ(ctx.subscriptions.count("3"), 0u);  // the 20 s one
-    EXPECT_EQ(ctx.subscriptions.count("9"), 1u);
-
-    // Renew moves the expiry; unknown ids are no error; Unsubscribe removes.
-    call("<wsnt:Renew><wsnt:TerminationTime>PT5S</wsnt:TerminationTime></wsnt:Renew>",
-         "/onvif/event_service?sub=1");
-    call("<wsnt:Renew><wsnt:TerminationTime>PT5S</wsnt:TerminationTime></wsnt:Renew>",
-         "/onvif/event_service?sub=55");
-    create();
-    EXPECT_EQ(ctx.subscriptions.count("1"), 0u);  // now the earliest
-    const std::string u = call("<wsnt:Unsubscribe/>", "/onvif/event_service?sub=2");
-    EXPECT_NE(u.find("<wsnt:UnsubscribeResponse/>"), std::string::npos);
-    EXPECT_EQ(ctx.subscriptions.count("2"), 0u);
-    EXPECT_EQ(ctx.subscriptions.size(), 7u);
+TEST_F(EventsService, SubscriptionTable) {
+    const std::vector<std::string> eight = {"create PT600S",  "create PT700S", "create PT20S",
+                                            "create PT800S",  "create PT900S", "create PT1000S",
+                                            "create PT1100S", "create PT1200S"};
+    auto with = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), eight.begin(), eight.end());
+        return more;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::string> steps;
+        const char* ids;     // left afterwards
+        const char* answer;  // part of the last answer
+        int messages, trues;
+        // clang-format off
+    } cases[] = {
+        {"the ninth evicts the earliest expiry", with({"create PT60S"}), "1 2 4 5 6 7 8 9",
+         "?sub=9<", 0, 0},
+        {"renew moves the expiry, an unknown id is no error",
+         with({"create", "renew 1 PT5S", "renew 55 PT5S", "create"}), "2 4 5 6 7 8 9 10",
+         "?sub=10<", 0, 0},
+        {"unsubscribe removes", {"create", "create", "unsub 1", "unsub 7"}, "2",
+         "<wsnt:UnsubscribeResponse/>", 0, 0},
+        {"a pull on unknown id 99 creates it", {"pull 99 PT1S 1", "create"}, "1 99", "?sub=1<", 0, 0},
+        {"new ids skip one taken by a pull", {"pull 2", "create", "create"}, "1 2 3", "?sub=3<", 0, 0},
+        {"guessed ids obey the limit", with({"pull 1000", "pull 1001", "pull 1002"}),
+         "2 4 5 6 7 8 1001 1002", "PullMessagesResponse</wsa:Action>", 2, 0},
+        {"MessageLimit 1", {"pull 99 PT1S 1"}, "99", "CellMotionDetector", 1, 0},
+        {"first pull: Initialized with the state", {"motion on", "create", "test", "pull 1"}, "1",
+         "PropertyOperation=\"Initialized\"", 2, 2},
+        {"detection off reports false", {"motion off", "test", "pull 5"}, "5", "\"false\"", 2, 0},
+        {"https consumers pull", {"push https://10.0.0.2/events"}, "1",
+         "<wsnt:SubscribeResponse><wsnt:SubscriptionReference>", 0, 0},
+        {"an unfilled template address is no target", {"push http://{IP}:80/x"}, "1",
+         "SubscribeResponse</wsa:Action>", 0, 0},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset();
+        const std::string answer = run(c.steps);
+        EXPECT_EQ(ids(), c.ids);
+        EXPECT_EQ(ids(true), "");
+        EXPECT_NE(answer.find(c.answer), std::string::npos) << answer;
+        EXPECT_EQ(count_of(answer, "<wsnt:NotificationMessage>"), c.messages);
+        EXPECT_EQ(count_of(answer, "Value=\"true\""), c.trues);
+        EXPECT_EQ(motion_status().subscribers, int(ctx->subscriptions.size()));
+    }
 }
 
-TEST_F(EventsService, PullPointLifecycle) {
-    enable_motion();
-    create();
-    // First pull: at once, two Initialized messages with the current state.
-    std::string r = pull("1", "PT10S");
-    EXPECT_EQ(count_of(r, "PropertyOperation=\"Initialized\""), 2);
-    EXPECT_EQ(count_of(r, "Value=\"false\""), 2);
-    EXPECT_NE(r.find("PullMessagesResponse</wsa:Action>"), std::string::npos);
-    // Nothing changed: an empty answer (no wait with PT0S).
-    r = pull("1", "PT0S");
+TEST_F(EventsService, PullWaitsForTheNextChange) {
+    run({"motion on", "create", "pull 1"});
+    std::string r = run({"pull 1"});
     EXPECT_EQ(count_of(r, "<wsnt:NotificationMessage>"), 0);
     EXPECT_NE(r.find("<tev:PullMessagesResponse><tev:CurrentTime>"), std::string::npos);
-    // A change during the wait answers at once with Changed/true.
     std::thread t([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         motion_test_event();
     });
-    r = pull("1", "PT20S");
+    r = run({"pull 1 PT20S"});
     t.join();
     EXPECT_EQ(count_of(r, "PropertyOperation=\"Changed\""), 2);
     EXPECT_EQ(count_of(r, "Value=\"true\""), 2);
-    // Reported once only.
-    r = pull("1", "PT0S");
+    r = run({"pull 1"});  // reported once only
     EXPECT_EQ(count_of(r, "<wsnt:NotificationMessage>"), 0);
     EXPECT_NE(motion_status().last_pull_tick, 0u);
 }
 
-TEST_F(EventsService, PullOnUnknownIdCreatesItAndMessageLimitOne) {
-    std::string r = pull("99", "PT1S", "1");
-    EXPECT_EQ(count_of(r, "<wsnt:NotificationMessage>"), 1);
-    EXPECT_NE(r.find("CellMotionDetector"), std::string::npos);
-    EXPECT_EQ(r.find("MotionAlarm"), std::string::npos);
-    ASSERT_EQ(ctx.subscriptions.count("99"), 1u);
-    EXPECT_TRUE(ctx.subscriptions["99"].initialized);
-    // The id counter is not disturbed, and handing out ids skips taken ones.
-    ctx.next_subscription_id = 99;
-    EXPECT_NE(create().find("?sub=100<"), std::string::npos);
-
-    // Guessed ids obey the limit of 8 like every other subscription.
-    for (int i = 0; i < 20; ++i) pull(std::to_string(1000 + i), "PT0S");
-    EXPECT_EQ(ctx.subscriptions.size(), 8u);
-}
-
-TEST_F(EventsService, DetectionOffReportsFalse) {
-    motion_configure(MotionConfig{});  // off
-    motion_test_event();               // active, but detection is off
-    ASSERT_EQ(motion_status().active, 1);
-    const std::string r = pull("5", "PT0S");
-    EXPECT_EQ(count_of(r, "Value=\"false\""), 2);
-    EXPECT_EQ(r.find("\"true\""), std::string::npos);
-}
-
-TEST_F(EventsService, HttpsConsumerIsRegisteredAsPull) {
-    const std::string r = call(
-        "<wsnt:Subscribe><wsnt:ConsumerReference><wsa:Address>https://10.0.0.2/events"
-        "</wsa:Address></wsnt:ConsumerReference></wsnt:Subscribe>");
-    EXPECT_NE(r.find("<wsnt:SubscribeResponse><wsnt:SubscriptionReference>"), std::string::npos);
-    EXPECT_NE(r.find("SubscribeResponse</wsa:Action>"), std::string::npos);
-    ASSERT_EQ(ctx.subscriptions.count("1"), 1u);
-    EXPECT_FALSE(ctx.subscriptions["1"].push);
-    EXPECT_TRUE(ctx.subscriptions["1"].consumer_address.empty());
-    EXPECT_NE(LogRing::joined().find("subscribed to events (pull)"), std::string::npos);
-    // A template address that the recorder never filled in is no target either.
-    call(
-        "<wsnt:Subscribe><wsnt:ConsumerReference><wsa:Address>http://{IP}:80/x"
-        "</wsa:Address></wsnt:ConsumerReference></wsnt:Subscribe>");
-    EXPECT_FALSE(ctx.subscriptions["2"].push);
-}
-
 TEST_F(EventsService, PushSubscriberGetsInitializedAndFailuresAreLoggedOnce) {
-    enable_motion();
-    TinyServer recorder("HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\n\r\n");
-    call("<wsnt:Subscribe><wsnt:ConsumerReference><wsa:Address>" + recorder.url() +
-         "</wsa:Address></wsnt:ConsumerReference><wsnt:InitialTerminationTime>PT60S"
-         "</wsnt:InitialTerminationTime></wsnt:Subscribe>");
-    ASSERT_TRUE(ctx.subscriptions["1"].push);
+    TinyServer recorder(k_accepted);
+    run({"motion on", "push " + recorder.url() + " PT60S"});
     EXPECT_EQ(motion_status().push_subscribers, 1);
+    const std::string ok_line = "ONVIF: event push to recorder 10.1.2.3 OK";
     // The Initialized push comes about 400 ms later.
-    for (int i = 0; i < 100 && motion_status().push_delivered == 0; ++i)
+    for (int i = 0; i < 100 && LogRing::joined().find(ok_line) == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_NE(LogRing::joined().find(ok_line), std::string::npos);
     EXPECT_EQ(motion_status().push_delivered, 1u);
-    EXPECT_NE(LogRing::joined().find("ONVIF: event push to recorder 10.1.2.3 OK"),
-              std::string::npos);
     const std::string& req = recorder.request;
     EXPECT_NE(req.find("<wsnt:Notify><wsnt:NotificationMessage><wsnt:SubscriptionReference>"
                        "<wsa:Address>http://127.0.0.1:8000/onvif/event_service?sub=1"),
               std::string::npos);
     EXPECT_EQ(count_of(req, "PropertyOperation=\"Initialized\""), 2);
     EXPECT_NE(req.find("NotificationConsumer/Notify</wsa:Action>"), std::string::npos);
+    EXPECT_EQ(req.rfind("POST /notify HTTP/1.1\r\nHost: 127.0.0.1:", 0), 0u);
+    EXPECT_NE(req.find("\r\nConnection: close\r\n\r\n<?xml"), std::string::npos);
 
     // A recorder answering 500 twice: failed, logged once.
     {
-        TinyServer broken("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n", 2);
-        EventSubscription sub = ctx.subscriptions["1"];
+        TinyServer broken(k_error, 2);
+        EventSubscription sub = ctx->subscriptions["1"];
         sub.consumer_address = broken.url();
-        push_notify(ctx, "1", sub, true, "Changed");
-        push_notify(ctx, "1", sub, true, "Changed");
+        push_notify(*ctx, "1", sub, true, "Changed");
+        push_notify(*ctx, "1", sub, true, "Changed");
     }
     EXPECT_EQ(motion_status().push_failed, 1u);
     EXPECT_EQ(motion_status().push_delivered, 0u);
