@@ -211,8 +211,8 @@ TEST(CameraName, DerivationAndLiveChange) {
     }
     onvif_set_name_live(ctx, "Front desk");
     onvif_set_name_live(ctx, "Front desk");  // same name: nothing to say
-    EXPECT_EQ(LogRing::lines(), std::vector<std::string>{
-                                    "ONVIF: camera name on the NVR -> \"Front desk\" (live)"});
+    EXPECT_EQ(LogRing::lines(),
+              std::vector<std::string>{"ONVIF: camera name on the NVR -> \"Front desk\" (live)"});
     std::lock_guard<std::mutex> g(ctx.lock);
     EXPECT_EQ(ctx.scope_list[2], "onvif://www.onvif.org/name/Front-desk");
 }
