@@ -8,8 +8,10 @@ import time
 
 
 class RtspClient:
-    def __init__(self, port, host="127.0.0.1", timeout=10):
+    def __init__(self, port, host="127.0.0.1", timeout=10, auth=None):
+        """auth: an Authorization header value sent with every request()."""
         self.sock = socket.create_connection((host, port), timeout=timeout)
+        self.auth = {"Authorization": auth} if auth else {}
         self.buf = b""
         self.cseq = 0
         self.url = f"rtsp://{host}:{port}"
@@ -54,7 +56,7 @@ class RtspClient:
     def request(self, method, path="/screenlive", headers=None):
         self.cseq += 1
         text = f"{method} {self.url}{path} RTSP/1.0\r\nCSeq: {self.cseq}\r\n"
-        text += "".join(f"{k}: {v}\r\n" for k, v in (headers or {}).items())
+        text += "".join(f"{k}: {v}\r\n" for k, v in {**self.auth, **(headers or {})}.items())
         self.send_raw(text + "\r\n")
         return self.read_reply()
 
