@@ -1,34 +1,22 @@
 // Listens to the camera's motion events with the npm `onvif` client (pull
-// point, PullMessages and Renew loop) and prints one JSON line per message:
-// {"topic", "operation", "name", "value"}. Usage: node onvif_events_client.js HOST PORT
+// point, PullMessages and Renew loop) and prints one JSON line per item:
+// {"operation", "name", "value"}. Usage: node onvif_events_client.js HOST PORT
 'use strict';
 const { Cam } = require('onvif');
 
 const [host, port] = process.argv.slice(2);
-
-function print(obj) {
-  process.stdout.write(JSON.stringify(obj) + '\n');
-}
+const print = (obj) => process.stdout.write(JSON.stringify(obj) + '\n');
 
 const cam = new Cam({ hostname: host, port: Number(port), timeout: 10000 }, (err) => {
   if (err) {
     print({ fatal: String(err.message || err) });
     process.exit(1);
   }
-  cam.on('eventsError', (e) => print({ error: String(e && e.message || e) }));
+  cam.on('eventsError', (e) => print({ error: String((e && e.message) || e) }));
   cam.on('event', (m) => {
-    try {
-      const topic = m.topic && (m.topic._ || m.topic);
-      const msg = m.message.message;
-      let items = msg.data.simpleItem;
-      if (!Array.isArray(items)) items = [items];
-      for (const item of items) {
-        print({ topic: String(topic), operation: msg.$.PropertyOperation,
-                name: item.$.Name, value: String(item.$.Value) });
-      }
-    } catch (e) {
-      print({ error: 'unreadable message: ' + String(e) });
+    const msg = m.message.message;
+    for (const item of [].concat(msg.data.simpleItem)) {
+      print({ operation: msg.$.PropertyOperation, name: item.$.Name, value: String(item.$.Value) });
     }
   });
-  print({ ready: true });
 });
