@@ -123,14 +123,9 @@ struct TinyServer {
                 set_recv_timeout(c, 3000);
                 char buf[4096];
                 std::string got;
-                // Until the whole body is in: the sender waits for our answer.
-                for (long n; (n = recv_some(c, buf, sizeof buf)) > 0;) {
+                for (long n; got.find("</env:Envelope>") == std::string::npos &&
+                             (n = recv_some(c, buf, sizeof buf)) > 0;)
                     got.append(buf, size_t(n));
-                    const size_t h = got.find("\r\n\r\n"), cl = got.find("Content-Length: ");
-                    if (h != std::string::npos &&
-                        got.size() >= h + 4 + std::stoul(got.substr(cl + 16)))
-                        break;
-                }
                 request += got;
                 send_all(c, answer);
                 net_close(c);

@@ -60,6 +60,12 @@ class MotionTest : public ::testing::Test {
         motion_reset_for_tests();
         motion_configure(c);
     }
+    // "active testing events change_counter" of the published status.
+    static std::string state() {
+        const MotionStatus s = motion_status();
+        return std::to_string(s.active) + " " + std::to_string(s.testing) + " " +
+               std::to_string(s.events) + " " + std::to_string(s.change_counter);
+    }
     // Feeds one frame `times` times, moving the clock on by 100 ms (10 fps) each.
     static void feed(const Frame& f, int times = 1) {
         for (int i = 0; i < times; ++i) {
@@ -169,34 +175,24 @@ TEST_F(MotionTest, ShortChangeRaisesNothingLongChangeRaisesOneEvent) {
     feed(base);
     feed(changed, 3);  // 0.3 s
     feed(base, 20);
-    EXPECT_EQ(motion_status().active, 0);
-    EXPECT_EQ(motion_status().events, 0u);
-
     // Changed, back, one quiet frame: each quiet frame restarts the phase.
     for (int i = 0; i < 10; ++i) {
         feed(changed, 4);
         feed(base, 2);
     }
-    EXPECT_EQ(motion_status().events, 0u);
+    EXPECT_EQ(state(), "0 0 0 0");
 
-    const uint64_t counter = motion_status().change_counter;
     feed(changed, 10);  // 1 s
-    MotionStatus s = motion_status();
-    EXPECT_EQ(s.active, 1);
-    EXPECT_EQ(s.events, 1u);
-    EXPECT_EQ(s.change_counter, counter + 1);
-    EXPECT_TRUE(motion_wait_change(counter, 0));
-    EXPECT_FALSE(motion_wait_change(s.change_counter, 0));
+    EXPECT_EQ(state(), "1 0 1 1");
+    EXPECT_TRUE(motion_wait_change(0, 0));
+    EXPECT_FALSE(motion_wait_change(1, 0));
 
     // The new picture stays: motion ends after the hold, and the picture is the
     // reference from then on.
-    while (g_now < s.change_tick + 2900) feed(changed);
-    EXPECT_EQ(motion_status().active, 1);
+    while (g_now < motion_status().change_tick + 2900) feed(changed);
+    EXPECT_EQ(state(), "1 0 1 1");
     feed(changed, 2);
-    s = motion_status();
-    EXPECT_EQ(s.active, 0);
-    EXPECT_EQ(s.events, 1u);
-    EXPECT_EQ(s.change_counter, counter + 2);
+    EXPECT_EQ(state(), "0 0 1 2");
     feed(changed);
     EXPECT_EQ(motion_status().level, 0);
 }
@@ -205,28 +201,19 @@ TEST_F(MotionTest, TestEventOverlaysTheStateForTheHoldTime) {
     motion_configure(config(5, 1000));
     feed(Frame());
     motion_test_event();
-    MotionStatus s = motion_status();
-    EXPECT_EQ(s.active, 1);
-    EXPECT_EQ(s.testing, 1);
-    EXPECT_EQ(s.events, 1u);
+    EXPECT_EQ(state(), "1 1 1 1");
     g_now += 999;
-    EXPECT_EQ(motion_status().active, 1);
+    EXPECT_EQ(state(), "1 1 1 1");
     g_now += 1;
-    s = motion_status();
-    EXPECT_EQ(s.active, 0);
-    EXPECT_EQ(s.testing, 0);
-    EXPECT_EQ(s.change_counter, 2u);
+    EXPECT_EQ(state(), "0 0 1 2");
 
     // During real motion a test adds no event and does not end the motion.
     feed(Frame().fill(0, 0, 1920, 540), 8);
-    ASSERT_EQ(motion_status().events, 2u);
+    ASSERT_EQ(state(), "1 0 2 3");
     motion_test_event();
-    EXPECT_EQ(motion_status().events, 2u);
-    EXPECT_EQ(motion_status().testing, 1);
+    EXPECT_EQ(state(), "1 1 2 3");
     g_now += 1000;
-    s = motion_status();
-    EXPECT_EQ(s.testing, 0);
-    EXPECT_EQ(s.active, 1);
+    EXPECT_EQ(state(), "1 0 2 3");
 }
 
 TEST_F(MotionTest, TestEventEndsOnItsOwnAndWakesWaiters) {
