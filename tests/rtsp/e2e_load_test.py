@@ -10,7 +10,6 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -62,87 +61,76 @@ def twenty_viewers(cam, port):
 
 
 def bad_input(port, count=10000):
+    """Random bytes, truncated and oversized requests, bogus '$' frames and
+    valid requests, up to 60 on a connection, sometimes reading the answers."""
     rng = random.Random(4)
     valid = [b"OPTIONS rtsp://h/ RTSP/1.0\r\nCSeq: 1\r\n\r\n",
              b"DESCRIBE rtsp://h/screenlive RTSP/1.0\r\nCSeq: 2\r\nAuthorization: Digest username=\"a\", nonce=\r\n\r\n",
              b"SETUP rtsp://h/screenlive/trackID=1 RTSP/1.0\r\nCSeq: 3\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n\r\n",
              b"GET_PARAMETER rtsp://h/ RTSP/1.0\r\nCSeq: 99999999999999999999999\r\nSession: 1\r\n\r\n",
              b"TEARDOWN rtsp://h/ RTSP/1.0\r\nCSeq: -5\r\n\r\n"]
+    kinds = [lambda v: rng.randbytes(rng.randint(1, 300)), lambda v: v[:rng.randint(1, len(v))],
+             lambda v: b"DESCRIBE rtsp://h/" + b"A" * rng.randint(8000, 70000) + b" RTSP/1.0\r\n\r\n",
+             lambda v: b"$\x00\xff\xff" + rng.randbytes(50), lambda v: v]
     sent = 0
     while sent < count:
         try:
-            s = socket.create_connection(("127.0.0.1", port), timeout=5)
-        except OSError:
-            continue
-        try:
-            for _ in range(rng.randint(1, 60)):
-                kind, v = rng.randrange(5), rng.choice(valid)
-                data = [bytes(rng.getrandbits(8) for _ in range(rng.randint(1, 300))),
-                        v[:rng.randint(1, len(v))],
-                        b"DESCRIBE rtsp://h/" + b"A" * rng.randint(8000, 70000) + b" RTSP/1.0\r\n\r\n",
-                        b"$\x00\xff\xff" + bytes(rng.getrandbits(8) for _ in range(50)), v][kind]
-                s.sendall(data)
-                sent += 1
-                if rng.random() < 0.3:
-                    s.settimeout(0.05)
-                    try:
-                        s.recv(65536)
-                    except OSError:
-                        pass
-                if b"TEARDOWN" in data:
-                    break
+            with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+                for _ in range(rng.randint(1, 60)):
+                    data = rng.choice(kinds)(rng.choice(valid))
+                    s.sendall(data)
+                    sent += 1
+                    if rng.random() < 0.3:
+                        s.settimeout(0.05)
+                        try:
+                            s.recv(65536)
+                        except OSError:
+                            pass
+                    if b"TEARDOWN" in data:
+                        break
         except OSError:
             pass
-        finally:
-            s.close()
 
 
 def main():
     with Xvfb(640, 480) as x:
         noise = tempfile.mkdtemp(prefix="zeb-noise-")
         for name in "ab":
-            subprocess.run(["convert", "-size", "640x480", "xc:", "+noise", "Random",
-                            os.path.join(noise, name + ".png")], check=True)
-        stop = threading.Event()
-
-        def paint():
-            i = 0
-            while not stop.is_set():
-                subprocess.run(["display", "-window", "root", os.path.join(noise, "ab"[i % 2] + ".png")],
-                               env=x.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                i += 1
-                time.sleep(0.1)
-
-        threading.Thread(target=paint, daemon=True).start()
-        settings = {"sub_width": 320, "bitrate": 8000, "osd_name": 0, "osd_clock": 0, "log_verbose": 1}
-        with Camera(args.bin, settings, display=x.display) as cam:
-            cam.wait_for("RTSP server ready", 60)
-            port = cam.port("rtsp")
-            try:
+            subprocess.run(["convert", "-size", "640x480", "xc:", "+noise", "Random", f"{noise}/{name}.png"],
+                           check=True)
+        painter = subprocess.Popen(["sh", "-c", f"while :; do for f in {noise}/a.png {noise}/b.png; do "
+                                    "display -window root $f; sleep 0.1; done; done"], env=x.env(),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            settings = {"sub_width": 320, "bitrate": 8000, "osd_name": 0, "osd_clock": 0, "log_verbose": 1}
+            with Camera(args.bin, settings, display=x.display) as cam:
+                cam.wait_for("RTSP server ready", 60)
+                port = cam.port("rtsp")
                 stalled_viewer(port, cam.proc.pid)
-            finally:
-                stop.set()
-            twenty_viewers(cam, port)
-            bad_input(port)
-            check(cam.proc.poll() is None, "camera died on bad input")
-            flood = []
-            for _ in range(300):
-                try:
-                    flood.append(socket.create_connection(("127.0.0.1", port), timeout=5))
-                except OSError:
-                    pass
-            # While the flood holds its connections, a normal viewer still plays.
-            c = RtspClient(port)
-            c.play()
-            check(len(c.read_frames(count=10)) == 10, "viewer did not play during the idle flood")
-            c.close()
-            for s in flood:
-                s.close()
-            out = subprocess.run(["ffprobe", "-v", "error", "-rtsp_transport", "tcp", "-show_entries",
-                                  "stream=width", "-of", "csv=p=0", f"rtsp://127.0.0.1:{port}/screenlive"],
-                                 capture_output=True, text=True, timeout=60)
-            check(out.stdout.strip() == "640", f"ffprobe after the flood: {out.stdout!r} {out.stderr[-300:]}")
-            check(cam.proc.poll() is None, "camera died")
-
+                painter.terminate()
+                twenty_viewers(cam, port)
+                bad_input(port)
+                check(cam.proc.poll() is None, "camera died on bad input")
+                flood = []
+                for _ in range(300):
+                    try:
+                        flood.append(socket.create_connection(("127.0.0.1", port), timeout=5))
+                    except OSError:
+                        pass
+                # While the flood holds its connections, a normal viewer still plays.
+                c = RtspClient(port)
+                c.play()
+                check(len(c.read_frames(count=10)) == 10, "viewer did not play during the idle flood")
+                c.close()
+                for s in flood:
+                    s.close()
+                out = subprocess.run(["ffprobe", "-v", "error", "-rtsp_transport", "tcp", "-show_entries",
+                                      "stream=width", "-of", "csv=p=0", f"rtsp://127.0.0.1:{port}/screenlive"],
+                                     capture_output=True, text=True, timeout=60)
+                check(out.stdout.strip() == "640", f"ffprobe after the flood: {out.stdout!r} {out.stderr[-300:]}")
+                check(cam.proc.poll() is None, "camera died")
+        finally:
+            painter.terminate()
+            painter.wait()
 
 run_main(main)
