@@ -28,30 +28,34 @@ class RtspClient:
             raise EOFError("connection closed")
         self.buf += chunk
 
-    def read_reply(self):
-        """Next RTSP reply (skipping interleaved packets): (status, headers, body);
-        headers maps lower-case names to lists of values."""
+    def _next(self):
+        """The next interleaved packet as (channel, payload) or RTSP reply as
+        (status, headers, body); headers maps lower-case names to value lists."""
         while True:
-            if self.buf[:1] == b"$":
-                if not self._take_packet():
-                    self._fill()
-                continue
-            end = self.buf.find(b"\r\n\r\n")
-            if end < 0:
-                self._fill()
-                continue
-            head = self.buf[:end].decode("utf-8", "replace")
-            m = re.search(r"Content-Length:\s*(\d+)", head)
-            end_body = end + 4 + (int(m.group(1)) if m else 0)
-            while len(self.buf) < end_body:
-                self._fill()
-            body = self.buf[end + 4:end_body].decode("utf-8", "replace")
-            self.buf = self.buf[end_body:]
-            lines = head.split("\r\n")
-            headers = {}
-            for k, _, v in (line.partition(":") for line in lines[1:] if ":" in line):
-                headers.setdefault(k.strip().lower(), []).append(v.strip())
-            return int(lines[0].split()[1]), headers, body
+            if self.buf[:1] == b"$" and len(self.buf) >= 4:
+                end = 4 + struct.unpack(">H", self.buf[2:4])[0]
+                if len(self.buf) >= end:
+                    ch, payload, self.buf = self.buf[1], self.buf[4:end], self.buf[end:]
+                    return ch, payload
+            elif self.buf[:1] not in (b"", b"$") and b"\r\n\r\n" in self.buf:
+                end = self.buf.index(b"\r\n\r\n")
+                head = self.buf[:end].decode("utf-8", "replace")
+                m = re.search(r"Content-Length:\s*(\d+)", head)
+                end_body = end + 4 + (int(m.group(1)) if m else 0)
+                if len(self.buf) >= end_body:
+                    body, self.buf = self.buf[end + 4:end_body].decode("utf-8", "replace"), self.buf[end_body:]
+                    lines = head.split("\r\n")
+                    headers = {}
+                    for k, _, v in (line.partition(":") for line in lines[1:]):
+                        headers.setdefault(k.strip().lower(), []).append(v.strip())
+                    return int(lines[0].split()[1]), headers, body
+            self._fill()
+
+    def read_reply(self):
+        """Next RTSP reply, skipping interleaved packets."""
+        while len(r := self._next()) != 3:
+            pass
+        return r
 
     def request(self, method, path="/screenlive", headers=None):
         self.cseq += 1
@@ -69,25 +73,12 @@ class RtspClient:
         assert st == 200, st
         return sdp
 
-    def _take_packet(self):
-        if len(self.buf) < 4:
-            return None
-        ch, ln = self.buf[1], struct.unpack(">H", self.buf[2:4])[0]
-        if len(self.buf) < 4 + ln:
-            return None
-        pkt = (ch, self.buf[4:4 + ln])
-        self.buf = self.buf[4 + ln:]
-        return pkt
-
     def read_packet(self):
         """(channel, payload) of the next interleaved packet."""
-        while True:
-            if self.buf and self.buf[:1] != b"$":
-                raise ValueError(f"not an interleaved packet while playing: {self.buf[:200]!r}")
-            p = self._take_packet()
-            if p:
-                return p
-            self._fill()
+        r = self._next()
+        if len(r) == 3:
+            raise ValueError(f"RTSP reply while playing: {r}")
+        return r
 
     def read_frames(self, seconds=None, count=None, on_rtcp=None):
         """Reassembled video access units: list of (timestamp, [nal types], bytes,
