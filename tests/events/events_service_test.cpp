@@ -60,6 +60,9 @@ TEST(EventsText, ActionsAndIds) {
         {"<a:Action>.../SubscriptionManager/RenewRequest</a:Action>", EventsAction::none},
     };
     for (auto [body, action] : cases) EXPECT_EQ(events_action(body), action) << body;
+    OnvifContext ctx;
+    EXPECT_FALSE(events_handle(ctx, "/onvif/event_service", "<tev:GetEventProperties/>"));
+    EXPECT_FALSE(events_handle(ctx, "/onvif/device_service", "<tds:GetDeviceInformation/>"));
     EXPECT_EQ(subscription_id("/onvif/event_service?sub=12&x=1"), "12");
     EXPECT_EQ(subscription_id("/onvif/event_service?sub=7;a"), "7");
     EXPECT_EQ(subscription_id("/onvif/event_service"), "0");
@@ -81,7 +84,7 @@ TEST(EventsText, NotificationMessages) {
 TEST(EventsPush, UrlsAndAnswers) {
     // clang-format off
     const std::pair<const char*, const char*> urls[] = {
-        {"http://10.0.0.9:8080/onvif/notify?id=3", "10.0.0.9 10.0.0.9:8080 8080 /onvif/notify?id=3"},
+        {"http://10.0.0.9:8080/notify?id=3", "10.0.0.9 10.0.0.9:8080 8080 /notify?id=3"},
         {"http://nvr.local", "nvr.local nvr.local 80 /"}, {"https://10.0.0.9/x", ""},
         {"http://10.0.0.9:0/x", ""}, {"http://10.0.0.9:65536/x", ""}, {"http://:80/x", ""}};
     const std::pair<const char*, bool> answers[] = {
@@ -177,7 +180,8 @@ class EventsService : public ::testing::Test {
     }
     // One request per step; returns the last answer. Steps: "create [LIFETIME]",
     // "push URL [LIFETIME]", "pull ID [TIMEOUT [LIMIT]]", "renew ID LIFETIME",
-    // "unsub ID", "motion on|off", "test" (a test event), "fill".
+    // "unsub ID", "motion on|off", "test" (a test event), "soon" (one in 100 ms),
+    // "fill" (eight subscriptions).
     std::string run(const std::vector<std::string>& steps) {
         auto tag = [](const std::string& name, const std::string& v) {
             return v.empty() ? v : "<" + name + ">" + v + "</" + name + ">";
@@ -210,6 +214,11 @@ class EventsService : public ::testing::Test {
                 motion_configure(m);
             }
             if (verb == "test") motion_test_event();
+            if (verb == "soon")  // a test event while the next step waits
+                std::thread([] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    motion_test_event();
+                }).detach();
             if (verb == "fill")  // eight subscriptions; the third expires first
                 for (const char* l : {"600", "700", "20", "800", "900", "1000", "1100", "1200"})
                     run({"create PT" + std::string(l) + "S"});
@@ -224,19 +233,6 @@ class EventsService : public ::testing::Test {
     }
 };
 
-TEST_F(EventsService, Lifetimes) {
-    for (auto [lifetime, seconds] : {std::pair{"", 600}, {"PT2H", 3600}, {"PT30S", 30}}) {
-        const std::string r = run({std::string("create ") + lifetime});
-        EXPECT_NE(r.find("EventPortType/CreatePullPointSubscriptionResponse</wsa:Action>"),
-                  std::string::npos);
-        EXPECT_NEAR(double(lifetime_of(r)), seconds, 1.0) << lifetime;
-    }
-    EXPECT_NE(LogRing::joined().find("ONVIF: recorder 10.1.2.3 subscribed to events (pull)"),
-              std::string::npos);
-    EXPECT_FALSE(events_handle(*ctx, "/onvif/device_service", "<tds:GetDeviceInformation/>"));
-    EXPECT_FALSE(events_handle(*ctx, "/onvif/event_service", "<tev:GetEventProperties/>"));
-}
-
 TEST_F(EventsService, SubscriptionTable) {
     struct Case {
         const char* name;
@@ -244,8 +240,13 @@ TEST_F(EventsService, SubscriptionTable) {
         const char* ids;     // left afterwards
         const char* answer;  // part of the last answer
         int messages, trues;
+        int lifetime = -1;  // seconds from CurrentTime to TerminationTime, -1: none
         // clang-format off
     } cases[] = {
+        {"no lifetime: ten minutes", {"create"}, "1",
+         "EventPortType/CreatePullPointSubscriptionResponse</wsa:Action>", 0, 0, 600},
+        {"PT2H: an hour at most", {"create", "create PT2H"}, "1 2", "?sub=2<", 0, 0, 3600},
+        {"PT30S", {"create PT30S"}, "1", "?sub=1<", 0, 0, 30},
         {"the ninth evicts the earliest expiry", {"fill", "create PT60S"}, "1 2 4 5 6 7 8 9",
          "?sub=9<", 0, 0},
         {"renew moves the expiry, an unknown id is no error",
@@ -253,13 +254,17 @@ TEST_F(EventsService, SubscriptionTable) {
          "?sub=10<", 0, 0},
         {"unsubscribe removes", {"create", "create", "unsub 1", "unsub 7"}, "2",
          "<wsnt:UnsubscribeResponse/>", 0, 0},
-        {"a pull on unknown id 99 creates it", {"pull 99 PT1S 1", "create"}, "1 99", "?sub=1<", 0, 0},
-        {"new ids skip one taken by a pull", {"pull 2", "create", "create"}, "1 2 3", "?sub=3<", 0, 0},
+        {"a pull on unknown id 99 creates it", {"pull 99", "create"}, "1 99", "?sub=1<", 0, 0},
+        {"new ids skip one a pull took", {"pull 2", "create", "create"}, "1 2 3", "?sub=3<", 0, 0},
         {"guessed ids obey the limit", {"fill", "pull 1000", "pull 1001", "pull 1002"},
          "1001 1002 2 4 5 6 7 8", "PullMessagesResponse</wsa:Action>", 2, 0},
         {"MessageLimit 1", {"pull 99 PT1S 1"}, "99", "CellMotionDetector", 1, 0},
         {"first pull: Initialized with the state", {"motion on", "create", "test", "pull 1"}, "1",
          "PropertyOperation=\"Initialized\"", 2, 2},
+        {"a waiting pull wakes", {"motion on", "create", "pull 1", "soon", "pull 1 PT20S"},
+         "1", "PropertyOperation=\"Changed\"", 2, 2},
+        {"a change is reported once", {"motion on", "create", "pull 1", "test", "pull 1", "pull 1"},
+         "1", "<tev:PullMessagesResponse><tev:CurrentTime>", 0, 0},
         {"detection off reports false", {"motion off", "test", "pull 5"}, "5", "\"false\"", 2, 0},
         {"https consumers pull", {"push https://10.0.0.2/events"}, "1",
          "<wsnt:SubscribeResponse><wsnt:SubscriptionReference>", 0, 0},
@@ -277,31 +282,16 @@ TEST_F(EventsService, SubscriptionTable) {
         EXPECT_EQ(count_of(answer, "<wsnt:NotificationMessage>"), c.messages);
         EXPECT_EQ(count_of(answer, "Value=\"true\""), c.trues);
         EXPECT_EQ(motion_status().subscribers, int(ctx->subscriptions.size()));
+        EXPECT_NEAR(c.lifetime < 0 ? -1.0 : double(lifetime_of(answer)), c.lifetime, 1.0);
     }
-}
-
-TEST_F(EventsService, PullWaitsForTheNextChange) {
-    run({"motion on", "create", "pull 1"});
-    std::string r = run({"pull 1"});
-    EXPECT_EQ(count_of(r, "<wsnt:NotificationMessage>"), 0);
-    EXPECT_NE(r.find("<tev:PullMessagesResponse><tev:CurrentTime>"), std::string::npos);
-    std::thread t([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        motion_test_event();
-    });
-    r = run({"pull 1 PT20S"});
-    t.join();
-    EXPECT_EQ(count_of(r, "PropertyOperation=\"Changed\""), 2);
-    EXPECT_EQ(count_of(r, "Value=\"true\""), 2);
-    r = run({"pull 1"});  // reported once only
-    EXPECT_EQ(count_of(r, "<wsnt:NotificationMessage>"), 0);
-    EXPECT_NE(motion_status().last_pull_tick, 0u);
 }
 
 TEST_F(EventsService, PushSubscriberGetsInitializedAndFailuresAreLoggedOnce) {
     TinyServer recorder(k_accepted);
     run({"motion on", "push " + recorder.url() + " PT60S"});
     EXPECT_EQ(motion_status().push_subscribers, 1);
+    EXPECT_NE(LogRing::joined().find("ONVIF: recorder 10.1.2.3 subscribed to events (push)"),
+              std::string::npos);
     const std::string ok_line = "ONVIF: event push to recorder 10.1.2.3 OK";
     // The Initialized push comes about 400 ms later.
     for (int i = 0; i < 100 && LogRing::joined().find(ok_line) == std::string::npos; ++i)
