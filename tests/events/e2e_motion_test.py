@@ -18,7 +18,6 @@ from camera import Camera, Xvfb, check, parse_args, run_main
 args = parse_args()
 SOAP = ('<?xml version="1.0" encoding="UTF-8"?><s:Envelope '
         'xmlns:s="http://www.w3.org/2003/05/soap-envelope" '
-        'xmlns:tev="http://www.onvif.org/ver10/events/wsdl" '
         'xmlns:wsnt="http://docs.oasis-open.org/wsn/b-2" '
         'xmlns:wsa="http://www.w3.org/2005/08/addressing"><s:Body>{}</s:Body></s:Envelope>')
 

@@ -44,11 +44,6 @@ class MotionTest : public ::testing::Test {
             return g_taskbar_known;
         });
     }
-    void TearDown() override {
-        motion_set_clock_for_tests(nullptr);
-        motion_set_taskbar_source_for_tests(nullptr);
-        motion_reset_for_tests();
-    }
     static MotionConfig config(int sens = 5, int hold_ms = 3000) {
         MotionConfig c;
         c.enabled = true;
