@@ -39,7 +39,8 @@ std::vector<T> sine_1khz(uint32_t rate, uint16_t channels, double amp) {
     std::vector<T> v(size_t{rate} * channels);
     for (size_t i = 0; i < v.size(); ++i) {
         const double s = amp * std::sin(2 * std::numbers::pi * 1000.0 * (i / channels) / rate);
-        v[i] = std::is_floating_point_v<T> ? static_cast<T>(s) : static_cast<T>(std::lround(32767 * s));
+        v[i] = std::is_floating_point_v<T> ? static_cast<T>(s)
+                                           : static_cast<T>(std::lround(32767 * s));
     }
     return v;
 }
@@ -61,7 +62,8 @@ inline Tone tone_1khz(const std::vector<Packet>& packets) {
         d += x[i] * std::sin(std::numbers::pi * i / 4) * 2 / x.size();
     }
     for (size_t i = 0; i < x.size(); ++i) {
-        const double r = x[i] - c * std::cos(std::numbers::pi * i / 4) - d * std::sin(std::numbers::pi * i / 4);
+        const double r =
+            x[i] - c * std::cos(std::numbers::pi * i / 4) - d * std::sin(std::numbers::pi * i / 4);
         total += x[i] * x[i];
         residual += r * r;
     }

@@ -63,7 +63,8 @@ struct Variant {
 
 // The plain, SSE2 and AVX2 loops (where the CPU has it) and the run-time choice.
 std::vector<Variant> variants() {
-    std::vector<Variant> v = {{"c", bgrx_to_i420_c}, {"sse2", bgrx_to_i420_sse2}, {"chosen", bgrx_to_i420}};
+    std::vector<Variant> v = {
+        {"c", bgrx_to_i420_c}, {"sse2", bgrx_to_i420_sse2}, {"chosen", bgrx_to_i420}};
     if (cpu_has_avx2()) v.push_back({"avx2", bgrx_to_i420_avx2});
     return v;
 }
@@ -87,7 +88,8 @@ TEST(ColorConvert, AllVariantsMatchFormulaOnRandomPictures) {
         const auto src = random_picture(stride, screen_h, static_cast<uint32_t>(w * 31 + h));
         const I420 want = formula(src, stride, w, h);
         for (const Variant& v : variants()) {
-            SCOPED_TRACE(std::string(v.name) + " " + std::to_string(screen_w) + "x" + std::to_string(screen_h));
+            SCOPED_TRACE(std::string(v.name) + " " + std::to_string(screen_w) + "x" +
+                         std::to_string(screen_h));
             I420 got = run(v.fn, src, stride, w, h);
             EXPECT_EQ(got.y, want.y);
             EXPECT_EQ(got.u, want.u);

@@ -92,9 +92,12 @@ TEST(ExtractParameterSets, StartCodesReplacementAndGarbage) {
         std::string plid;
     } table[] = {
         // Mixed 4- and 3-byte start codes; the second SPS replaces the first.
-        {{0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x1F, 0xAA, 0, 0, 1, 0x68, 0xCE, 0x3C, 0, 0, 0, 1, 0x67, 0x64, 0x00,
-          0x28, 0xBB, 0, 0, 1, 0x65, 0x88, 0x84},
-         true, {0x67, 0x64, 0x00, 0x28, 0xBB}, {0x68, 0xCE, 0x3C}, "640028"},
+        {{0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x1F, 0xAA, 0, 0, 1, 0x68, 0xCE, 0x3C,
+          0, 0, 0, 1, 0x67, 0x64, 0x00, 0x28, 0xBB, 0, 0, 1, 0x65, 0x88, 0x84},
+         true,
+         {0x67, 0x64, 0x00, 0x28, 0xBB},
+         {0x68, 0xCE, 0x3C},
+         "640028"},
         // No PPS; a too-short SPS leaves the profile-level-id alone.
         {{0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x41, 0x9A}, false, {0x67, 0x42}, {}, "42C020"},
         {{}, false, {}, {}, "42C020"},
@@ -114,7 +117,8 @@ TEST(PausedPicture, AnySizeAndItEncodes) {
     EXPECT_TRUE(paint_paused_picture(0, 720).empty());
     EXPECT_TRUE(paint_paused_picture(-5, 5).empty());
     for (auto [w, h] : {std::pair{1280, 720}, std::pair{33, 17}, std::pair{1, 1}})
-        EXPECT_EQ(paint_paused_picture(w, h).size(), static_cast<size_t>(w) * h * 4) << w << "x" << h;
+        EXPECT_EQ(paint_paused_picture(w, h).size(), static_cast<size_t>(w) * h * 4)
+            << w << "x" << h;
     const auto px = paint_paused_picture(640, 360);
     EXPECT_LT(px[(358 * 640 + 2) * 4], 0x50);  // the corners are the dark gradient
     H264Encoder enc;

@@ -109,16 +109,26 @@ TEST(OverlaySettingsReader, LenientValues) {
         std::function<void(OverlaySettings&)> want;  // change from the defaults
     } table[] = {
         {{}, [](auto&) {}},
-        {{{"osd_name", "0"}, {"osd_name_pos", "0"}, {"osd_name_color", "4"}, {"osd_clock_op", "100"}},
-         [](auto& s) { s.name_on = false, s.name_pos = 0, s.name_color = 4, s.clock_opacity = 100; }},
-        {{{"osd_clock", "0"}, {"osd_clock_size", "2"}}, [](auto& s) { s.clock_on = false, s.clock_size = 2; }},
+        {{{"osd_name", "0"},
+          {"osd_name_pos", "0"},
+          {"osd_name_color", "4"},
+          {"osd_clock_op", "100"}},
+         [](auto& s) {
+             s.name_on = false, s.name_pos = 0, s.name_color = 4, s.clock_opacity = 100;
+         }},
+        {{{"osd_clock", "0"}, {"osd_clock_size", "2"}},
+         [](auto& s) { s.clock_on = false, s.clock_size = 2; }},
         // Out of range, below 25 %, ten digits, a leading blank: defaults.
-        {{{"osd_name_size", "3"}, {"osd_name_op", "10"}, {"osd_clock_color", "1234567890"},
-          {"osd_clock_pos", "-1"}, {"osd_clock_size", " 2"}},
+        {{{"osd_name_size", "3"},
+          {"osd_name_op", "10"},
+          {"osd_clock_color", "1234567890"},
+          {"osd_clock_pos", "-1"},
+          {"osd_clock_size", " 2"}},
          [](auto&) {}},
         // Name text: device_name unless osd_name_text is present and valid.
         {{{"device_name", "Desk 7"}}, [](auto& s) { s.name_text = "Desk 7"; }},
-        {{{"device_name", "Desk 7"}, {"osd_name_text", ""}}, [](auto& s) { s.name_text = "Desk 7"; }},
+        {{{"device_name", "Desk 7"}, {"osd_name_text", ""}},
+         [](auto& s) { s.name_text = "Desk 7"; }},
         {{{"device_name", "Desk 7"}, {"osd_name_text", "كاميرا المكتب"}},
          [](auto& s) { s.name_text = "كاميرا المكتب"; }},
         {{{"device_name", "ok"}, {"osd_name_text", "<b>"}}, [](auto& s) { s.name_text = "ok"; }},

@@ -2,9 +2,8 @@
 // packetisation.
 #include <gtest/gtest.h>
 
-#include <limits>
-
 #include <algorithm>
+#include <limits>
 
 #include "audio_test_util.h"
 
@@ -18,11 +17,16 @@ TEST(G711, EncodesReferenceValues) {
     const struct {
         int32_t in;
         uint8_t out;
-    } table[] = {{0, 0xFF},      {1, 0xFF},      {100, 0xF2},   {123, 0xF0},    {124, 0xEF},
-                 {1000, 0xCE},   {4000, 0xAF},   {8158, 0x9F},  {8159, 0x9F},   {16000, 0x90},
-                 {32123, 0x80},  {32636, 0x80},  {32768, 0x80}, {1 << 30, 0x80}, {-100, 0x72},
-                 {-124, 0x6F},   {-8159, 0x1F},  {-32767, 0x00}, {-32768, 0x00},
-                 {std::numeric_limits<int32_t>::min(), 0x00}};
+    } table[] = {{0, 0xFF},      {1, 0xFF},
+                 {100, 0xF2},    {123, 0xF0},
+                 {124, 0xEF},    {1000, 0xCE},
+                 {4000, 0xAF},   {8158, 0x9F},
+                 {8159, 0x9F},   {16000, 0x90},
+                 {32123, 0x80},  {32636, 0x80},
+                 {32768, 0x80},  {1 << 30, 0x80},
+                 {-100, 0x72},   {-124, 0x6F},
+                 {-8159, 0x1F},  {-32767, 0x00},
+                 {-32768, 0x00}, {std::numeric_limits<int32_t>::min(), 0x00}};
     for (const auto& row : table) EXPECT_EQ(ulaw_encode(row.in), row.out) << row.in;
 }
 
@@ -74,7 +78,8 @@ TEST(G711Decimator, FullScaleAndBadFloats) {
     d.push_frames(nullptr, 160 - in.size() / 2);  // silent frames
     ASSERT_EQ(r.packets.size(), 1u);
     const std::vector<uint8_t> want = {0x80, 0x00, 0xFF, 0xFF, 0x80, 0x00, 0xFF, 0x80, 0xFF};
-    EXPECT_EQ(std::vector<uint8_t>(r.packets[0].bytes.begin(), r.packets[0].bytes.begin() + 9), want);
+    EXPECT_EQ(std::vector<uint8_t>(r.packets[0].bytes.begin(), r.packets[0].bytes.begin() + 9),
+              want);
     EXPECT_EQ(r.packets[0].bytes[159], 0xFF);
 }
 
@@ -90,13 +95,15 @@ TEST(G711Decimator, OneKilohertzToneComesOutCleanWhateverTheChunking) {
     // The box filter averages a whole number of frames per output sample, so
     // rates that are not a multiple of 8000 pay in timing jitter (measured:
     // 40 dB at 48 kHz, mu-law's own floor; 32 dB at 44.1 kHz, 25 dB at 22.05 kHz).
-    for (const Case c : {Case{48000, 2, SampleKind::float32, 37}, Case{44100, 3, SampleKind::pcm16, 29},
-                         Case{22050, 1, SampleKind::pcm16, 22}}) {
+    for (const Case c :
+         {Case{48000, 2, SampleKind::float32, 37}, Case{44100, 3, SampleKind::pcm16, 29},
+          Case{22050, 1, SampleKind::pcm16, 22}}) {
         const auto f32 = audio_test::sine_1khz<float>(c.rate, c.channels, 0.5);
         const auto s16 = audio_test::sine_1khz<int16_t>(c.rate, c.channels, 0.5);
         const size_t frame_bytes = c.channels * (c.kind == SampleKind::float32 ? 4 : 2);
-        const auto* bytes = c.kind == SampleKind::float32 ? reinterpret_cast<const uint8_t*>(f32.data())
-                                                          : reinterpret_cast<const uint8_t*>(s16.data());
+        const auto* bytes = c.kind == SampleKind::float32
+                                ? reinterpret_cast<const uint8_t*>(f32.data())
+                                : reinterpret_cast<const uint8_t*>(s16.data());
         Received whole, pieces;
         UlawPacketizer pw(whole.callback()), pp(pieces.callback());
         MonoDecimator dw(c.rate, c.channels, c.kind, pw), dp(c.rate, c.channels, c.kind, pp);
@@ -109,7 +116,8 @@ TEST(G711Decimator, OneKilohertzToneComesOutCleanWhateverTheChunking) {
         EXPECT_EQ(pw.samples_produced(), 8000u) << c.rate;
         ASSERT_EQ(whole.packets.size(), 50u) << c.rate;
         ASSERT_EQ(pieces.packets.size(), 50u) << c.rate;
-        for (size_t i = 0; i < 50; ++i) ASSERT_EQ(pieces.packets[i].bytes, whole.packets[i].bytes) << i;
+        for (size_t i = 0; i < 50; ++i)
+            ASSERT_EQ(pieces.packets[i].bytes, whole.packets[i].bytes) << i;
         const auto t = audio_test::tone_1khz(whole.packets);
         EXPECT_GT(t.snr_db, c.min_snr_db) << c.rate;
         // A 6-frame box filter loses about 0.2 dB at 1 kHz.

@@ -39,27 +39,12 @@ pid_t spawn(const std::string& cmd, const std::string& log) {
 
 void end_group(pid_t pid) {
     kill(-pid, SIGTERM);
-    for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) std::this_thread::sleep_for(20ms);
+    for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(20ms);
     if (waitpid(pid, nullptr, WNOHANG) == 0) {
         kill(-pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
-}
-
-// Starts capture with PULSE_SERVER pointing at server; returns whether it
-// started, with the printed output and the time start() took.
-bool start_with_server(LoopbackAudio& audio, Received& r, const std::string& server, std::string& out,
-                       std::chrono::steady_clock::duration& took) {
-    const char* old = getenv("PULSE_SERVER");
-    const std::string saved = old ? old : "";
-    setenv("PULSE_SERVER", server.c_str(), 1);
-    testing::internal::CaptureStdout();
-    const auto t0 = std::chrono::steady_clock::now();
-    const bool started = audio.start(r.callback());
-    took = std::chrono::steady_clock::now() - t0;
-    out = testing::internal::GetCapturedStdout();
-    old ? setenv("PULSE_SERVER", saved.c_str(), 1) : unsetenv("PULSE_SERVER");
-    return started;
 }
 
 // No server at all, and a socket that accepts but never speaks: start() runs
@@ -73,14 +58,17 @@ TEST(PulseCaptureNoServer, FailsQuicklyWithTheSetUpMessage) {
     unlink(mute.c_str());
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ASSERT_EQ(listen(fd, 4), 0);
-    for (const std::string& server : {std::string("unix:/nonexistent/vistrel-test/native"), "unix:" + mute}) {
+    for (const std::string& server :
+         {std::string("unix:/nonexistent/vistrel-test/native"), "unix:" + mute}) {
+        setenv("PULSE_SERVER", server.c_str(), 1);  // every test here sets its own
         LoopbackAudio audio;
         Received r;
-        std::string out;
-        std::chrono::steady_clock::duration took;
-        EXPECT_FALSE(start_with_server(audio, r, server, out, took)) << server;
+        testing::internal::CaptureStdout();
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_FALSE(audio.start(r.callback())) << server;
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, 4s) << server;
+        const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_FALSE(audio.running());
-        EXPECT_LT(took, 4s) << server;
         EXPECT_EQ(out.rfind("Audio: MMDeviceEnumerator failed (hr=0x", 0), 0u) << out;
         EXPECT_EQ(r.count(), 0u);
     }
@@ -99,15 +87,17 @@ TEST(PulseCapture, ToneThenSinkLost) {
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
     setenv("HOME", dir.c_str(), 1);
     setenv("PULSE_SERVER", ("unix:" + dir + "/pulse/native").c_str(), 1);
-    const pid_t server = spawn("exec pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit "
-                               "--use-pid-file=no --load=module-native-protocol-unix",
-                               dir + "/server.log");
+    const pid_t server = spawn(
+        "exec pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit "
+        "--use-pid-file=no --load=module-native-protocol-unix",
+        dir + "/server.log");
     for (int i = 0; i < 100 && !sh("pactl info"); ++i) std::this_thread::sleep_for(100ms);
     ASSERT_TRUE(sh("pactl info")) << "no pulseaudio server could be started";
     ASSERT_TRUE(sh("pactl load-module module-null-sink sink_name=vs && pactl set-default-sink vs"));
-    const pid_t tone = spawn("sox -n -r 48000 -c 2 -t raw -e signed -b 16 - synth 6 sine 1000 vol 0.5"
-                             " | pacat --raw --rate=48000 --channels=2 --format=s16le -d vs",
-                             dir + "/tone.log");
+    const pid_t tone = spawn(
+        "sox -n -r 48000 -c 2 -t raw -e signed -b 16 - synth 6 sine 1000 vol 0.5"
+        " | pacat --raw --rate=48000 --channels=2 --format=s16le -d vs",
+        dir + "/tone.log");
     std::this_thread::sleep_for(500ms);
 
     LoopbackAudio audio;
@@ -139,8 +129,8 @@ TEST(PulseCapture, ToneThenSinkLost) {
 
     ASSERT_TRUE(started) << out;
     EXPECT_EQ(out.rfind("Audio: loopback started (", 0), 0u) << out;
-    for (const char* line : {" Hz, 2 ch, pcm16 -> 8000 Hz mono G.711u)\n", "Audio: capture device lost (hr=0x",
-                             "), continuing with silence\n"})
+    for (const char* line : {" Hz, 2 ch, pcm16 -> 8000 Hz mono G.711u)\n",
+                             "Audio: capture device lost (hr=0x", "), continuing with silence\n"})
         EXPECT_NE(out.find(line), std::string::npos) << line << out;
     EXPECT_TRUE(running);
     EXPECT_GE(after_loss, before_loss + 20);  // 600 ms of silence still arrive as packets

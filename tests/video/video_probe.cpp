@@ -18,7 +18,8 @@ namespace {
 bool write_raw(const std::string& path, const uint8_t* bgrx, int w, int h) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
-    const bool ok = std::fwrite(bgrx, 4, static_cast<size_t>(w) * h, f) == static_cast<size_t>(w) * h;
+    const bool ok =
+        std::fwrite(bgrx, 4, static_cast<size_t>(w) * h, f) == static_cast<size_t>(w) * h;
     return std::fclose(f) == 0 && ok;
 }
 
