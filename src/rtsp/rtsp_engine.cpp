@@ -1,6 +1,7 @@
 #include "rtsp/rtsp_engine.h"
 
 #include "engine/clock.h"
+#include "engine/log.h"
 #include "video/h264_encoder.h"
 #include "video/overlay.h"
 #include "video/screen_capture.h"
@@ -62,7 +63,10 @@ bool engine_init(RtspEngine& e, const RtspEngineParams& p) {
     const int fps = effective_fps(e);
 
     e.capturer = std::make_unique<ScreenCapturer>();
-    if (!e.capturer->init()) return false;
+    if (!e.capturer->init()) {
+        engine_log("RTSP: the screen cannot be captured (no X display or no usable screen)\n");
+        return false;
+    }
     const int cw = e.capturer->width(), ch = e.capturer->height();
 
     int scaled_w = p.main_scaled_width & ~1;
@@ -78,10 +82,17 @@ bool engine_init(RtspEngine& e, const RtspEngineParams& p) {
     }
 
     e.main_encoder = std::make_unique<H264Encoder>();
-    if (!e.main_encoder->open(e.main_width, e.main_height, fps, e.bitrate)) return false;
+    if (!e.main_encoder->open(e.main_width, e.main_height, fps, e.bitrate)) {
+        engine_log("RTSP: the H.264 encoder could not be opened for %dx%d\n", e.main_width,
+                   e.main_height);
+        return false;
+    }
 
     const uint8_t* frame = first_capture(*e.capturer);
-    if (!frame) return false;
+    if (!frame) {
+        engine_log("RTSP: no picture could be grabbed from the screen\n");
+        return false;
+    }
     bool main_ok;
     if (e.main_scaled) {
         scale_nearest(frame, cw, ch, e.main_scale_buffer.data(), e.main_width, e.main_height);
@@ -102,5 +113,6 @@ bool engine_init(RtspEngine& e, const RtspEngineParams& p) {
             e.substream_enabled = false;
         }
     }
+    if (!main_ok) engine_log("RTSP: the first encoded picture carried no SPS and PPS\n");
     return main_ok;
 }
