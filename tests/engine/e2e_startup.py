@@ -1,16 +1,13 @@
-"""Start-up with no settings file: the banner byte for byte on the default
-ports, ports.status, the single instance (second starts), --check-pass and
-the positional port defaults."""
+"""Start-up with no settings file (banner byte for byte on the default ports,
+ports.status), the single instance, sign-in-screen and relaunch modes, the
+command-line options, positional ports and the address over real adapters."""
 
 import os
 import subprocess
-import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import engine_e2e as E  # noqa: E402
-from camera import Xvfb, check, parse_args, run_main  # noqa: E402
+from camera import Camera, Xvfb, check, parse_args, private_netns, run_main
 
 BANNER = (
     "=== zeb-engine ONVIF screen camera ===\n"
@@ -26,106 +23,101 @@ BANNER = (
 
 def main():
     args = parse_args()
-    E.enter_private_netns()  # only loopback: the address choice falls back to 127.0.0.1
+    private_netns()  # only loopback: the address choice falls back to 127.0.0.1
     root = tempfile.mkdtemp(prefix="zeb-start-")
     data = os.path.join(root, "Orvanta")
+    env = dict(os.environ, ProgramData=root, ASAN_OPTIONS="detect_leaks=0")
+
+    def cam(*argv, background=True, wait="  Auth      :"):
+        c = Camera(args.bin, display=x.display, data_root=root, write_cfg=False, args=argv,
+                   background=background)
+        return c.start(wait_for=wait)
+
+    def status():
+        with open(os.path.join(data, "ports.status"), newline="") as f:
+            return f.read()
+
+    def run(*argv):
+        return subprocess.run([args.bin, *argv], env=env, capture_output=True, timeout=30)
+
+    def write_cfg(text):
+        with open(os.path.join(data, "zeb.cfg"), "w", newline="") as f:
+            f.write(text)
+
     with Xvfb(1920, 1080) as x:
-        cam = E.Run([args.bin, "--background"], root, x.display)
-        cam.wait_for("  Auth      :")
-        start = cam.output.index("=== zeb-engine")
-        check(cam.output[start:start + len(BANNER)] == BANNER,
-              "banner differs:\n" + cam.output[start:start + len(BANNER) + 80])
+        engine = cam()
+        check(BANNER in engine.output, "banner differs:\n" + engine.output)
         check(not os.path.exists(os.path.join(data, "zeb.cfg")), "no seed, so no zeb.cfg")
-        status = E.read(os.path.join(data, "ports.status")).decode()
-        lines = status.split("\r\n")
+        lines = status().split("\r\n")
         check(lines[:3] == ["rtsp=8554,8554,1", "onvif=8000,8000,1", "web=8080,8080,1"]
-              and lines[3].startswith("wsd=") and lines[4:] == [""],
-              f"ports.status: {status!r}")
+              and lines[3].startswith("wsd=") and lines[4:] == [""], f"ports.status: {lines}")
 
-        # A second background start finds the engine and leaves quietly.
-        second = E.Run([args.bin, "--background"], root, x.display)
-        check(second.finish(20) == 0, "second --background start exits 0")
-        check("===" not in second.output, "second start printed a banner")
-        # An interactive second start asks the running one to show its panel.
-        third = E.Run([args.bin], root, x.display)
-        check(third.finish(20) == 0, "interactive second start exits 0")
-        cam.wait_for("Panel: show-panel request received", 10)
+        # A second background start leaves quietly; an interactive one asks the
+        # running engine to show its panel.
+        second = cam(wait=None)
+        check(second.wait_exit(20) == 0 and "===" not in second.output, "second start")
+        check(cam(background=False, wait=None).wait_exit(20) == 0, "interactive second start")
+        engine.wait_for("Panel: show-panel request received", 10)
 
-        env = dict(os.environ, ProgramData=root, ASAN_OPTIONS="detect_leaks=0")
-        ok = subprocess.run([args.bin, "--check-pass", "tolvu"], env=env, capture_output=True)
-        bad = subprocess.run([args.bin, "--check-pass", "tolvU"], env=env, capture_output=True)
-        check(ok.returncode == 0 and bad.returncode == 1, "--check-pass with the factory password")
-        check(ok.stdout == b"" and bad.stdout == b"", "--check-pass prints nothing")
+        ok, bad = run("--check-pass", "tolvu"), run("--check-pass", "tolvU")
+        check((ok.returncode, bad.returncode, ok.stdout + bad.stdout) == (0, 1, b""),
+              "--check-pass with the factory password")
         for opt in (["--service"], ["--dump-welcome", root], ["--welcome"]):
-            r = subprocess.run([args.bin] + opt, env=env, capture_output=True, timeout=30)
-            check(r.returncode == 2 and b"not in this build" in r.stdout,
-                  f"{opt[0]}: {r.returncode} {r.stdout!r}")
-        check(cam.alive(), "engine still running")
-        check(cam.stop() == 0, "SIGTERM ends the engine with exit code 0")
+            r = run(*opt)
+            check(r.returncode == 2 and b"not in this build" in r.stdout, f"{opt}: {r}")
+        check(engine.proc.poll() is None and engine.stop(15) == 0, "SIGTERM ends the engine")
 
-        # Sign-in-screen engine: no panel to show, so an interactive start
-        # becomes panel-only after its retries and binds nothing.
-        logon = E.Run([args.bin, "--logon-screen"], root, x.display)
-        logon.wait_for("Logon-screen mode: streaming the sign-in screen (no UI)\n")
-        status_before = E.read(os.path.join(data, "ports.status")).split(b"\r\n")[:3]
-        panel = E.Run([args.bin], root, x.display)
-        took = panel.wait_for("Panel-only mode: the camera runs in another session on this PC\n", 30)
-        check(took >= 3.5, f"panel-only after {took:.1f} s, expected the 4 s of retries")
+        # Sign-in-screen engine: an interactive start finds no panel to show and
+        # becomes panel-only after its 4 s of retries, binding nothing.
+        logon = cam("--logon-screen", background=False,
+                    wait="Logon-screen mode: streaming the sign-in screen (no UI)\n")
+        ports_before = status().split("\r\n")[:3]
+        t0 = time.time()
+        panel = cam(background=False,
+                    wait="Panel-only mode: the camera runs in another session on this PC\n")
+        check(time.time() - t0 >= 3.5, "panel-only before the retries were over")
         panel.wait_for("  Auth      :")
         check("RTSP server ready" not in panel.output, "panel-only started a server")
-        check(E.read(os.path.join(data, "ports.status")).split(b"\r\n")[:3] == status_before,
-              "panel-only changed the server ports in ports.status")
-        check(panel.stop() == 0, "panel-only exit code 0")
+        check(status().split("\r\n")[:3] == ports_before, "panel-only changed ports.status")
+        check(panel.stop(15) == 0, "panel-only exit code 0")
         # A relaunch waits for its predecessor to end, then becomes the engine.
-        relaunch = E.Run([args.bin, "--relaunch", "--background"], root, x.display)
+        relaunch = cam("--relaunch", wait=None)
         time.sleep(1.5)
         check("===" not in relaunch.output, "relaunch started before the old engine ended")
-        check(logon.stop() == 0, "sign-in-screen engine exit code 0")
-        relaunch.wait_for("  Auth      :", 20)
-        check("  RTSP main : rtsp://127.0.0.1:8554/screenlive\n" in relaunch.output,
-              "relaunched engine got the port back")
-        check(relaunch.stop() == 0, "relaunched engine exit code 0")
+        check(logon.stop(15) == 0, "sign-in-screen engine exit code 0")
+        relaunch.wait_for("  RTSP main : rtsp://127.0.0.1:8554/screenlive\n", 20)
+        check(relaunch.stop(15) == 0, "relaunched engine exit code 0")
 
-        # Positional defaults apply when the file has no port keys; an "enc:"
-        # password that does not decode locks the login.
-        E.write(os.path.join(data, "zeb.cfg"),
-                "announce_ip = 127.0.0.1\r\ndiscovery = 0\r\nweb_admin = 0\r\n"
-                "admin_pass = enc:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n")
-        cam = E.Run([args.bin, "554", "8081", "--background"], root, x.display)
-        cam.wait_for("  Auth      :")
-        check("  net: announce_ip override -> 127.0.0.1\n  IP        : 127.0.0.1\n" in cam.output,
-              "override line precedes the address")
-        check("  RTSP main : rtsp://127.0.0.1:554/screenlive\n" in cam.output, "RTSP on 554")
-        check("  ONVIF     : http://127.0.0.1:8081/onvif/device_service\n" in cam.output,
-              "ONVIF on 8081")
-        check("Web Admin" not in cam.output, "web panel off")
-        status = E.read(os.path.join(data, "ports.status")).decode()
-        check(status.startswith("rtsp=554,554,1\r\nonvif=8081,8081,1\r\nweb=0,0,0\r\n"),
-              f"ports.status: {status!r}")
-        check("WARNING: admin_pass tampered/undecryptable -> login locked; use HWID recovery.\n"
-              in cam.output, "tampered password reported")
-        check(cam.stop() == 0, "exit code 0")
-        r = subprocess.run([args.bin, "--check-pass", "tolvu"], env=env, capture_output=True)
-        check(r.returncode == 1, "a tampered password matches nothing")
+        # Positional ports apply when the file has none; an "enc:" password that
+        # does not decode locks the login.
+        write_cfg("announce_ip = 127.0.0.1\r\ndiscovery = 0\r\nweb_admin = 0\r\n"
+                  "admin_pass = enc:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n")
+        c = cam("554", "8081")
+        for text in ("  net: announce_ip override -> 127.0.0.1\n  IP        : 127.0.0.1\n",
+                     "  RTSP main : rtsp://127.0.0.1:554/screenlive\n",
+                     "  ONVIF     : http://127.0.0.1:8081/onvif/device_service\n",
+                     "WARNING: admin_pass tampered/undecryptable -> login locked; use HWID recovery.\n"):
+            check(text in c.output, f"no {text!r}")
+        check("Web Admin" not in c.output, "web panel off")
+        check(status().startswith("rtsp=554,554,1\r\nonvif=8081,8081,1\r\nweb=0,0,0\r\n"),
+              f"ports.status: {status()!r}")
+        check(c.stop(15) == 0, "exit code 0")
+        check(run("--check-pass", "tolvu").returncode == 1, "a tampered password matched")
 
-        # The system's adapters (inside this private namespace): a veth pair is
-        # a software adapter, so it counts as virtual, yet with nothing else up
-        # its first address is picked; the gateway comes from the routing table.
-        ip = ["ip", "link", "add", "zv0", "type", "veth", "peer", "name", "zv1"]
-        subprocess.run(ip, check=True)
-        for cmd in (["ip", "addr", "add", "10.77.0.2/24", "dev", "zv0"],
-                    ["ip", "addr", "add", "192.168.50.2/24", "dev", "zv0"],
-                    ["ip", "link", "set", "zv0", "up"], ["ip", "link", "set", "zv1", "up"],
-                    ["ip", "route", "add", "default", "via", "192.168.50.1", "dev", "zv0"]):
-            subprocess.run(cmd, check=True)
-        E.write(os.path.join(data, "zeb.cfg"), "discovery = 0\r\n")
-        cam = E.Run([args.bin, "--background"], root, x.display)
-        cam.wait_for("  Auth      :")
+        # Real adapters in this namespace: a veth counts as virtual, yet with
+        # nothing else up its first address is picked; the gateway comes from
+        # the routing table.
+        for cmd in ("link add zv0 type veth peer name zv1", "addr add 10.77.0.2/24 dev zv0",
+                    "addr add 192.168.50.2/24 dev zv0", "link set zv0 up", "link set zv1 up",
+                    "route add default via 192.168.50.1 dev zv0"):
+            subprocess.run(["ip", *cmd.split()], check=True)
+        write_cfg("discovery = 0\r\n")
+        c = cam()
         check("=== zeb-engine ONVIF screen camera ===\n"
               "  net: 10.77.0.2 (zv0) -> PICKED [gw][private]\n"
               "  net: 192.168.50.2 (zv0) -> skipped (vpn/virtual) [gw][private]\n"
-              "  IP        : 10.77.0.2\n" in cam.output, "address choice over the system's adapters")
-        check(cam.stop() == 0, "exit code 0")
+              "  IP        : 10.77.0.2\n" in c.output, "address choice over the system's adapters")
+        check(c.stop(15) == 0, "exit code 0")
 
 
 run_main(main)

@@ -69,8 +69,10 @@ class Xvfb:
         self.display = None
 
     def _argv(self):
+        # -noreset: a client that connects just as the last one leaves would
+        # otherwise be lost in the server's reset and hang in XOpenDisplay.
         return ["Xvfb", "-screen", "0", f"{self.size[0]}x{self.size[1]}x{self.depth}",
-                "-nolisten", "tcp"]
+                "-nolisten", "tcp", "-noreset"]
 
     def __enter__(self):
         self.proc, self.display = _start_x_server(self._argv())
@@ -106,12 +108,28 @@ def resize(display, *xrandr_args):
                    timeout=30, capture_output=True)
 
 
+def private_netns():
+    """Re-runs this script in a new network namespace with only loopback up, so
+    that default ports are free and the only adapter is the test's own. Prints
+    SKIP and exits 0 where namespaces cannot be made."""
+    if os.environ.get("ZEB_PRIVATE_NETNS") == "1":
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        return
+    probe = subprocess.run(["unshare", "-n", "true"], capture_output=True)
+    if probe.returncode != 0:
+        print("SKIP: no network namespace here: " + probe.stderr.decode(errors="replace"))
+        sys.exit(0)
+    os.execvpe("unshare", ["unshare", "-n", "--", sys.executable] + sys.argv,
+               dict(os.environ, ZEB_PRIVATE_NETNS="1"))
+
+
 class Camera:
     """zeb_onvif with its own data directory. settings: dict of zeb.cfg keys
-    (ports default to free loopback ports). Output is collected in .output."""
+    (ports default to free loopback ports). Output is collected in .output.
+    prefix: a wrapper command line (e.g. unshare) the program runs under."""
 
     def __init__(self, binary, settings=None, display=None, args=None, env=None,
-                 data_root=None, write_cfg=True):
+                 data_root=None, write_cfg=True, background=True, prefix=()):
         self.binary = binary
         self.root = data_root or tempfile.mkdtemp(prefix="zeb-e2e-")
         self.data_dir = os.path.join(self.root, "Orvanta")
@@ -121,7 +139,8 @@ class Camera:
                          "announce_ip": "127.0.0.1", "discovery": 0}
         self.settings.update(settings or {})
         self.display = display
-        self.args = ["--background"] + list(args or [])
+        self.args = list(args or []) + ["--background"] * background
+        self.prefix = list(prefix)
         self.extra_env = env or {}
         self.write_cfg = write_cfg
         self.proc = None
@@ -152,10 +171,11 @@ class Camera:
             env.pop("DISPLAY", None)
         env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
         env.update(self.extra_env)
-        self.proc = subprocess.Popen([self.binary] + self.args, env=env,
+        self.proc = subprocess.Popen(self.prefix + [self.binary] + self.args, env=env,
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                      stdin=subprocess.DEVNULL)
-        threading.Thread(target=self._reader, daemon=True).start()
+        self._thread = threading.Thread(target=self._reader, daemon=True)
+        self._thread.start()
         if wait_for:
             self.wait_for(wait_for, timeout)
         return self
@@ -196,6 +216,12 @@ class Camera:
                         f"camera exited ({self.proc.returncode}) before {pattern!r}")
                 self._cond.wait(min(left, 0.5))
 
+    def wait_exit(self, timeout=30):
+        """Waits for the program to end by itself and for its last output."""
+        self.proc.wait(timeout)
+        self._thread.join(5)
+        return self.proc.returncode
+
     def stop(self, timeout=10):
         if self.proc and self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
@@ -204,6 +230,7 @@ class Camera:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+            self._thread.join(5)
         return self.proc.returncode if self.proc else None
 
     def __enter__(self):
