@@ -5,94 +5,86 @@ that is a directory, a read-only data directory, and an import of garbage."""
 import os
 import random
 import subprocess
-import sys
-import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import engine_e2e as E  # noqa: E402
-from camera import check, parse_args, run_main  # noqa: E402
+from camera import Camera, check, parse_args, private_netns, run_main
 
 GOOD = b"announce_ip = 127.0.0.1\r\ndiscovery = 0\r\n"
 
 
-def start_and_stop(binary, root, argv_prefix=None, expect=()):
-    cam = E.Run((argv_prefix or []) + [binary, "--background"], root)
-    cam.wait_for("  Auth      :", 60)
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def case(binary, content, expect, cam=None):
+    """Starts and stops the engine on a settings file (bytes, or None for a path
+    prepared by the caller) and checks that the file is left as it was."""
+    cam = cam or Camera(binary, write_cfg=False)
+    if content is not None:
+        write(cam.cfg_path, content)
+    cam.start()
     for text in expect:
         check(text in cam.output, f"expected {text!r}")
-    check(cam.alive(), "engine runs after the banner")
-    check(cam.stop() == 0, "exit code 0")
-    return cam.output
-
-
-def case(binary, name, content, expect=()):
-    root = tempfile.mkdtemp(prefix=f"zeb-bad-{name}-")
-    data = os.path.join(root, "Orvanta")
-    os.makedirs(data)
-    cfg = os.path.join(data, "zeb.cfg")
-    E.write(cfg, content)
-    print(f"--- {name}: {len(content)} bytes")
-    out = start_and_stop(binary, root, expect=expect)
-    check(E.read(cfg) == content, f"{name}: the settings file changed")
-    return out
+    check(cam.proc.poll() is None and cam.stop(15) == 0, "engine runs until SIGTERM, exit code 0")
+    if content is not None:
+        check(read(cam.cfg_path) == content, f"the settings file changed ({len(content)} bytes)")
+    return cam
 
 
 def main():
     args = parse_args()
-    E.enter_private_netns()
+    private_netns()
     b = args.bin
-    case(b, "empty", b"", ["  RTSP main : rtsp://"])
+    case(b, b"", ["  RTSP main : rtsp://"])
 
     rng = random.Random(7)
     lines = [f"unknown_{i} = {'v' * rng.randint(0, 80)}\r\n".encode() for i in range(150000)]
     big = GOOD + b"".join(lines)
-    big += b"#" * (10 * 1024 * 1024 - len(big))
-    case(b, "10MB", big + b"\r\nfps = 12\r\n", ["@ 12 fps"])
+    case(b, big + b"#" * (10 * 1024 * 1024 - len(big)) + b"\r\nfps = 12\r\n", ["@ 12 fps"])
 
-    binary = bytes(rng.randrange(256) for _ in range(65536))
-    case(b, "binary", GOOD + binary + b"\nfps = 0\x00\x07\n" + GOOD, ["CONFIG: "])
+    junk = bytes(rng.randrange(256) for _ in range(65536))
+    case(b, GOOD + junk + b"\nfps = 0\x00\x07\n" + GOOD, ["CONFIG: "])
 
-    long_line = GOOD + b"device_name = " + b"x" * 100000 + b"\r\nstream = " + b"y" * 100000 + b"\r\n"
-    case(b, "long-line", long_line, [
-        '\u26A0 Invalid setting in the config file: device_name = "' + "x" * 24 + '..." - using the default Vistrel',
-        "  RTSP main : rtsp://127.0.0.1:8554/screenlive"])
+    case(b, GOOD + b"device_name = " + b"x" * 100000 + b"\r\nstream = " + b"y" * 100000 + b"\r\n",
+         ['\u26A0 Invalid setting in the config file: device_name = "' + "x" * 24
+          + '..." - using the default Vistrel',
+          "  RTSP main : rtsp://127.0.0.1:8554/screenlive"])
 
     # The settings path is a directory: defaults and a clear line, nothing removed.
-    root = tempfile.mkdtemp(prefix="zeb-bad-dir-")
-    cfg = os.path.join(root, "Orvanta", "zeb.cfg")
-    os.makedirs(os.path.join(cfg, "inside"))
-    start_and_stop(b, root, expect=["is a directory, not a settings file - using the defaults"])
-    check(os.path.isdir(os.path.join(cfg, "inside")), "directory left alone")
+    cam = Camera(b, write_cfg=False)
+    os.makedirs(os.path.join(cam.cfg_path, "inside"))
+    case(b, None, ["is a directory, not a settings file - using the defaults"], cam)
+    check(os.path.isdir(os.path.join(cam.cfg_path, "inside")), "directory left alone")
 
-    # Read-only data directory (a read-only bind mount in a private mount namespace).
-    root = tempfile.mkdtemp(prefix="zeb-bad-ro-")
-    data = os.path.join(root, "Orvanta")
-    os.makedirs(data)
+    # Read-only data directory: a read-only bind mount in a private mount namespace.
+    cam = Camera(b, write_cfg=False)
+    d = cam.data_dir
+    cam.prefix = ["unshare", "-m", "sh", "-c",
+                  f'mount --bind "{d}" "{d}" && mount -o remount,ro,bind "{d}" && exec "$0" "$@"']
     content = GOOD + b"fps = 11\r\n"
-    E.write(os.path.join(data, "zeb.cfg"), content)
-    wrap = ["unshare", "-m", "sh", "-c",
-            f'mount --bind "{data}" "{data}" && mount -o remount,ro,bind "{data}" && exec "$0" "$@"']
-    out = start_and_stop(b, root, wrap, ["@ 11 fps", "cannot write", "ports.status"])
-    check("running without the single-instance lock" in out, "lock problem is logged")
-    check(E.read(os.path.join(data, "zeb.cfg")) == content, "settings unchanged")
+    case(b, content, ["@ 11 fps", "cannot write", "ports.status",
+                      "running without the single-instance lock"], cam)
 
     # Importing garbage writes nothing and says so.
-    root = tempfile.mkdtemp(prefix="zeb-bad-imp-")
-    data = os.path.join(root, "Orvanta")
-    os.makedirs(data)
-    E.write(os.path.join(data, "zeb.cfg"), content)
-    junk = os.path.join(root, "junk.cfg")
-    E.write(junk, binary + b"\nadmin_pass = x\n")
-    env = dict(os.environ, ProgramData=root, ASAN_OPTIONS="detect_leaks=0")
-    r = subprocess.run([b, "--import-settings", junk], env=env, capture_output=True, timeout=30)
-    check(r.returncode == 2, f"import exit code {r.returncode}")
-    check(r.stdout.endswith(b" rejected (nothing written)\n")
-          and r.stdout.startswith(b"Import settings: 0 applied, "), f"import said {r.stdout!r}")
-    E.write(junk, "fps = 20\nlang = en\nadmin_user = x\n")
-    r = subprocess.run([b, "--import-settings", junk], env=env, capture_output=True, timeout=30)
+    env = dict(os.environ, ProgramData=cam.root, ASAN_OPTIONS="detect_leaks=0")
+
+    def import_settings(data):
+        write(os.path.join(cam.root, "import.cfg"), data)
+        return subprocess.run([b, "--import-settings", os.path.join(cam.root, "import.cfg")],
+                              env=env, capture_output=True, timeout=30)
+
+    r = import_settings(junk + b"\nadmin_pass = x\n")
+    check(r.returncode == 2 and r.stdout.startswith(b"Import settings: 0 applied, ")
+          and r.stdout.endswith(b" rejected (nothing written)\n"), f"import said {r}")
+    r = import_settings(b"fps = 20\nlang = en\nadmin_user = x\n")
     check(r.returncode == 0 and r.stdout == b"Import settings: 2 applied, 1 rejected\n",
-          f"import said {r.stdout!r}")
-    check(E.read(os.path.join(data, "zeb.cfg")) == GOOD + b"fps = 20\r\nlang = en\r\n", "imported")
+          f"import said {r}")
+    check(read(cam.cfg_path) == GOOD + b"fps = 20\r\nlang = en\r\n", "imported")
     r = subprocess.run([b, "--import-settings"], env=env, capture_output=True, timeout=30)
     check(r.returncode == 2, "import without a file")
 
