@@ -5,20 +5,11 @@ that is a directory, a read-only data directory, and an import of garbage."""
 import os
 import random
 import subprocess
+from pathlib import Path
 
 from camera import Camera, check, parse_args, private_netns, run_main
 
 GOOD = b"announce_ip = 127.0.0.1\r\ndiscovery = 0\r\n"
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def case(binary, content, expect, cam=None):
@@ -26,13 +17,13 @@ def case(binary, content, expect, cam=None):
     prepared by the caller) and checks that the file is left as it was."""
     cam = cam or Camera(binary, write_cfg=False)
     if content is not None:
-        write(cam.cfg_path, content)
+        Path(cam.cfg_path).write_bytes(content)
     cam.start()
     for text in expect:
         check(text in cam.output, f"expected {text!r}")
     check(cam.proc.poll() is None and cam.stop(15) == 0, "engine runs until SIGTERM, exit code 0")
     if content is not None:
-        check(read(cam.cfg_path) == content, f"the settings file changed ({len(content)} bytes)")
+        check(Path(cam.cfg_path).read_bytes() == content, f"the settings file changed ({len(content)} bytes)")
     return cam
 
 
@@ -74,9 +65,9 @@ def main():
     env = dict(os.environ, ProgramData=cam.root, ASAN_OPTIONS="detect_leaks=0")
 
     def import_settings(data):
-        write(os.path.join(cam.root, "import.cfg"), data)
-        return subprocess.run([b, "--import-settings", os.path.join(cam.root, "import.cfg")],
-                              env=env, capture_output=True, timeout=30)
+        Path(cam.root, "import.cfg").write_bytes(data)
+        return subprocess.run([b, "--import-settings", Path(cam.root, "import.cfg")], env=env,
+                              capture_output=True, timeout=30)
 
     r = import_settings(junk + b"\nadmin_pass = x\n")
     check(r.returncode == 2 and r.stdout.startswith(b"Import settings: 0 applied, ")
@@ -84,7 +75,7 @@ def main():
     r = import_settings(b"fps = 20\nlang = en\nadmin_user = x\n")
     check(r.returncode == 0 and r.stdout == b"Import settings: 2 applied, 1 rejected\n",
           f"import said {r}")
-    check(read(cam.cfg_path) == GOOD + b"fps = 20\r\nlang = en\r\n", "imported")
+    check(Path(cam.cfg_path).read_bytes() == GOOD + b"fps = 20\r\nlang = en\r\n", "imported")
     r = subprocess.run([b, "--import-settings"], env=env, capture_output=True, timeout=30)
     check(r.returncode == 2, "import without a file")
 

@@ -6,6 +6,7 @@ import os
 import subprocess
 import tempfile
 import time
+from pathlib import Path
 
 from camera import Camera, Xvfb, check, parse_args, private_netns, run_main
 
@@ -25,7 +26,7 @@ def main():
     args = parse_args()
     private_netns()  # only loopback: the address choice falls back to 127.0.0.1
     root = tempfile.mkdtemp(prefix="zeb-start-")
-    data = os.path.join(root, "Orvanta")
+    cfg, ports = Path(root, "Orvanta", "zeb.cfg"), Path(root, "Orvanta", "ports.status")
     env = dict(os.environ, ProgramData=root, ASAN_OPTIONS="detect_leaks=0")
 
     def cam(*argv, background=True, wait="  Auth      :"):
@@ -34,20 +35,15 @@ def main():
         return c.start(wait_for=wait)
 
     def status():
-        with open(os.path.join(data, "ports.status"), newline="") as f:
-            return f.read()
+        return ports.read_bytes().decode()
 
     def run(*argv):
         return subprocess.run([args.bin, *argv], env=env, capture_output=True, timeout=30)
 
-    def write_cfg(text):
-        with open(os.path.join(data, "zeb.cfg"), "w", newline="") as f:
-            f.write(text)
-
     with Xvfb(1920, 1080) as x:
         engine = cam()
         check(BANNER in engine.output, "banner differs:\n" + engine.output)
-        check(not os.path.exists(os.path.join(data, "zeb.cfg")), "no seed, so no zeb.cfg")
+        check(not cfg.exists(), "no seed, so no zeb.cfg")
         lines = status().split("\r\n")
         check(lines[:3] == ["rtsp=8554,8554,1", "onvif=8000,8000,1", "web=8080,8080,1"]
               and lines[3].startswith("wsd=") and lines[4:] == [""], f"ports.status: {lines}")
@@ -90,8 +86,8 @@ def main():
 
         # Positional ports apply when the file has none; an "enc:" password that
         # does not decode locks the login.
-        write_cfg("announce_ip = 127.0.0.1\r\ndiscovery = 0\r\nweb_admin = 0\r\n"
-                  "admin_pass = enc:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n")
+        cfg.write_text("announce_ip = 127.0.0.1\r\ndiscovery = 0\r\nweb_admin = 0\r\n"
+                       "admin_pass = enc:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n")
         c = cam("554", "8081")
         for text in ("  net: announce_ip override -> 127.0.0.1\n  IP        : 127.0.0.1\n",
                      "  RTSP main : rtsp://127.0.0.1:554/screenlive\n",
@@ -111,7 +107,7 @@ def main():
                     "addr add 192.168.50.2/24 dev zv0", "link set zv0 up", "link set zv1 up",
                     "route add default via 192.168.50.1 dev zv0"):
             subprocess.run(["ip", *cmd.split()], check=True)
-        write_cfg("discovery = 0\r\n")
+        cfg.write_text("discovery = 0\r\n")
         c = cam()
         check("=== zeb-engine ONVIF screen camera ===\n"
               "  net: 10.77.0.2 (zv0) -> PICKED [gw][private]\n"
