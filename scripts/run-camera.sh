@@ -9,7 +9,7 @@ bash scripts/install-deps.sh
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DENABLE_TESTS=OFF
 cmake --build build-release -j"$(nproc)"
 if [ -z "${DISPLAY:-}" ]; then
-  Xvfb :77 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb :77 -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   xvfb_pid=$!
   trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
   export DISPLAY=:77
