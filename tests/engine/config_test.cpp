@@ -110,10 +110,14 @@ TEST_F(ConfigTest, GettersAndTheirWarnings) {
     for (const char* bad : {"0", "61", "ten", "", "+10", "-1", "1e3", "99999999999999999999"})
         check({fps, bad, "10", "10"});
     // A missing key gives its default silently. The name, clock and warning
-    // texts share one reader, each with its own keys and defaults.
+    // texts share one reader, each with its own keys and defaults. A port in
+    // the file beats the one from the command line.
     reset_config_warnings_for_tests();
     EXPECT_EQ(get_int({}, "fps", 7, 1, 60), 7);
-    EngineConfig ec = read_engine_config({{"osd_clock_op", "100"}, {"warn_color", "9"}});
+    EngineConfig ec = read_engine_config(
+        {{"osd_clock_op", "100"}, {"warn_color", "9"}, {"rtsp_port", "9000"}}, 554, 8081);
+    EXPECT_EQ(ec.rtsp_port, 9000);
+    EXPECT_EQ(ec.onvif_port, 8081);
     EXPECT_EQ(ec.osd_clock_op, 100);
     EXPECT_EQ(ec.warn_color, 3);
     EXPECT_EQ(ec.warn_op, 80);
@@ -149,13 +153,6 @@ TEST_F(ConfigTest, WarningListDedupesAndCaps) {
     EXPECT_EQ(config_warnings().size(), 1u);
     for (int i = 0; i < 10; ++i) add_config_warning({"w" + std::to_string(i), "a"});
     EXPECT_EQ(config_warnings().size(), k_max_config_warnings);
-}
-
-TEST_F(ConfigTest, PositionalPortsYieldToTheFile) {
-    EngineConfig c = read_engine_config({{"rtsp_port", "9000"}}, 554, 8081);
-    EXPECT_EQ(c.rtsp_port, 9000);
-    EXPECT_EQ(c.onvif_port, 8081);
-    EXPECT_EQ(c.web_port, 8080);
 }
 
 // The factory defaults must be settings this program accepts without a warning.

@@ -1,9 +1,11 @@
 """Start-up with no settings file (banner byte for byte on the default ports,
 ports.status), the single instance, sign-in-screen and relaunch modes, the
-command-line options, positional ports and the address over real adapters."""
+command-line options, port fallback with positional ports, and the address
+over real adapters."""
 
 import os
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path
@@ -20,6 +22,9 @@ BANNER = (
     "  Web Admin : http://127.0.0.1:8080/\n"
     "  Video     : 1920x1080 @ 10 fps, ~2000 kbps (full screen)\n"
     "  Auth      : OFF (open) (user=admin)\n")
+HOLDER = ("import socket,time\n"
+          "s=socket.socket(); s.bind(('0.0.0.0',554)); s.listen(1)\n"
+          "print('holding', flush=True); time.sleep(600)\n")
 
 
 def main():
@@ -84,35 +89,60 @@ def main():
         relaunch.wait_for("  RTSP main : rtsp://127.0.0.1:8554/screenlive\n", 20)
         check(relaunch.stop(15) == 0, "relaunched engine exit code 0")
 
-        # Positional ports apply when the file has none; an "enc:" password that
-        # does not decode locks the login.
-        cfg.write_text("announce_ip = 127.0.0.1\r\ndiscovery = 0\r\nweb_admin = 0\r\n"
+        # Port fallback, with the ports from the command line (the file has
+        # none but the web port): a process of this test holds 554, ONVIF and
+        # the web panel share 8000. Each busy requested port is tried 125 times
+        # 120 ms apart before its server moves. An "enc:" password that does
+        # not decode locks the login.
+        cfg.write_text("announce_ip = 127.0.0.1\r\ndiscovery = 0\r\nweb_port = 8000\r\n"
                        "admin_pass = enc:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n")
-        c = cam("554", "8081")
-        for text in ("  net: announce_ip override -> 127.0.0.1\n  IP        : 127.0.0.1\n",
-                     "  RTSP main : rtsp://127.0.0.1:554/screenlive\n",
-                     "  ONVIF     : http://127.0.0.1:8081/onvif/device_service\n",
-                     "WARNING: admin_pass tampered/undecryptable -> login locked; use HWID recovery.\n"):
+        holder = subprocess.Popen([sys.executable, "-c", HOLDER], stdout=subprocess.PIPE)
+        try:
+            check(holder.stdout.readline().strip() == b"holding", "holder listens on 554")
+            t0 = time.time()
+            c = Camera(args.bin, display=x.display, data_root=root, write_cfg=False,
+                       args=["554", "8000"]).start(timeout=90)
+            elapsed = time.time() - t0
+        finally:
+            holder.kill()
+            holder.wait()
+        # Two requested ports busy: 2 x 124 waits of 120 ms = 29.8 s at least.
+        check(29.5 <= elapsed < 60, f"banner after {elapsed:.1f} s, expected about 30 s")
+        for text in (
+                "CONFIG: \u26A0 Duplicate ports in the config file: ONVIF and Web panel both set"
+                " to 8000 - one of them was moved automatically to a free port\n",
+                "\u26A0 The standard streaming port 554 is used by another program (python3),"
+                " so the stream is on 8554 for now.\n"
+                "   Some NVRs and mobile apps only look for 554 and will not find the camera"
+                " automatically.\n"
+                "   Fix: add it manually as rtsp://<IP>:8554/ , or free port 554.\n",
+                "\u26A0 Port 8000 (Web panel) is used by another program (zeb_onvif), so the"
+                " service runs on 18000 for now.",
+                "  net: announce_ip override -> 127.0.0.1\n  IP        : 127.0.0.1\n",
+                "  RTSP main : rtsp://127.0.0.1:8554/screenlive\n",
+                "  ONVIF     : http://127.0.0.1:8000/onvif/device_service\n",
+                "  Web Admin : http://127.0.0.1:18000/\n",
+                "WARNING: admin_pass tampered/undecryptable -> login locked; use HWID recovery.\n"):
             check(text in c.output, f"no {text!r}")
-        check("Web Admin" not in c.output, "web panel off")
-        check(status().startswith("rtsp=554,554,1\r\nonvif=8081,8081,1\r\nweb=0,0,0\r\n"),
+        check(status().startswith("rtsp=554,8554,1\r\nonvif=8000,8000,1\r\nweb=8000,18000,1\r\n"),
               f"ports.status: {status()!r}")
         check(c.stop(15) == 0, "exit code 0")
         check(run("--check-pass", "tolvu").returncode == 1, "a tampered password matched")
 
         # Real adapters in this namespace: a veth counts as virtual, yet with
         # nothing else up its first address is picked; the gateway comes from
-        # the routing table.
+        # the routing table. The web panel is off.
         for cmd in ("link add zv0 type veth peer name zv1", "addr add 10.77.0.2/24 dev zv0",
                     "addr add 192.168.50.2/24 dev zv0", "link set zv0 up", "link set zv1 up",
                     "route add default via 192.168.50.1 dev zv0"):
             subprocess.run(["ip", *cmd.split()], check=True)
-        cfg.write_text("discovery = 0\r\n")
+        cfg.write_text("discovery = 0\r\nweb_admin = 0\r\n")
         c = cam()
         check("=== zeb-engine ONVIF screen camera ===\n"
               "  net: 10.77.0.2 (zv0) -> PICKED [gw][private]\n"
               "  net: 192.168.50.2 (zv0) -> skipped (vpn/virtual) [gw][private]\n"
               "  IP        : 10.77.0.2\n" in c.output, "address choice over the system's adapters")
+        check("Web Admin" not in c.output and "\r\nweb=0,0,0\r\n" in status(), "web panel off")
         check(c.stop(15) == 0, "exit code 0")
 
 

@@ -11,15 +11,10 @@
 
 namespace {
 
-std::vector<int> range(int from, int to) {
-    std::vector<int> v;
+// The listed ports followed by from..to.
+std::vector<int> ports(std::vector<int> v, int from, int to) {
     for (int i = from; i <= to; ++i) v.push_back(i);
     return v;
-}
-
-std::vector<int> concat(std::vector<int> a, const std::vector<int>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 class PortsTest : public ::testing::Test {
@@ -38,13 +33,13 @@ class PortsTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(PortsTest, CandidateLists) {
-    EXPECT_EQ(candidate_ports(554), concat({554, 8554, 10554, 20554, 30554}, range(555, 574)));
-    EXPECT_EQ(candidate_ports(8000), concat({8000, 18000, 28000, 38000}, range(8001, 8020)));
-    EXPECT_EQ(candidate_ports(60000), range(60000, 60020));
-    EXPECT_EQ(candidate_ports(65530), range(65530, 65535));
-    EXPECT_EQ(candidate_ports(40000), concat({40000, 50000, 60000}, range(40001, 40020)));
+    EXPECT_EQ(candidate_ports(554), ports({554, 8554, 10554, 20554, 30554}, 555, 574));
+    EXPECT_EQ(candidate_ports(8000), ports({8000, 18000, 28000, 38000}, 8001, 8020));
+    EXPECT_EQ(candidate_ports(60000), ports({}, 60000, 60020));
+    EXPECT_EQ(candidate_ports(65530), ports({}, 65530, 65535));
+    EXPECT_EQ(candidate_ports(40000), ports({40000, 50000, 60000}, 40001, 40020));
     // 8554 requested: no duplicate of 8554.
-    EXPECT_EQ(candidate_ports(8554), concat({8554, 18554, 28554, 38554}, range(8555, 8574)));
+    EXPECT_EQ(candidate_ports(8554), ports({8554, 18554, 28554, 38554}, 8555, 8574));
 }
 
 TEST_F(PortsTest, BusyPortMovesAndNamesItsHolder) {
