@@ -160,11 +160,8 @@ TEST_F(ConfigTest, FactoryDefaultsAreValidInBothVariants) {
     const std::string en = factory_defaults_text(false);
     const std::string ar = factory_defaults_text(true);
     EXPECT_EQ(en.substr(en.find("\r\n")), ar.substr(ar.find("\r\n")));
-    const EngineConfig c = read_engine_config(parse_config_text(en));
+    EXPECT_EQ(read_engine_config(parse_config_text(en)).web_port, 13030);
     EXPECT_TRUE(config_warnings().empty());
-    EXPECT_EQ(c.rtsp_port, 554);
-    EXPECT_EQ(c.onvif_port, 18000);
-    EXPECT_EQ(c.web_port, 13030);
 }
 
 TEST(AdminPass, PlainEncodedAndTampered) {

@@ -89,19 +89,18 @@ def main():
         relaunch.wait_for("  RTSP main : rtsp://127.0.0.1:8554/screenlive\n", 20)
         check(relaunch.stop(15) == 0, "relaunched engine exit code 0")
 
-        # Port fallback, with the ports from the command line (the file has
-        # none but the web port): a process of this test holds 554, ONVIF and
-        # the web panel share 8000. Each busy requested port is tried 125 times
-        # 120 ms apart before its server moves. An "enc:" password that does
-        # not decode locks the login.
+        # Port fallback with the ports from the command line: this test holds
+        # 554, ONVIF and the web panel share 8000. A busy requested port is tried
+        # 125 times 120 ms apart. An "enc:" password that does not decode locks
+        # the login.
         cfg.write_text("announce_ip = 127.0.0.1\r\ndiscovery = 0\r\nweb_port = 8000\r\n"
                        "admin_pass = enc:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n")
         holder = subprocess.Popen([sys.executable, "-c", HOLDER], stdout=subprocess.PIPE)
         try:
             check(holder.stdout.readline().strip() == b"holding", "holder listens on 554")
             t0 = time.time()
-            c = Camera(args.bin, display=x.display, data_root=root, write_cfg=False,
-                       args=["554", "8000"]).start(timeout=90)
+            c = cam("554", "8000", wait=None)
+            c.wait_for("  Auth      :", 90)
             elapsed = time.time() - t0
         finally:
             holder.kill()
