@@ -183,6 +183,17 @@ ConfigWarning invalid_value_warning(const std::string& key, const std::string& v
     return w;
 }
 
+// An unusable admin_pass locks the login instead of falling back to the factory
+// password that anyone can look up; the warning says so and never shows the value.
+static ConfigWarning locked_password_warning() {
+    ConfigWarning w;
+    w.en = "\u26A0 Invalid setting in the config file: admin_pass = \"(hidden)\" - login locked "
+           "until the password is set again";
+    w.ar = "\u26A0 إعداد غير صالح في ملف الإعدادات: " + ltr("admin_pass") + " = " +
+           ltr("\"(hidden)\"") + " — تم قفل تسجيل الدخول حتى تُضبط كلمة المرور من جديد";
+    return w;
+}
+
 // ---- Value checks ----------------------------------------------------------------
 
 bool is_all_digits(std::string_view v) {
@@ -352,7 +363,7 @@ EngineConfig read_engine_config(const ConfigMap& m, int default_rtsp, int defaul
     // The password itself never appears in a warning (log and panels show them).
     std::string pass;
     if (find_value(m, "admin_pass", &pass) && !is_valid_text(pass, k_admin_pass_max_len, false))
-        add_config_warning(invalid_value_warning("admin_pass", "(hidden)", "tolvu"));
+        add_config_warning(locked_password_warning());
     else
         c.admin_pass = get_text(m, "admin_pass", "tolvu", k_admin_pass_max_len);
     c.stream_on = get_flag(m, "stream_on", true);

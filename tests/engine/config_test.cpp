@@ -143,7 +143,9 @@ TEST_F(ConfigTest, ShownValueIsCutSafelyAndPasswordHidden) {
 
     read_engine_config({{"admin_pass", "my<secret>pass"}});
     ASSERT_EQ(config_warnings().size(), 1u);
-    EXPECT_EQ(config_warnings()[0].en, en_warning("admin_pass", "(hidden)", "tolvu"));
+    EXPECT_EQ(config_warnings()[0].en,
+              "\u26A0 Invalid setting in the config file: admin_pass = \"(hidden)\" - login locked "
+              "until the password is set again");
     EXPECT_EQ(config_warnings()[0].ar.find("secret"), std::string::npos);
 }
 
