@@ -4,12 +4,14 @@
 #include "engine/screen_metrics.h"
 
 ScreenSize primary_screen_size() {
+    // The connection stays open for the life of the process. Closing it could
+    // leave the X server without clients, and a server that resets then (Xvfb
+    // does by default) loses the capturer's connection made right after it.
+    static Display* const d = XOpenDisplay(nullptr);
     ScreenSize s;
-    Display* d = XOpenDisplay(nullptr);
     if (!d) return s;
     const int screen = DefaultScreen(d);
     s.width = DisplayWidth(d, screen);
     s.height = DisplayHeight(d, screen);
-    XCloseDisplay(d);
     return s;
 }
