@@ -14,6 +14,8 @@
 #include "onvif/ws_discovery.h"
 #include "rtsp/rtsp_engine.h"
 #include "video/motion_detector.h"
+#include "video/overlay.h"
+#include "video/screen_capture.h"
 
 namespace {
 
@@ -48,9 +50,29 @@ void set_up_onvif_identity(StartupValues& v) {
     engine_log("  ONVIF id  : %s\n", ctx.endpoint_uuid.c_str());
 }
 
+// Name and clock plates from the validated settings; only the name text comes
+// from the lenient reader (osd_name_text when set, else device_name).
+OverlaySettings startup_overlay(const StartupValues& v) {
+    const EngineConfig& c = v.config;
+    OverlaySettings o;
+    o.name_on = c.osd_name;
+    o.name_pos = c.osd_name_pos;
+    o.name_opacity = c.osd_name_op;
+    o.name_color = c.osd_name_color;
+    o.name_size = c.osd_name_size;
+    o.name_text = read_overlay_settings(load(v.cfg_path)).name_text;
+    o.clock_on = c.osd_clock;
+    o.clock_pos = c.osd_clock_pos;
+    o.clock_opacity = c.osd_clock_op;
+    o.clock_color = c.osd_clock_color;
+    o.clock_size = c.osd_clock_size;
+    return o;
+}
+
 // Overlays, motion, audio and pointer settings handed to the video pipeline.
 void hand_over_video_settings(StartupValues& v) {
     const EngineConfig& c = v.config;
+    cursor_on.store(c.show_cursor);
     if (c.show_cursor) engine_log("Stream: mouse cursor shown\n");
     MotionConfig motion;
     motion.enabled = c.motion;
@@ -95,6 +117,7 @@ void start_rtsp(StartupValues& v) {
     p.password = v.admin_pass;
     p.stream_auth = v.config.stream_auth ? 1 : 0;
     p.audio_enabled = v.config.audio ? 1 : 0;
+    p.overlay = startup_overlay(v);
     streaming_paused.store(v.config.stream_on ? 0 : 1);
     std::thread([p] {
         RtspEngine& e = rtsp_engine();

@@ -67,6 +67,7 @@ bool engine_init(RtspEngine& e, const RtspEngineParams& p) {
         engine_log("RTSP: the screen cannot be captured (no X display or no usable screen)\n");
         return false;
     }
+    e.capturer->set_overlay(p.overlay);
     const int cw = e.capturer->width(), ch = e.capturer->height();
 
     int scaled_w = p.main_scaled_width & ~1;

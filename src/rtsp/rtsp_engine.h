@@ -16,6 +16,7 @@
 
 #include "engine/net_socket.h"
 #include "rtsp/stream_queue.h"
+#include "video/overlay.h"
 
 class ScreenCapturer;
 class H264Encoder;
@@ -101,6 +102,7 @@ struct RtspEngineParams {
     std::string password;
     uint32_t stream_auth = 0;
     uint8_t audio_enabled = 0;
+    OverlaySettings overlay;  // name and clock plates drawn from the first frame on
 };
 
 // Stores the settings, opens the capturer and both encoders and reads each
