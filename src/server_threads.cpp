@@ -60,7 +60,7 @@ OverlaySettings startup_overlay(const StartupValues& v) {
     o.name_opacity = c.osd_name_op;
     o.name_color = c.osd_name_color;
     o.name_size = c.osd_name_size;
-    o.name_text = read_overlay_settings(load(v.cfg_path)).name_text;
+    o.name_text = read_overlay_settings(v.settings).name_text;
     o.clock_on = c.osd_clock;
     o.clock_pos = c.osd_clock_pos;
     o.clock_opacity = c.osd_clock_op;

@@ -182,7 +182,7 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
         args.size() > 1 ? positional_port(args[1], k_default_rtsp_port) : k_default_rtsp_port;
     const int def_onvif =
         args.size() > 2 ? positional_port(args[2], k_default_onvif_port) : k_default_onvif_port;
-    ConfigMap m;
+    ConfigMap& m = v.settings;
     if (auto text = read_file(v.cfg_path)) {
         m = parse_config_text(*text);
     } else if (file_exists(v.cfg_path)) {

@@ -13,6 +13,7 @@
 
 struct StartupValues {
     EngineConfig config;
+    ConfigMap settings;  // the settings file as read at start-up
 
     std::string data_dir;
     std::string program_dir;
