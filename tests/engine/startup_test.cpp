@@ -1,5 +1,5 @@
 // Start-up pieces: positional ports, stream sizes, duplicate ports, banner variants.
-#include "engine/startup.h"
+#include "app/startup.h"
 
 #include <gtest/gtest.h>
 

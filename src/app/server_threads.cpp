@@ -2,7 +2,7 @@
 // engine's start order. A subsystem that is not part of this build logs its
 // absence once and is not started. Threads are detached and never joined; a
 // thread that cannot be created ends the process.
-#include "server_threads.h"
+#include "app/server_threads.h"
 
 #include <thread>
 

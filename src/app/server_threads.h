@@ -3,6 +3,6 @@
 // watcher. Each subsystem has one block in server_threads.cpp.
 #pragma once
 
-#include "engine/startup.h"
+#include "app/startup.h"
 
 void start_subsystems(StartupValues& v);

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/startup.h"
-#include "server_threads.h"
+#include "app/startup.h"
+#include "app/server_threads.h"
 #include "video/paused_picture.h"
 
 // --dump-screens DIR: the paused picture at four sizes as PNGs. The service

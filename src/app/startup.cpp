@@ -1,6 +1,6 @@
 // Engine start-up: command line, settings, instance, ports, address, banner,
 // subsystems, then the control-panel loop.
-#include "engine/startup.h"
+#include "app/startup.h"
 
 #include <cstdio>
 

@@ -2,7 +2,7 @@
 // warnings and the banner text.
 #include <cstdio>
 
-#include "engine/startup.h"
+#include "app/startup.h"
 
 int positional_port(const std::string& word, int fallback) {
     if (!is_all_digits(word) || word.size() > 5) return fallback;
