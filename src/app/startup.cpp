@@ -83,18 +83,6 @@ int import_mode(const Args& args, const std::string& cfg) {
     return r.written ? 0 : 2;
 }
 
-// Binds one server and records its slot; returns the socket.
-socket_t bind_server(int slot, int requested, int* port_out) {
-    ServerPortSlot& s = port_slot(slot);
-    s.requested.store(requested);
-    int actual = 0;
-    socket_t sock = bind_with_fallback(requested, &actual);
-    s.actual.store(actual);
-    s.state.store(sock == k_invalid_socket ? k_slot_state_down : k_slot_state_running);
-    *port_out = sock == k_invalid_socket ? requested : actual;
-    return sock;
-}
-
 std::string first_line_of(const std::string& path) {
     auto t = read_file(path, 4096);
     if (!t) return "";
@@ -105,22 +93,17 @@ std::string first_line_of(const std::string& path) {
 }
 
 void load_settings_file(StartupValues& v) {
-    if (directory_exists(v.cfg_path)) {
-        engine_log("CFG: %s is a directory, not a settings file - using the defaults\n",
-                   v.cfg_path.c_str());
-        return;
-    }
-    if (file_exists(v.cfg_path)) return;
+    if (path_exists(v.cfg_path)) return;
     if (seed(v.data_dir, v.program_dir))
         engine_log("CFG: first run - settings seeded from the program directory\n");
 }
 
 void bind_ports(StartupValues& v) {
     const EngineConfig& c = v.config;
-    v.rtsp_socket = bind_server(k_slot_rtsp, c.rtsp_port, &v.rtsp_port);
-    v.onvif_socket = bind_server(k_slot_onvif, c.onvif_port, &v.onvif_port);
+    v.rtsp_socket = bind_slot(k_slot_rtsp, c.rtsp_port, &v.rtsp_port);
+    v.onvif_socket = bind_slot(k_slot_onvif, c.onvif_port, &v.onvif_port);
     v.web_port = c.web_port;
-    if (c.web_admin) v.web_socket = bind_server(k_slot_web, c.web_port, &v.web_port);
+    if (c.web_admin) v.web_socket = bind_slot(k_slot_web, c.web_port, &v.web_port);
 }
 
 void read_ports_for_panel(StartupValues& v) {
@@ -150,6 +133,48 @@ void publish_ports(StartupValues& v) {
     }
 }
 
+// Reads zeb.cfg into v.settings. A file that is there but cannot be read
+// (unreadable, a directory, a symbolic link) gives the defaults, except that
+// authentication stays on: whether it was on is unknown. Returns false then.
+bool read_settings(StartupValues& v) {
+    if (auto text = read_file(v.cfg_path)) {
+        v.settings = parse_config_text(*text);
+        return true;
+    }
+    if (!path_exists(v.cfg_path)) return true;  // no file: the defaults, as on a first run
+    std::string what;
+    if (is_symlink(v.cfg_path))
+        what = v.cfg_path + " is a symbolic link, which is not followed";
+    else if (directory_exists(v.cfg_path))
+        what = v.cfg_path + " is a directory, not a settings file";
+    else
+        what = "cannot read " + v.cfg_path + " (" + file_error_text() + ")";
+    engine_log("CFG: %s - using the defaults, with authentication kept on\n", what.c_str());
+    add_config_warning(
+        {"\u26A0 The settings file cannot be read - the defaults are in use, with authentication "
+         "kept on",
+         "\u26A0 تعذّرت قراءة ملف الإعدادات - القيم الافتراضية مستعملة، مع إبقاء المصادقة مفعّلة"});
+    return false;
+}
+
+// Logs the words that look like options but are none; start-up goes on.
+void report_unknown_options(const CommandLineScan& scan) {
+    for (const std::string& w : scan.unknown)
+        engine_log("Unknown option %s is ignored (zeb_onvif --help lists the options)\n",
+                   w.c_str());
+}
+
+// Screen size for the streams; without a screen, one line that says how to
+// get one. ONVIF and the rest still run.
+ScreenSize query_screen() {
+    const ScreenSize screen = primary_screen_size();
+    if (screen.width <= 0 || screen.height <= 0)
+        engine_log("Video: no screen (%s) - set DISPLAY, or run scripts/run-camera.sh, which "
+                   "starts a virtual screen\n",
+                   screen_unavailable_reason().c_str());
+    return screen;
+}
+
 }  // namespace
 
 int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
@@ -164,6 +189,12 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
         if (word_after(args, o)) return not_in_build(o);
     if (has_word(args, "--selftest-strings")) return not_in_build("--selftest-strings");
     if (has_word(args, "--check-pass")) return check_pass_mode(args);
+    const CommandLineScan scan = scan_command_line(args);
+    if (scan.help || scan.version) {
+        std::fputs(scan.help ? help_text().c_str() : version_text().c_str(), stdout);
+        return 0;
+    }
+    report_unknown_options(scan);
 
     // 2. Sockets, directories.
     net_init();
@@ -183,13 +214,9 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     const int def_onvif =
         args.size() > 2 ? positional_port(args[2], k_default_onvif_port) : k_default_onvif_port;
     ConfigMap& m = v.settings;
-    if (auto text = read_file(v.cfg_path)) {
-        m = parse_config_text(*text);
-    } else if (file_exists(v.cfg_path)) {
-        engine_log("CFG: cannot read %s (%s) - using the defaults\n", v.cfg_path.c_str(),
-                   file_error_text().c_str());
-    }
+    const bool settings_read = read_settings(v);
     v.config = read_engine_config(m, def_rtsp, def_onvif);
+    if (!settings_read) v.config.stream_auth = true;
     const EngineConfig& c = v.config;
     set_log_verbose(c.log_verbose);
 
@@ -247,7 +274,7 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     }
 
     // 16. Sizes.
-    const ScreenSize screen = primary_screen_size();
+    const ScreenSize screen = query_screen();
     const StreamSizes sz =
         compute_stream_sizes(screen.width, screen.height, c.substream, c.sub_width, c.main_width);
     v.screen_width = sz.screen_width;

@@ -86,3 +86,16 @@ std::vector<ConfigWarning> duplicate_port_warnings(int rtsp, int onvif, int web,
 
 // The banner text (every line with its '\n').
 std::string banner_text(const StartupValues& v);
+
+// What the command line asks beyond the run modes: --help or -h, --version,
+// and the words that look like options but are none (each reported, then
+// ignored). Words that are the argument of an option never count.
+struct CommandLineScan {
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> unknown;
+};
+CommandLineScan scan_command_line(const std::vector<std::string>& args);
+// --help: one line per option; --version: name and version.
+std::string help_text();
+std::string version_text();

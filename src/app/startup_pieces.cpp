@@ -1,5 +1,5 @@
 // Pure pieces of start-up: positional ports, stream sizes, duplicate-port
-// warnings and the banner text.
+// warnings, the banner text and the command-line help.
 #include <cstdio>
 
 #include "app/startup.h"
@@ -80,10 +80,94 @@ std::string banner_text(const StartupValues& v) {
         out += "  RTSP sub  : disabled (single stream)\n";
     if (c.web_admin) add("  Web Admin : http://%s:%d/\n", ip, v.web_port);
     const bool down = v.main_width > 0;
+    if (v.screen_width <= 0 || v.screen_height <= 0) {
+        add("  Video     : no screen @ %d fps, ~%d kbps\n", c.fps, c.bitrate);
+        add("  Auth      : %s (user=%s)\n",
+            c.stream_auth ? "ON (RTSP Digest + ONVIF WS-Sec)" : "OFF (open)",
+            c.admin_user.c_str());
+        return out;
+    }
     add("  Video     : %dx%d @ %d fps, ~%d kbps%s\n", down ? v.main_width : v.screen_width,
         down ? v.main_height : v.screen_height, c.fps, c.bitrate,
         down ? " (downscaled)" : " (full screen)");
     add("  Auth      : %s (user=%s)\n",
         c.stream_auth ? "ON (RTSP Digest + ONVIF WS-Sec)" : "OFF (open)", c.admin_user.c_str());
     return out;
+}
+
+namespace {
+
+struct OptionHelp {
+    const char* word;
+    int arguments;  // 0 none, 1 one, 2 one that may be missing
+    const char* help;
+};
+
+const OptionHelp k_options[] = {
+    {"--background", 0, "start without opening the control panel"},
+    {"--logon-screen", 0, "stream the sign-in screen, with no user interface"},
+    {"--relaunch", 0, "wait for the camera that is ending, then take over"},
+    {"--check-pass PASSWORD", 1, "exit 0 when PASSWORD is the administrator password, else 1"},
+    {"--import-settings FILE", 1, "copy the importable keys of FILE into zeb.cfg"},
+    {"--dump-screens DIR", 1, "write the \"Stream paused\" picture at four sizes as PNG"},
+    {"--dump-welcome DIR", 1, "write the welcome window as PNG"},
+    {"--welcome", 0, "show only the welcome window"},
+    {"--lang ar|en", 1, "language of the welcome window"},
+    {"--selftest-strings [FILE]", 2, "run the interface string self-test"},
+    {"--service", 0, "run as the system service"},
+    {"--install-service", 0, "install the system service"},
+    {"--uninstall-service", 0, "remove the system service"},
+    {"--help, -h", 0, "print this help and exit"},
+    {"--version", 0, "print the program's name and version and exit"},
+};
+
+// The option word itself, without its argument or alias.
+std::string option_word(const OptionHelp& o) {
+    const std::string s = o.word;
+    return s.substr(0, s.find_first_of(" ,"));
+}
+
+}  // namespace
+
+CommandLineScan scan_command_line(const std::vector<std::string>& args) {
+    CommandLineScan r;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& w = args[i];
+        const OptionHelp* known = nullptr;
+        for (const OptionHelp& o : k_options)
+            if (w == option_word(o)) known = &o;
+        if (known) {
+            r.help |= w == "--help";
+            r.version |= w == "--version";
+            // Skip the option's argument (an optional one only when it is no option).
+            if (known->arguments == 1 ||
+                (known->arguments == 2 && i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0))
+                ++i;
+        } else if (w == "-h") {
+            r.help = true;
+        } else if (w.size() > 2 && w.rfind("--", 0) == 0) {
+            r.unknown.push_back(w);
+        }
+    }
+    return r;
+}
+
+std::string help_text() {
+    std::string out =
+        "Usage: zeb_onvif [RTSP-PORT [ONVIF-PORT]] [OPTION...]\n"
+        "Makes this computer's screen a network camera (RTSP, ONVIF). Settings: zeb.cfg in the\n"
+        "data directory ($ProgramData/Orvanta, else /var/lib/orvanta, else "
+        "~/.local/share/orvanta).\n"
+        "  RTSP-PORT ONVIF-PORT       ports to use when zeb.cfg sets none (default 8554 8000)\n";
+    char line[256];
+    for (const OptionHelp& o : k_options) {
+        std::snprintf(line, sizeof line, "  %-26s %s\n", o.word, o.help);
+        out += line;
+    }
+    return out;
+}
+
+std::string version_text() {
+    std::string v = k_version_text;
+    return "zeb_onvif (Vistrel screen camera) " + v.substr(0, v.find(' ')) + "\n";
 }

@@ -194,6 +194,19 @@ static ConfigWarning locked_password_warning() {
     return w;
 }
 
+// A stream_auth value that cannot be read keeps authentication on: a damaged
+// file must never open the streams to everyone.
+static ConfigWarning auth_kept_on_warning(const std::string& value) {
+    std::string quoted(1, '"');
+    quoted.append(shown_value(value)).push_back('"');
+    ConfigWarning w;
+    w.en = "\u26A0 Invalid setting in the config file: stream_auth = " + quoted +
+           " - authentication stays on (1) until the value is fixed";
+    w.ar = "\u26A0 إعداد غير صالح في ملف الإعدادات: " + ltr("stream_auth") + " = " + ltr(quoted) +
+           " — المصادقة تبقى مفعّلة (" + ltr("1") + ") حتى يُصحَّح الإعداد";
+    return w;
+}
+
 // ---- Value checks ----------------------------------------------------------------
 
 bool is_all_digits(std::string_view v) {
@@ -367,7 +380,13 @@ EngineConfig read_engine_config(const ConfigMap& m, int default_rtsp, int defaul
     else
         c.admin_pass = get_text(m, "admin_pass", "tolvu", k_admin_pass_max_len);
     c.stream_on = get_flag(m, "stream_on", true);
-    c.stream_auth = get_flag(m, "stream_auth", false);
+    std::string auth;
+    if (find_value(m, "stream_auth", &auth) && !is_all_digits(auth)) {
+        add_config_warning(auth_kept_on_warning(auth));
+        c.stream_auth = true;
+    } else {
+        c.stream_auth = get_flag(m, "stream_auth", false);
+    }
     c.show_icon = get_flag(m, "show_icon", true);
     c.protect_mode = get_flag(m, "protect_mode", false);
     std::string lang = get_string(m, "lang", "");
@@ -446,7 +465,7 @@ bool import_value_ok(const std::string& key, const std::string& value) {
 
 ImportResult import_file(const std::string& import_path, const std::string& cfg_path) {
     ImportResult r;
-    auto text = read_file(import_path);
+    auto text = read_file(import_path, 64u << 20, true);  // a file the user names
     if (!text) return r;
     const auto& allowed = importable_keys();
     std::map<std::string, std::string> accepted;
@@ -468,7 +487,8 @@ ImportResult import_file(const std::string& import_path, const std::string& cfg_
 
 bool seed(const std::string& data_dir, const std::string& program_dir) {
     for (const char* name : {"default-settings.cfg", "core.dat"}) {
-        auto text = read_file(program_dir + "/" + name);
+        // The program directory belongs to whoever installed the program.
+        auto text = read_file(program_dir + "/" + name, 64u << 20, true);
         if (!text) continue;
         return write_file_whole(config_path(data_dir), *text);
     }

@@ -16,11 +16,6 @@
 
 namespace {
 
-bool path_exists(const std::string& p) {
-    struct stat st {};
-    return stat(p.c_str(), &st) == 0;
-}
-
 int link_type(const std::string& ifname) {
     auto t = read_file("/sys/class/net/" + ifname + "/type", 64);
     return t ? std::atoi(t->c_str()) : -1;

@@ -18,13 +18,23 @@ std::string program_directory();
 std::string program_path();
 
 // Whole file content; nothing when it cannot be opened or read, or is larger
-// than max_bytes, or is a directory.
-std::optional<std::string> read_file(const std::string& path, size_t max_bytes = 64u << 20);
-// Writes content whole (see above). On failure the temporary file is removed,
-// the old file stays, and false is returned.
+// than max_bytes, or is a directory. A symbolic link is not followed unless
+// follow_links is set (for files the user names, such as an import file):
+// a link planted in the data directory must not make the camera read, as
+// root, a file it points to. A refused link is logged once per path.
+std::optional<std::string> read_file(const std::string& path, size_t max_bytes = 64u << 20,
+                                     bool follow_links = false);
+// Writes content whole (see above). Only a regular file (or no file) is
+// replaced: a symbolic link or anything else at path is left alone and the
+// write fails (a refused link is logged once per path). The temporary file is
+// made new, never opened through a link. On failure the temporary file is
+// removed, the old file stays, and false is returned.
 bool write_file_whole(const std::string& path, const std::string& content,
                       bool private_mode = false);
 bool file_exists(const std::string& path);  // exists and is a regular file
+// Something is at path (a file, a directory, a link, even a dangling one).
+bool path_exists(const std::string& path);
+bool is_symlink(const std::string& path);
 bool directory_exists(const std::string& path);
 bool make_directories(const std::string& path);
 bool remove_file(const std::string& path);

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
 
+#include "engine/log.h"
 #include "engine/paths.h"
 
 namespace {
@@ -37,6 +39,31 @@ bool writable_dir(const std::string& dir) {
 std::mutex& write_mutex() {
     static std::mutex m;
     return m;
+}
+
+// Says once per path that a symbolic link was refused.
+void note_refused_link(const std::string& path) {
+    static std::mutex m;
+    static std::set<std::string> said;
+    {
+        std::lock_guard<std::mutex> lock(m);
+        if (said.size() >= 64 || !said.insert(path).second) return;
+    }
+    engine_log("CFG: %s is a symbolic link - not followed (the camera reads and replaces only "
+               "regular files here)\n",
+               path.c_str());
+}
+
+// The ".tmp" file, made new: an old one (left by a crash, or a link planted
+// there) is removed first, and O_EXCL | O_NOFOLLOW never write through a link.
+int create_temp(const std::string& tmp, mode_t mode) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+        if (unlink(tmp.c_str()) != 0) return -1;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 }  // namespace
@@ -69,10 +96,13 @@ std::string program_directory() {
     return slash == 0 ? "/" : p.substr(0, slash);
 }
 
-std::optional<std::string> read_file(const std::string& path, size_t max_bytes) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::optional<std::string> read_file(const std::string& path, size_t max_bytes,
+                                     bool follow_links) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW));
     if (fd < 0) {
-        fail(errno);
+        const int e = errno;
+        if (e == ELOOP && !follow_links && is_symlink(path)) note_refused_link(path);
+        fail(e);
         return std::nullopt;
     }
     struct stat st {};
@@ -112,13 +142,23 @@ std::optional<std::string> read_file(const std::string& path, size_t max_bytes) 
 bool write_file_whole(const std::string& path, const std::string& content, bool private_mode) {
     std::lock_guard<std::mutex> lock(write_mutex());
     const std::string tmp = path + ".tmp";
-    int fd =
-        open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, private_mode ? 0600 : 0644);
-    if (fd < 0) return fail(errno);
-    // A replaced file keeps its permissions (a settings file made private stays private).
     struct stat old_st {};
-    if (stat(path.c_str(), &old_st) == 0 && S_ISREG(old_st.st_mode))
-        fchmod(fd, old_st.st_mode & 07777);
+    const bool had_file = lstat(path.c_str(), &old_st) == 0;
+    if (had_file && !S_ISREG(old_st.st_mode)) {
+        if (S_ISLNK(old_st.st_mode)) {
+            note_refused_link(path);
+            return fail(ELOOP);
+        }
+        return fail(S_ISDIR(old_st.st_mode) ? EISDIR : EINVAL);
+    }
+    int fd = create_temp(tmp, private_mode ? 0600 : 0644);
+    if (fd < 0) {
+        const int e = errno;
+        if (is_symlink(tmp)) note_refused_link(tmp);
+        return fail(e);
+    }
+    // A replaced file keeps its permissions (a settings file made private stays private).
+    if (had_file) fchmod(fd, old_st.st_mode & 07777);
     size_t done = 0;
     while (done < content.size()) {
         ssize_t n = write(fd, content.data() + done, content.size() - done);
@@ -158,6 +198,16 @@ bool write_file_whole(const std::string& path, const std::string& content, bool 
 bool file_exists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool path_exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool is_symlink(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool directory_exists(const std::string& path) {

@@ -16,8 +16,14 @@ namespace {
 
 ServerPortSlot g_slots[k_port_slot_count];
 
+// Guards both tables: port -> holding program (another process), and
+// port -> server of this process that listens there.
 std::mutex g_owner_mutex;
 std::map<int, std::string>& owners() {
+    static std::map<int, std::string> m;
+    return m;
+}
+std::map<int, std::string>& own_listeners() {
     static std::map<int, std::string> m;
     return m;
 }
@@ -48,6 +54,21 @@ std::string slot_warning(int i, bool arabic) {
     const int state = s.state.load();
     const std::string name = arabic ? k_ar_names[i] : k_en_names[i];
     if (s.moved()) {
+        const std::string own = own_listener(req);
+        if (!own.empty()) {
+            // Two servers of this camera were given one port: no other
+            // program is to blame, and waiting will not free it.
+            if (arabic)
+                return format900(
+                    "\u26A0 المنفذ \u202A%d\u202C (%s) مستخدم من خادم %s في هذه الكاميرا نفسها، "
+                    "لذلك الخدمة تعمل حاليًا على \u202A%d\u202C. خصّص لكل خادم منفذًا خاصًا في "
+                    "تبويب الشبكة.",
+                    req, name.c_str(), ("\u202A" + own + "\u202C").c_str(), act);
+            return format900(
+                "\u26A0 Port %d (%s) is already used by this camera's %s server, so the service "
+                "runs on %d for now. Give each server its own port in the Network tab.",
+                req, name.c_str(), own.c_str(), act);
+        }
         const std::string owner = owner_suffix(req);
         if (i == k_slot_rtsp && req == 554) {
             if (arabic)
@@ -118,6 +139,7 @@ void reset_port_slots_for_tests() {
     }
     std::lock_guard<std::mutex> lock(g_owner_mutex);
     owners().clear();
+    own_listeners().clear();
 }
 
 std::vector<int> candidate_ports(int port) {
@@ -135,25 +157,60 @@ std::vector<int> candidate_ports(int port) {
     return out;
 }
 
-socket_t bind_with_fallback(int port, int* actual_out, int first_attempts, uint32_t retry_ms) {
+socket_t bind_with_fallback(int port, int* actual_out, int first_attempts, uint32_t retry_ms,
+                            const char* server_name) {
     if (actual_out) *actual_out = 0;
     const std::vector<int> candidates = candidate_ports(port);
     for (size_t c = 0; c < candidates.size(); ++c) {
-        const int attempts = c == 0 ? std::max(1, first_attempts) : 1;
+        const int cand = candidates[c];
+        // Our own earlier server holds it: it will not let go, so move on at once.
+        const int attempts = !own_listener(cand).empty() ? 0
+                             : c == 0                    ? std::max(1, first_attempts)
+                                                         : 1;
         for (int a = 0; a < attempts; ++a) {
-            socket_t s = tcp_listen(static_cast<uint16_t>(candidates[c]), 8, true);
+            socket_t s = tcp_listen(static_cast<uint16_t>(cand), 8, true);
             if (s != k_invalid_socket) {
-                if (actual_out) *actual_out = candidates[c];
+                if (actual_out) *actual_out = cand;
+                std::lock_guard<std::mutex> lock(g_owner_mutex);
+                own_listeners()[cand] = server_name ? server_name : "another";
                 return s;
+            }
+            if (a == 0 && c == 0 && attempts > 1 && server_name) {
+                // Say at once why start-up pauses, instead of 15 silent seconds.
+                const std::string owner = lookup_port_owner(cand);
+                const std::string held = owner.empty() ? "" : ", held by " + owner;
+                const uint32_t wait_ms = static_cast<uint32_t>(attempts - 1) * retry_ms;
+                engine_log("net: port %d (%s) is busy%s - waiting up to %u s for it, then moving "
+                           "to a fallback port\n",
+                           cand, server_name, held.c_str(), (wait_ms + 500) / 1000);
             }
             if (a + 1 < attempts) sleep_ms(retry_ms);
         }
-        if (c == 0) {
-            std::string owner = lookup_port_owner(candidates[0]);
-            if (!owner.empty()) set_port_owner(candidates[0], owner);
+        if (c == 0 && attempts > 0) {
+            std::string owner = lookup_port_owner(cand);
+            if (!owner.empty()) set_port_owner(cand, owner);
         }
     }
     return k_invalid_socket;
+}
+
+socket_t bind_slot(int slot, int requested, int* port_out, int first_attempts,
+                   uint32_t retry_ms) {
+    ServerPortSlot& s = port_slot(slot);
+    s.requested.store(requested);
+    int actual = 0;
+    const char* name = k_en_names[std::clamp(slot, 0, 2)];
+    socket_t sock = bind_with_fallback(requested, &actual, first_attempts, retry_ms, name);
+    s.actual.store(actual);
+    s.state.store(sock == k_invalid_socket ? k_slot_state_down : k_slot_state_running);
+    if (port_out) *port_out = sock == k_invalid_socket ? requested : actual;
+    return sock;
+}
+
+std::string own_listener(int port) {
+    std::lock_guard<std::mutex> lock(g_owner_mutex);
+    auto it = own_listeners().find(port);
+    return it == own_listeners().end() ? std::string() : it->second;
 }
 
 void set_port_owner(int port, const std::string& owner) {

@@ -37,8 +37,21 @@ std::vector<int> candidate_ports(int port);
 // tried first_attempts times, retry_ms apart), else k_invalid_socket.
 // actual_out receives the bound port, 0 when none. When the requested port
 // stays busy, its holder is looked up and stored in the owner table.
+// A candidate that an earlier server of this process holds is passed over at
+// once: waiting for ourselves to let go would only waste the retries. With a
+// server_name, a busy requested port is announced in the log as soon as the
+// first attempt fails, naming the holder, and the bound port is remembered as
+// held by that server.
 socket_t bind_with_fallback(int port, int* actual_out, int first_attempts = 125,
-                            uint32_t retry_ms = 120);
+                            uint32_t retry_ms = 120, const char* server_name = nullptr);
+
+// Binds the server of one slot (RTSP, ONVIF, Web panel) and records the
+// requested port, the actual port and the state; *port_out receives the port
+// in use (the requested one when the server is down).
+socket_t bind_slot(int slot, int requested, int* port_out, int first_attempts = 125,
+                   uint32_t retry_ms = 120);
+// English name of the server that this process runs on port; empty when none.
+std::string own_listener(int port);
 
 // Owner table.
 void set_port_owner(int port, const std::string& owner);

@@ -1,6 +1,8 @@
 // Primary screen size from the X display named by $DISPLAY.
 #include <X11/Xlib.h>
 
+#include <cstdlib>
+
 #include "engine/screen_metrics.h"
 
 ScreenSize primary_screen_size() {
@@ -14,4 +16,10 @@ ScreenSize primary_screen_size() {
     s.width = DisplayWidth(d, screen);
     s.height = DisplayHeight(d, screen);
     return s;
+}
+
+std::string screen_unavailable_reason() {
+    const char* name = std::getenv("DISPLAY");
+    if (!name || !*name) return "DISPLAY is not set";
+    return std::string("cannot open X display ") + name;
 }
