@@ -169,9 +169,10 @@ void report_unknown_options(const CommandLineScan& scan) {
 ScreenSize query_screen() {
     const ScreenSize screen = primary_screen_size();
     if (screen.width <= 0 || screen.height <= 0)
-        engine_log("Video: no screen (%s) - set DISPLAY, or run scripts/run-camera.sh, which "
-                   "starts a virtual screen\n",
-                   screen_unavailable_reason().c_str());
+        engine_log(
+            "Video: no screen (%s) - set DISPLAY, or run scripts/run-camera.sh, which "
+            "starts a virtual screen\n",
+            screen_unavailable_reason().c_str());
     return screen;
 }
 

@@ -83,8 +83,7 @@ std::string banner_text(const StartupValues& v) {
     if (v.screen_width <= 0 || v.screen_height <= 0) {
         add("  Video     : no screen @ %d fps, ~%d kbps\n", c.fps, c.bitrate);
         add("  Auth      : %s (user=%s)\n",
-            c.stream_auth ? "ON (RTSP Digest + ONVIF WS-Sec)" : "OFF (open)",
-            c.admin_user.c_str());
+            c.stream_auth ? "ON (RTSP Digest + ONVIF WS-Sec)" : "OFF (open)", c.admin_user.c_str());
         return out;
     }
     add("  Video     : %dx%d @ %d fps, ~%d kbps%s\n", down ? v.main_width : v.screen_width,

@@ -187,8 +187,9 @@ ConfigWarning invalid_value_warning(const std::string& key, const std::string& v
 // password that anyone can look up; the warning says so and never shows the value.
 static ConfigWarning locked_password_warning() {
     ConfigWarning w;
-    w.en = "\u26A0 Invalid setting in the config file: admin_pass = \"(hidden)\" - login locked "
-           "until the password is set again";
+    w.en =
+        "\u26A0 Invalid setting in the config file: admin_pass = \"(hidden)\" - login locked "
+        "until the password is set again";
     w.ar = "\u26A0 إعداد غير صالح في ملف الإعدادات: " + ltr("admin_pass") + " = " +
            ltr("\"(hidden)\"") + " — تم قفل تسجيل الدخول حتى تُضبط كلمة المرور من جديد";
     return w;

@@ -49,9 +49,10 @@ void note_refused_link(const std::string& path) {
         std::lock_guard<std::mutex> lock(m);
         if (said.size() >= 64 || !said.insert(path).second) return;
     }
-    engine_log("CFG: %s is a symbolic link - not followed (the camera reads and replaces only "
-               "regular files here)\n",
-               path.c_str());
+    engine_log(
+        "CFG: %s is a symbolic link - not followed (the camera reads and replaces only "
+        "regular files here)\n",
+        path.c_str());
 }
 
 // The ".tmp" file, made new: an old one (left by a crash, or a link planted
@@ -96,9 +97,11 @@ std::string program_directory() {
     return slash == 0 ? "/" : p.substr(0, slash);
 }
 
-std::optional<std::string> read_file(const std::string& path, size_t max_bytes,
-                                     bool follow_links) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW));
+std::optional<std::string> read_file(const std::string& path, size_t max_bytes, bool follow_links) {
+    // O_NONBLOCK: a FIFO in place of a file must not hang the reader (it is
+    // then refused as not regular); regular files ignore the flag.
+    int fd =
+        open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (follow_links ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         const int e = errno;
         if (e == ELOOP && !follow_links && is_symlink(path)) note_refused_link(path);
@@ -107,7 +110,7 @@ std::optional<std::string> read_file(const std::string& path, size_t max_bytes,
     }
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        fail(S_ISDIR(st.st_mode) ? EISDIR : errno);
+        fail(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         close(fd);
         return std::nullopt;
     }

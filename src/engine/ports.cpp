@@ -180,9 +180,10 @@ socket_t bind_with_fallback(int port, int* actual_out, int first_attempts, uint3
                 const std::string owner = lookup_port_owner(cand);
                 const std::string held = owner.empty() ? "" : ", held by " + owner;
                 const uint32_t wait_ms = static_cast<uint32_t>(attempts - 1) * retry_ms;
-                engine_log("net: port %d (%s) is busy%s - waiting up to %u s for it, then moving "
-                           "to a fallback port\n",
-                           cand, server_name, held.c_str(), (wait_ms + 500) / 1000);
+                engine_log(
+                    "net: port %d (%s) is busy%s - waiting up to %u s for it, then moving "
+                    "to a fallback port\n",
+                    cand, server_name, held.c_str(), (wait_ms + 500) / 1000);
             }
             if (a + 1 < attempts) sleep_ms(retry_ms);
         }
@@ -194,8 +195,7 @@ socket_t bind_with_fallback(int port, int* actual_out, int first_attempts, uint3
     return k_invalid_socket;
 }
 
-socket_t bind_slot(int slot, int requested, int* port_out, int first_attempts,
-                   uint32_t retry_ms) {
+socket_t bind_slot(int slot, int requested, int* port_out, int first_attempts, uint32_t retry_ms) {
     ServerPortSlot& s = port_slot(slot);
     s.requested.store(requested);
     int actual = 0;

@@ -19,7 +19,7 @@ int g_lock_fd = -1;  // kept open for the life of the process
 // 1 locked, 0 held by another process, -1 the lock file cannot be opened.
 int try_lock(const std::string& path) {
     if (g_lock_fd < 0) {
-        g_lock_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        g_lock_fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (g_lock_fd < 0) return -1;
     }
     if (flock(g_lock_fd, LOCK_EX | LOCK_NB) == 0) return 1;

@@ -149,6 +149,39 @@ TEST_F(ConfigTest, ShownValueIsCutSafelyAndPasswordHidden) {
     EXPECT_EQ(config_warnings()[0].ar.find("secret"), std::string::npos);
 }
 
+// A stream_auth value that cannot be read keeps authentication on, with a
+// warning that says so; readable values are taken as they are.
+TEST_F(ConfigTest, UnreadableStreamAuthKeepsAuthenticationOn) {
+    const struct {
+        std::string value;
+        bool on;
+        const char* shown;  // nullptr: no warning
+    } cases[] = {
+        {"0", false, nullptr},
+        {" 1 ", true, nullptr},
+        {"00", false, nullptr},
+        {std::string("1\0", 2), true, "1?"},
+        {std::string("0\0", 2), true, "0?"},
+        {"off", true, "off"},
+        {"", true, ""},
+        {"-1", true, "-1"},
+    };
+    for (const auto& c : cases) {
+        reset_config_warnings_for_tests();
+        EXPECT_EQ(read_engine_config({{"stream_auth", c.value}}).stream_auth, c.on) << c.value;
+        const auto w = config_warnings();
+        ASSERT_EQ(w.size(), c.shown ? 1u : 0u) << c.value;
+        if (c.shown) {
+            EXPECT_EQ(w[0].en, std::string("\u26A0 Invalid setting in the config file: "
+                                           "stream_auth = \"") +
+                                   c.shown +
+                                   "\" - authentication stays on (1) until the value "
+                                   "is fixed");
+        }
+    }
+    EXPECT_FALSE(read_engine_config({}).stream_auth);  // missing: the default, off
+}
+
 TEST_F(ConfigTest, WarningListDedupesAndCaps) {
     read_engine_config({{"fps", "ten"}});
     read_engine_config({{"fps", "ten"}});  // a later re-read

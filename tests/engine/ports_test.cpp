@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "engine/engine_config.h"
+#include "engine/log.h"
 #include "engine/net_socket.h"
 
 namespace {
@@ -58,6 +60,52 @@ TEST_F(PortsTest, BusyPortMovesAndNamesItsHolder) {
     net_close(s);
     net_close(holder);
     EXPECT_EQ(lookup_port_owner(busy), "");
+}
+
+// A port held by this camera's own earlier server moves at once and the
+// warning names that server; one held by another program is announced at the
+// first failed attempt with its holder, then waited for.
+TEST_F(PortsTest, OwnServerPortMovesAtOnceForeignPortIsAnnounced) {
+    socket_t foreign = tcp_listen(0, 8, true);
+    ASSERT_NE(foreign, k_invalid_socket);
+    const int foreign_port = socket_local_port(foreign);
+    int rtsp_port = 0;
+    socket_t rtsp = bind_slot(k_slot_rtsp, foreign_port + 1, &rtsp_port, 1, 1);
+    ASSERT_NE(rtsp, k_invalid_socket);
+    struct Case {
+        int slot, requested, attempts;
+        const char* says;    // in the warning
+        const char* logged;  // in the log before the move; nullptr: nothing
+        double max_seconds;
+    } const cases[] = {
+        {k_slot_onvif, rtsp_port, 125, "is already used by this camera's RTSP server", nullptr,
+         1.0},
+        {k_slot_web, foreign_port, 3, "is used by another program (engine_tests)",
+         ", held by engine_tests - waiting up to 0 s for it, then moving to a fallback port", 30},
+    };
+    for (const Case& c : cases) {
+        LogRing::reset_for_tests();
+        const auto t0 = std::chrono::steady_clock::now();
+        int port = 0;
+        socket_t s = bind_slot(c.slot, c.requested, &port, c.attempts, 5);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - t0;
+        ASSERT_NE(s, k_invalid_socket);
+        EXPECT_NE(port, c.requested);
+        EXPECT_TRUE(port_slot(c.slot).moved());
+        EXPECT_LT(took.count(), c.max_seconds);
+        const std::string w = port_warnings(false);
+        EXPECT_NE(w.find(c.says), std::string::npos) << w;
+        const std::string log = LogRing::joined();
+        if (c.logged)
+            EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+        else
+            EXPECT_EQ(log.find("is busy"), std::string::npos) << log;
+        net_close(s);
+    }
+    EXPECT_EQ(port_warnings(false).find("another program (engine_tests)"),
+              port_warnings(false).rfind("another program"));  // ONVIF's does not blame one
+    net_close(rtsp);
+    net_close(foreign);
 }
 
 TEST_F(PortsTest, StatusFileRoundTripAndTolerantReading) {

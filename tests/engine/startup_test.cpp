@@ -72,4 +72,37 @@ TEST(Startup, BannerVariants) {
               std::string::npos);
     EXPECT_NE(b.find("  Auth      : ON (RTSP Digest + ONVIF WS-Sec) (user=admin)\n"),
               std::string::npos);
+    v.screen_width = v.screen_height = v.main_width = v.main_height = 0;
+    EXPECT_NE(banner_text(v).find("  Video     : no screen @ 10 fps, ~2000 kbps\n  Auth"),
+              std::string::npos);
+}
+
+// --help, --version and unknown options; the arguments of options are never
+// taken for options themselves.
+TEST(Startup, CommandLineScan) {
+    struct Case {
+        std::vector<std::string> args;
+        bool help, version;
+        std::vector<std::string> unknown;
+    } const cases[] = {
+        {{"p", "554", "8000", "--background"}, false, false, {}},
+        {{"p", "-h"}, true, false, {}},
+        {{"p", "--version", "--frobnicate", "-x", "--"}, false, true, {"--frobnicate"}},
+        {{"p", "--import-settings", "--help", "--lang", "--version"}, false, false, {}},
+        {{"p", "--selftest-strings", "--help"}, true, false, {}},  // FILE is optional
+        {{"p", "--selftest-strings", "out.txt", "--Help"}, false, false, {"--Help"}},
+        {{"p", "--check-pass"}, false, false, {}},
+    };
+    for (const Case& c : cases) {
+        const CommandLineScan r = scan_command_line(c.args);
+        EXPECT_EQ(r.help, c.help) << c.args.back();
+        EXPECT_EQ(r.version, c.version) << c.args.back();
+        EXPECT_EQ(r.unknown, c.unknown) << c.args.back();
+    }
+    // One line per option, each option of the scan listed.
+    const std::string h = help_text();
+    for (const char* o : {"--background", "--check-pass PASSWORD", "--import-settings FILE",
+                          "--logon-screen", "--relaunch", "--help, -h", "--version"})
+        EXPECT_NE(h.find("\n  " + std::string(o) + " "), std::string::npos) << o;
+    EXPECT_EQ(version_text(), "zeb_onvif (Vistrel screen camera) 2.0.5\n");
 }

@@ -1,12 +1,12 @@
 // Rewriting the settings file in place, its crash safety, and the import.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <random>
 #include <string>
 
 #include "engine/engine_config.h"
@@ -69,8 +69,10 @@ TEST_F(TempDir, EdgeCasesOfWriteKeys) {
     EXPECT_FALSE(file_exists(as_dir + ".tmp"));
 }
 
-// A writer killed at any moment leaves the old or the new file, never a mix
-// or an empty one.
+// A writer that dies inside its write leaves the old file (the next write
+// clears its partial ".tmp"); one that gets through leaves the new file. The
+// kernel ends the writer exactly inside write(2) once the file-size limit is
+// reached (SIGXFSZ), so no kill depends on timing.
 TEST_F(TempDir, KilledWriterLeavesOldOrNewFile) {
     auto content = [](char tag) {
         std::map<std::string, std::string> u;
@@ -81,33 +83,82 @@ TEST_F(TempDir, KilledWriterLeavesOldOrNewFile) {
     const auto b = content('b');
     const std::string text_a = rewrite_config_text("", a);
     const std::string text_b = rewrite_config_text(text_a, b);
-    ASSERT_NE(text_a, text_b);
-    ASSERT_TRUE(write_file_whole(cfg, text_a));
-
-    std::mt19937 rng(12345);
-    std::uniform_int_distribution<int> delay_us(0, 4000);
-    int got_new = 0, tmp_left = 0;
-    for (int k = 0; k < 120; ++k) {
-        const std::string before = read(cfg);
-        const bool now_a = before == text_a;
+    ASSERT_EQ(text_a.size(), text_b.size());
+    const rlim_t size = text_b.size();
+    struct Case {
+        rlim_t limit;  // bytes the writer may write
+        bool done;     // the write gets through
+    } const cases[] = {{0, false},        {1, false},   {4096, false},
+                       {size - 1, false}, {size, true}, {RLIM_INFINITY, true}};
+    for (const Case& c : cases) {
+        ASSERT_TRUE(write_file_whole(cfg, text_a)) << c.limit;  // also replaces a stale .tmp
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            // Alternate, starting with the content the file does not have.
-            for (int i = 0;; ++i) write_keys(cfg, ((i % 2) == 0) == now_a ? b : a);
+            const rlimit rl{c.limit, c.limit};
+            setrlimit(RLIMIT_FSIZE, &rl);
+            _exit(write_keys(cfg, b) ? 0 : 1);
         }
-        usleep(static_cast<useconds_t>(delay_us(rng)));
-        kill(pid, SIGKILL);
         int status = 0;
-        waitpid(pid, &status, 0);
-        const std::string now = read(cfg);
-        ASSERT_TRUE(now == text_a || now == text_b)
-            << "after kill " << k << " the file has " << now.size() << " bytes";
-        got_new += now != before;
-        tmp_left += file_exists(cfg + ".tmp");
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        if (c.done)
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.limit;
+        else
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << c.limit;
+        EXPECT_EQ(read(cfg), c.done ? text_b : text_a) << c.limit;
+        EXPECT_EQ(path_exists(cfg + ".tmp"), !c.done) << c.limit;
     }
-    EXPECT_GT(got_new, 0);
-    EXPECT_GT(tmp_left, 0);  // some kills did land in the middle of a write
+
+    // Killed at any other moment of a run of writes (each kill waits for the
+    // writer to announce its next write): old or new, never a mix.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(fds[0]);
+        for (int i = 0;; ++i) {
+            if (write(fds[1], "w", 1) != 1) _exit(1);
+            write_keys(cfg, i % 2 ? a : b);
+        }
+    }
+    close(fds[1]);
+    char byte;
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(::read(fds[0], &byte, 1), 1);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(fds[0]);
+    const std::string now = read(cfg);
+    EXPECT_TRUE(now == text_a || now == text_b) << now.size() << " bytes";
+}
+
+// Files of the data directory are read and replaced only as regular files:
+// a planted link is neither followed nor replaced, and a FIFO does not hang
+// the reader.
+TEST_F(TempDir, LinksAndSpecialFilesAreRefused) {
+    const std::string secret = dir + "/secret", victim = dir + "/victim";
+    ASSERT_TRUE(write_file_whole(secret, "stream_auth = 0\n"));
+    ASSERT_TRUE(write_file_whole(victim, "precious"));
+    ASSERT_EQ(symlink(secret.c_str(), cfg.c_str()), 0);
+    EXPECT_FALSE(read_file(cfg));
+    EXPECT_TRUE(load(cfg).empty());
+    EXPECT_EQ(read_file(cfg, 1024, true), "stream_auth = 0\n");  // a file the user names
+    EXPECT_FALSE(write_keys(cfg, {{"fps", "5"}}));
+    EXPECT_FALSE(write_file_whole(cfg, "fps = 5\n"));
+    EXPECT_TRUE(is_symlink(cfg));
+    EXPECT_EQ(read(secret), "stream_auth = 0\n");
+    // A link planted at the temporary name is removed, not written through.
+    ASSERT_EQ(unlink(cfg.c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), (cfg + ".tmp").c_str()), 0);
+    EXPECT_TRUE(write_keys(cfg, {{"fps", "5"}}));
+    EXPECT_EQ(read(cfg), "fps = 5\r\n");
+    EXPECT_EQ(read(victim), "precious");
+    EXPECT_FALSE(path_exists(cfg + ".tmp"));
+    // A FIFO: refused at once.
+    const std::string fifo = dir + "/ports.status";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(read_file(fifo));
+    EXPECT_FALSE(write_file_whole(fifo, "x"));
 }
 
 TEST_F(TempDir, ImportAcceptsOnlyImportableCheckedKeys) {
