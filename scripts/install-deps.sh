@@ -4,6 +4,14 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
+# Works as root (a fresh Debian container has no sudo) and as a user with sudo.
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"
+  elif command -v sudo >/dev/null 2>&1; then sudo "$@"
+  else echo "install-deps: run as root (or install sudo) to install: ${missing[*]}" >&2; exit 1
+  fi
+}
+
 pkgs=(
   # build
   build-essential cmake pkg-config git
@@ -11,6 +19,8 @@ pkgs=(
   libcairo2-dev libpango1.0-dev libopenh264-dev libopenh264-7
   libturbojpeg0-dev libpulse-dev
   libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev
+  # fuzzing: clang with libFuzzer and the sanitizer run-times
+  clang libclang-rt-14-dev
   # screens and fonts
   xvfb x11-utils x11-xserver-utils imagemagick tigervnc-standalone-server
   fonts-noto-core fonts-dejavu-core
@@ -19,6 +29,8 @@ pkgs=(
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   pulseaudio pulseaudio-utils sox iproute2 procps psmisc
   python3 chromium curl
+  # players and a recorder from the README's "Use it" recipes
+  mpv motion
 )
 # Node.js with npm: Debian's packages unless a Node.js with npm is already here.
 if ! command -v npm >/dev/null 2>&1; then pkgs+=(nodejs npm); fi
@@ -28,9 +40,9 @@ for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # Node test clients (ONVIF client library, browser driver).

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs every test (unit and end-to-end).
+# UndefinedBehaviorSanitizer, runs every test (unit and end-to-end), then
+# builds the fuzz targets apart and runs each for FUZZ_SECONDS (default 60;
+# 0 skips them). Extra arguments go to ctest. Runs as root or as a user with
+# sudo (only the package installation needs it).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -11,4 +14,10 @@ cmake --build "$build" -j"$(nproc)"
 cd "$build"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-ctest --output-on-failure -j"$(nproc)" "$@"
+status=0
+ctest --output-on-failure -j"$(nproc)" "$@" || status=1
+cd "$here"
+if [ "${FUZZ_SECONDS:-60}" != 0 ]; then
+  bash scripts/run-fuzz.sh "${FUZZ_BUILD_DIR:-build-fuzz}" || status=1
+fi
+exit $status
