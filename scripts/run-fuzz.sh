@@ -7,6 +7,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-${FUZZ_BUILD_DIR:-$here/build-fuzz}}
+mkdir -p "$build" && build=$(cd "$build" && pwd)
 seconds=${FUZZ_SECONDS:-60}
 jobs=$(nproc)
 

@@ -35,6 +35,7 @@ std::optional<std::string> machine_key(const std::string& data_dir, bool create)
     std::string key(k_key_len, '\0');
     if (!random_bytes(key.data(), key.size())) return std::nullopt;
     const std::string tmp = key_path + ".tmp." + std::to_string(getpid());
+    unlink(tmp.c_str());  // a leftover of an earlier process with this id, or a planted link
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return std::nullopt;
     bool ok =
