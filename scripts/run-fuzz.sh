@@ -12,8 +12,12 @@ seconds=${FUZZ_SECONDS:-60}
 jobs=$(nproc)
 
 # Only the libraries and the fuzz targets are built (ENABLE_TESTS off).
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S "$here" -B "$build" -DENABLE_FUZZ=ON -DENABLE_TESTS=OFF -DENABLE_ASAN=ON \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"$jobs" --target fuzz_targets
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
