@@ -99,20 +99,21 @@ class Recipes:
         check(r.returncode == 0 and codec == "h264" and 9.5 <= duration <= 10.5
               and 90 <= frames <= 110, f"recording: {codec} {frames} frames {duration} s")
 
-    def run_curl(self, line):
-        r = subprocess.run(["sh", "-c", line], capture_output=True, timeout=30)
-        check(b"GetSystemDateAndTimeResponse" in r.stdout, f"curl said {r.stdout[:300]!r}")
+    def shell(self, line):
+        return subprocess.run(["sh", "-c", line.replace("/var/lib/orvanta", self.cam.data_dir)],
+                              capture_output=True, timeout=30, text=True).stdout
 
-    def run_cat(self, line):
-        r = subprocess.run(line.replace("/var/lib/orvanta", self.cam.data_dir).split(),
-                           capture_output=True, timeout=30, text=True)
-        check(r.stdout.startswith("rtsp=8554,8554,1\nonvif=8000,8000,1\nweb=8080,8080,1\n"),
-              f"ports.status: {r.stdout!r}")
+    def run_curl(self, line):
+        out = self.shell(line)
+        check("GetSystemDateAndTimeResponse" in out, f"curl said {out[:300]!r}")
+
+    def run_cat(self, line):  # ports.status, in the test's data directory
+        out = self.shell(line)
+        check(out.startswith("rtsp=8554,8554,1\nonvif=8000,8000,1\nweb=8080,8080,1\n"), out)
 
     def run_ss(self, line):
-        r = subprocess.run(["sh", "-c", line], capture_output=True, timeout=30, text=True)
-        for port in PORTS.values():
-            check(f":{port} " in r.stdout, f"ss shows no {port}: {r.stdout}")
+        out = self.shell(line)
+        check(all(f":{p} " in out for p in PORTS.values()), f"ss shows {out}")
 
     def run_motion(self, line):
         if not shutil.which("motion"):
@@ -164,25 +165,25 @@ class Recipes:
                            capture_output=True, text=True, timeout=60)
         check(r.stdout.startswith("h264,10/1"), f"ZoneMinder source path: {r.stdout}{r.stderr}")
 
-    def wait_log(self, pattern, timeout=90):
+    def wait_until(self, found, what, timeout=90):
         deadline = time.time() + timeout
         while time.time() < deadline:
-            if self.motion_log.exists() and re.search(pattern, self.motion_log.read_text()):
-                return
+            result = found()
+            if result:
+                return result
             time.sleep(0.5)
-        raise AssertionError(f"no {pattern!r} in motion's log:\n{self.motion_log.read_text()[-3000:]}")
+        raise AssertionError(f"motion: no {what}:\n" + self.motion_log.read_text()[-3000:])
 
-    def wait_movies(self, movies, n, timeout=90):
-        """Motion's movies (sorted by name, which begins with the time) once there
-        are at least n."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
+    def wait_log(self, pattern):
+        self.wait_until(lambda: self.motion_log.exists()
+                        and re.search(pattern, self.motion_log.read_text()), pattern)
+
+    def wait_movies(self, movies, n):
+        """Motion's movies, sorted by name (it begins with the time), once there are n."""
+        def listed():
             files = sorted(Path(p) for p in glob.glob(f"{movies}/*.m[kp][v4]"))
-            if len(files) >= n:
-                return files
-            time.sleep(0.5)
-        raise AssertionError(f"motion wrote {len(files)} movies, not {n}:\n"
-                             + self.motion_log.read_text()[-3000:])
+            return files if len(files) >= n else None
+        return self.wait_until(listed, f"{n} movies")
 
 
 def main():
