@@ -29,11 +29,14 @@ run_one() {  # target path -> $work/NAME.log, $work/NAME.rc
     local bin=$1 name
     name=$(basename "$bin")
     mkdir -p "$work/$name.corpus"
+    # Seeds kept in the repository beside the target's source: tests/*/NAME_corpus.
+    local seeds=()
+    mapfile -t seeds < <(find "$here/tests" -type d -name "${name}_corpus")
     set +e
     mkdir -p "$build/fuzz-artifacts"
     (cd "$work" && "$bin" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 \
         -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$name-" \
-        "$work/$name.corpus") >"$work/$name.log" 2>&1
+        "$work/$name.corpus" "${seeds[@]}") >"$work/$name.log" 2>&1
     echo $? >"$work/$name.rc"
 }
 
