@@ -119,10 +119,17 @@ void start_rtsp(StartupValues& v) {
     p.audio_enabled = v.config.audio ? 1 : 0;
     p.overlay = startup_overlay(v);
     streaming_paused.store(v.config.stream_on ? 0 : 1);
-    std::thread([p] {
+    std::thread([p, data_dir = v.data_dir] {
         RtspEngine& e = rtsp_engine();
         if (!engine_init(e, p)) {
             engine_log("RTSP init failed\n");
+            // Nobody will accept on the listener: close it, so that players
+            // and recorders are refused at once instead of hanging, and say
+            // in ports.status that the stream is not running.
+            net_close(p.listen_socket);
+            port_slot(k_slot_rtsp).state.store(k_slot_state_off);
+            write_ports_status(data_dir);
+            engine_log("RTSP: port %d closed - no stream without a picture to send\n", p.port);
             return;
         }
         rtsp_server(e);

@@ -5,6 +5,7 @@ be read (a NUL in stream_auth, a FIFO, a symbolic link) keep authentication
 on and say so."""
 
 import os
+import socket
 import subprocess
 import tempfile
 import time
@@ -59,6 +60,16 @@ def no_screen(binary, display, reason):
         status, text = onvif_post(cam.port("onvif"), SOAP)
         check(status == 200 and "GetDeviceInformationResponse" in text, f"ONVIF said {text!r}")
         cam.wait_for("RTSP init failed\n", 30)
+        # The RTSP port is closed, so a player is refused at once, and
+        # ports.status says the stream is not running.
+        cam.wait_for(f"RTSP: port {cam.port('rtsp')} closed", 30)
+        try:
+            socket.create_connection(("127.0.0.1", cam.port("rtsp")), timeout=10).close()
+            check(False, "the RTSP port still takes connections")
+        except ConnectionRefusedError:
+            pass
+        status = Path(cam.data_dir, "ports.status").read_text()
+        check(status.startswith(f"rtsp={cam.port('rtsp')},{cam.port('rtsp')},0"), status)
         # A snapshot without a screen gets some answer, and nothing falls over.
         try:
             urllib.request.urlopen(f"http://127.0.0.1:{cam.port('onvif')}/onvif/snapshot",
