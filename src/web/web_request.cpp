@@ -66,7 +66,7 @@ void parse_request_line(WebRequest* req) {
     const std::string line = h.substr(0, eol);
     const size_t sp1 = line.find(' ');
     req->method = line.substr(0, sp1);
-    req->path = "/";
+    req->path.assign(1, '/');  // (not = "/": GCC 12 warns falsely on that form)
     if (sp1 == std::string::npos) return;
     const size_t sp2 = line.find(' ', sp1 + 1);
     if (sp2 == std::string::npos) return;
