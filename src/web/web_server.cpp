@@ -257,7 +257,10 @@ namespace {
 bool take_slot(WebAdminContext& ctx, const std::string& peer) {
     std::lock_guard<std::mutex> g(ctx.conn_lock);
     int& mine = ctx.per_client[peer];
-    if (ctx.connections >= k_web_max_connections || mine >= k_web_max_per_client) {
+    const bool shared = ctx.connections < k_web_max_connections;
+    const bool reserved =
+        mine < k_web_reserved_per_client && ctx.connections < k_web_hard_max_connections;
+    if (mine >= k_web_max_per_client || !(shared || reserved)) {
         if (mine == 0) ctx.per_client.erase(peer);
         return false;
     }

@@ -16,11 +16,15 @@
 #include "web/web_request.h"
 #include "web/web_sessions.h"
 
-// Bounds that keep slow or idle clients from starving the panel: at most this
-// many connections at once, this many from one client address, and this long
-// for a whole request to arrive (each receive also waits at most 6 s).
+// Bounds that keep slow or idle clients from starving the panel. Connections
+// share 64 slots, at most 16 per client address; a client holding fewer than
+// 4 may still come in up to the hard ceiling of 128 (so a browser gets in
+// while others hold the shared slots); a whole request must arrive within
+// 10 s (each receive also waits at most 6 s). Threads: one per connection.
 constexpr int k_web_max_connections = 64;
 constexpr int k_web_max_per_client = 16;
+constexpr int k_web_reserved_per_client = 4;
+constexpr int k_web_hard_max_connections = 128;
 constexpr uint32_t k_web_request_deadline_ms = 10000;
 constexpr uint32_t k_web_io_timeout_ms = 6000;
 
