@@ -19,6 +19,8 @@ pkgs=(
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   pulseaudio pulseaudio-utils sox iproute2 procps psmisc
   python3 chromium curl
+  # QR codes: render the SVG and read it back with a reader we did not write
+  zbar-tools librsvg2-bin
 )
 # Node.js with npm: Debian's packages unless a Node.js with npm is already here.
 if ! command -v npm >/dev/null 2>&1; then pkgs+=(nodejs npm); fi

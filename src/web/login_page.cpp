@@ -104,8 +104,9 @@ std::string login_page(const LoginPageInput& in) {
     if (in.show_hint) {
         const size_t h3 = page.find("</h3>");
         if (h3 != std::string::npos)
-            page.insert(h3 + 5, "\n<div class=\"hint\" data-i18n=\"hint\">أول دخول: المستخدم admin "
-                                "وكلمة المرور tolvu — غيّرها بعد الدخول</div>");
+            page.insert(h3 + 5,
+                        "\n<div class=\"hint\" data-i18n=\"hint\">أول دخول: المستخدم admin "
+                        "وكلمة المرور tolvu — غيّرها بعد الدخول</div>");
     }
     return page;
 }

@@ -47,7 +47,8 @@ a{color:#8fb4ff}
 </style></head><body>
 )HTML";
 
-const char* const k_panel_body = R"HTML(<header><b data-i18n="title">لوحة تحكّم الكاميرا</b><span id="addr"></span>
+const char* const k_panel_body =
+    R"HTML(<header><b data-i18n="title">لوحة تحكّم الكاميرا</b><span id="addr"></span>
 <button id="langb" onclick="setLang(L==='ar'?'en':'ar')">English</button>
 <button class="warn" onclick="logout()" data-i18n="logout">خروج</button></header>
 <div id="pwarn"></div>
@@ -169,7 +170,8 @@ saved:"Saved. The changes take effect after a restart.",restarting:"Restarting�
 f_bad:"Wrong user name or password",f_lock:"Too many attempts, wait a minute",net:"Cannot reach the camera",err:"Error: ",days:"d"}};
 )HTML";
 
-const char* const k_panel_script = R"HTML(var L=localStorage.getItem('zeb_lang')==='en'?'en':'ar',C={},cur='',lastAct=Date.now(),lastPing=Date.now(),
+const char* const k_panel_script =
+    R"HTML(var L=localStorage.getItem('zeb_lang')==='en'?'en':'ar',C={},cur='',lastAct=Date.now(),lastPing=Date.now(),
 prevTimer=0,moTimer=0,logTimer=0,pendTimer=0,paused=0;
 var NUMS=['rtsp_port','onvif_port','web_port','main_width','fps','bitrate','sub_width','sub_bitrate','motion_sens','motion_min','motion_hold','motion_top','motion_bottom','motion_corners'];
 var FLAGS=['web_admin','substream','stream_auth','discovery','show_cursor','motion','motion_taskbar'];
@@ -262,7 +264,7 @@ json('GET','/pending.json').then(function(j){if(j.pending)showPending(j.secondsL
 }  // namespace
 
 const std::string& panel_page() {
-    static const std::string page = std::string(k_panel_style) + k_panel_body + k_panel_strings +
-                                    k_panel_script;
+    static const std::string page =
+        std::string(k_panel_style) + k_panel_body + k_panel_strings + k_panel_script;
     return page;
 }

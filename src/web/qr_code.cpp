@@ -71,7 +71,8 @@ std::vector<uint8_t> rs_generator(int degree) {
     return poly;
 }
 
-std::vector<uint8_t> rs_remainder(const std::vector<uint8_t>& data, const std::vector<uint8_t>& gen) {
+std::vector<uint8_t> rs_remainder(const std::vector<uint8_t>& data,
+                                  const std::vector<uint8_t>& gen) {
     std::vector<uint8_t> rem(gen.size(), 0);
     for (uint8_t b : data) {
         const uint8_t factor = b ^ rem[0];
@@ -212,14 +213,22 @@ void place_codewords(Builder& b, const std::vector<uint8_t>& cw) {
 
 bool mask_bit(int mask, int x, int y) {
     switch (mask) {
-        case 0: return (x + y) % 2 == 0;
-        case 1: return y % 2 == 0;
-        case 2: return x % 3 == 0;
-        case 3: return (x + y) % 3 == 0;
-        case 4: return (x / 3 + y / 2) % 2 == 0;
-        case 5: return x * y % 2 + x * y % 3 == 0;
-        case 6: return (x * y % 2 + x * y % 3) % 2 == 0;
-        default: return ((x + y) % 2 + x * y % 3) % 2 == 0;
+        case 0:
+            return (x + y) % 2 == 0;
+        case 1:
+            return y % 2 == 0;
+        case 2:
+            return x % 3 == 0;
+        case 3:
+            return (x + y) % 3 == 0;
+        case 4:
+            return (x / 3 + y / 2) % 2 == 0;
+        case 5:
+            return x * y % 2 + x * y % 3 == 0;
+        case 6:
+            return (x * y % 2 + x * y % 3) % 2 == 0;
+        default:
+            return ((x + y) % 2 + x * y % 3) % 2 == 0;
     }
 }
 

@@ -170,10 +170,11 @@ int print_recovery_code(const std::string& data_dir, const std::string& machine_
     }
     const int64_t expiry = unix_now() + k_recovery_validity_s;
     std::printf("%s\n", make_recovery_code(key, machine_id, expiry).c_str());
-    std::printf("Device id %s. Enter this code under \"Forgot password\" on the web panel's "
-                "login page within 24 hours; it works once and resets the login to the "
-                "factory user and password.\n",
-                machine_id.c_str());
+    std::printf(
+        "Device id %s. Enter this code under \"Forgot password\" on the web panel's "
+        "login page within 24 hours; it works once and resets the login to the "
+        "factory user and password.\n",
+        machine_id.c_str());
     std::fflush(stdout);
     return 0;
 }

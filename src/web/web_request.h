@@ -18,10 +18,10 @@ using WebByteSource = std::function<long(char* buf, size_t len)>;
 
 enum class ReadOutcome {
     ok,
-    closed,           // nothing usable arrived: close without an answer
-    header_too_large, // 431
-    body_too_large,   // 413
-    incomplete_body,  // 400
+    closed,            // nothing usable arrived: close without an answer
+    header_too_large,  // 431
+    body_too_large,    // 413
+    incomplete_body,   // 400
 };
 
 struct WebRequest {

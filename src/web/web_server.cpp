@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "engine/clock.h"
+#include "engine/engine_config.h"
 #include "engine/log.h"
 #include "engine/paths.h"
 #include "engine/ports.h"
@@ -28,8 +29,8 @@ LoginPageInput login_input(const WebAdminContext& ctx, bool error) {
     in.machine_id = ctx.machine_id;
     in.version = ctx.version_text;
     in.error = error;
-    in.show_hint = ctx.admin_user == "admin" && ctx.admin_pass == "tolvu" &&
-                   read_hint_count(ctx.data_dir) < 5;
+    in.show_hint =
+        ctx.admin_user == "admin" && ctx.admin_pass == "tolvu" && read_hint_count(ctx.data_dir) < 5;
     return in;
 }
 
@@ -46,43 +47,9 @@ WebAnswer login_route(WebAdminContext& ctx, const WebRequest& req) {
     }
     if (ctx.admin_user == "admin" && ctx.admin_pass == "tolvu") bump_hint_count(ctx.data_dir);
     const std::string token = create_session(ctx.sessions);
-    return {"HTTP/1.1 302 Found\r\nLocation: /\r\nSet-Cookie: zeb_sess=" + token +
-            "; Path=/; HttpOnly; SameSite=Strict\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"};
-}
-
-// Rewrites admin_user/admin_pass to the factory values in the settings file,
-// keeping every other line.
-bool reset_credentials(const std::string& cfg_path) {
-    std::string text = read_file(cfg_path).value_or("");
-    std::vector<std::string> lines;
-    for (size_t pos = 0; pos < text.size();) {
-        size_t nl = text.find('\n', pos);
-        if (nl == std::string::npos) nl = text.size();
-        std::string line = text.substr(pos, nl - pos);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        pos = nl + 1;
-    }
-    bool user_done = false, pass_done = false;
-    for (std::string& line : lines) {
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string key = line.substr(0, eq);
-        key.erase(0, key.find_first_not_of(" \t"));
-        key.erase(key.find_last_not_of(" \t") + 1);
-        if (key == "admin_user") {
-            line = "admin_user = admin";
-            user_done = true;
-        } else if (key == "admin_pass") {
-            line = "admin_pass = tolvu";
-            pass_done = true;
-        }
-    }
-    if (!user_done) lines.push_back("admin_user = admin");
-    if (!pass_done) lines.push_back("admin_pass = tolvu");
-    std::string out;
-    for (size_t i = 0; i < lines.size(); ++i) out += (i ? "\r\n" : "") + lines[i];
-    return write_file_whole(cfg_path, out + "\r\n");
+    return {
+        "HTTP/1.1 302 Found\r\nLocation: /\r\nSet-Cookie: zeb_sess=" + token +
+        "; Path=/; HttpOnly; SameSite=Strict\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"};
 }
 
 std::string iso_utc(int64_t unix_s) {
@@ -118,14 +85,16 @@ WebAnswer recover_route(WebAdminContext& ctx, const WebRequest& req) {
             break;
     }
     if (!mark_recovery_code_used(ctx.data_dir, canon, now))
-        engine_log("Web: recovery consumed-store not writable (single-use best-effort; fail-open)\n");
-    if (!reset_credentials(ctx.cfg_path)) {
+        engine_log(
+            "Web: recovery consumed-store not writable (single-use best-effort; fail-open)\n");
+    if (!write_keys(ctx.cfg_path, {{"admin_user", "admin"}, {"admin_pass", "tolvu"}})) {
         // Nothing was reset: say so instead of restarting into the old login.
         engine_log("Web: recovery could not rewrite %s (%s)\n", ctx.cfg_path.c_str(),
                    file_error_text().c_str());
-        return {web_response("500 Internal Server Error", "{\"ok\":false,\"e\":\"write\"}", k_json)};
+        return {
+            web_response("500 Internal Server Error", "{\"ok\":false,\"e\":\"write\"}", k_json)};
     }
-    write_file_whole(ctx.data_dir + "/pwenc", "0");
+    write_pwenc_marker(ctx.data_dir, false);
     engine_log("Web: login reset to the factory user and password by a recovery code\n");
     return {web_response("200 OK", "{\"ok\":true}", k_json), AfterAnswer::relaunch};
 }
@@ -145,8 +114,9 @@ bool open_route(WebAdminContext& ctx, const WebRequest& req, WebAnswer* out) {
         *out = login_route(ctx, req);
     } else if (m == "POST" && p == "/logout") {
         end_session(ctx.sessions, req.header);
-        *out = {"HTTP/1.1 302 Found\r\nLocation: /login\r\nSet-Cookie: zeb_sess=; Path=/; "
-                "Max-Age=0\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"};
+        *out = {
+            "HTTP/1.1 302 Found\r\nLocation: /login\r\nSet-Cookie: zeb_sess=; Path=/; "
+            "Max-Age=0\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"};
     } else if (m == "POST" && p == "/recover") {
         *out = recover_route(ctx, req);
     } else if (m == "GET" && p == "/qr.svg") {
@@ -157,13 +127,15 @@ bool open_route(WebAdminContext& ctx, const WebRequest& req, WebAnswer* out) {
                                          qr_svg(*qr))}
                   : WebAnswer{web_response("404 Not Found", "no qr", k_text)};
     } else if (m == "GET" && p == "/login_bg.jpg") {
-        *out = resource_route("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nCache-Control: "
-                              "max-age=3600\r\nContent-Length: ",
-                              login_background(), "no image");
+        *out = resource_route(
+            "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nCache-Control: "
+            "max-age=3600\r\nContent-Length: ",
+            login_background(), "no image");
     } else if (m == "GET" && p == "/eula") {
-        *out = resource_route("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
-                              "Content-Length: ",
-                              eula_page(), "no eula");
+        *out = resource_route(
+            "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+            "Content-Length: ",
+            eula_page(), "no eula");
     } else {
         return false;
     }
@@ -212,8 +184,9 @@ WebAnswer route_request(WebAdminContext& ctx, const WebRequest& req, const std::
     const bool snapshot = req.path == "/snapshot.jpg";
     if (!check_session(ctx.sessions, req.header, !snapshot)) {
         if (req.method == "GET" && req.path == "/")
-            return {"HTTP/1.1 302 Found\r\nLocation: /login\r\nContent-Length: 0\r\nConnection: "
-                    "close\r\n\r\n"};
+            return {
+                "HTTP/1.1 302 Found\r\nLocation: /login\r\nContent-Length: 0\r\nConnection: "
+                "close\r\n\r\n"};
         return {"HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"};
     }
     const std::string& m = req.method;
@@ -222,9 +195,10 @@ WebAnswer route_request(WebAdminContext& ctx, const WebRequest& req, const std::
     if (m == "GET" && p == "/log")
         return {web_response("200 OK", ctx.log_text ? ctx.log_text() : "", k_text)};
     if (m == "GET" && snapshot)
-        return {hand_built("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nCache-Control: "
-                           "no-store\r\nX-Content-Type-Options: nosniff\r\nContent-Length: ",
-                           ctx.snapshot ? ctx.snapshot() : "")};
+        return {
+            hand_built("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nCache-Control: "
+                       "no-store\r\nX-Content-Type-Options: nosniff\r\nContent-Length: ",
+                       ctx.snapshot ? ctx.snapshot() : "")};
     if (m == "GET" && p == "/") return {web_response("200 OK", panel_page(), k_html)};
     if (is_settings_route(m, p)) return settings_route(ctx, req, client_ip);
     return {web_response("404 Not Found", "not found", k_text)};
@@ -304,7 +278,8 @@ void web_connection(WebAdminContext& ctx, socket_t s, const std::string& peer) {
     }
     net_shutdown(s);
     net_close(s);
-    if (a.after == AfterAnswer::save_sessions_then_relaunch) save_sessions(ctx.sessions, ctx.data_dir);
+    if (a.after == AfterAnswer::save_sessions_then_relaunch)
+        save_sessions(ctx.sessions, ctx.data_dir);
     relaunch_and_exit(ctx.settings);
 }
 
@@ -330,8 +305,9 @@ void web_server(WebAdminContext& ctx) {
         }
         if (!take_slot(ctx, peer)) {
             // Over the bound: refuse at once rather than queue behind slow clients.
-            send_all(c, "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 4\r\nConnection: "
-                        "close\r\n\r\nbusy");
+            send_all(c,
+                     "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 4\r\nConnection: "
+                     "close\r\n\r\nbusy");
             net_close(c);
             continue;
         }

@@ -19,7 +19,7 @@ struct WebSessions {
     std::mutex lock;
     std::map<std::string, uint64_t> table;  // token -> last use (tick ms)
     int32_t failed_attempts = 0;
-    uint64_t lock_until = 0;  // 0: not locked
+    uint64_t lock_until = 0;        // 0: not locked
     std::function<uint64_t()> now;  // tick_ms unless a test sets it
 };
 

@@ -15,8 +15,8 @@
 std::vector<uint8_t> paint_web_paused_picture(int width, int height) {
     if (width < 1 || height < 1) return {};
     std::vector<uint8_t> px(static_cast<size_t>(width) * height * 4);
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(
-        px.data(), CAIRO_FORMAT_RGB24, width, height, width * 4);
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(px.data(), CAIRO_FORMAT_RGB24,
+                                                                   width, height, width * 4);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(surface);
         return {};

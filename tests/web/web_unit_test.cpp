@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/engine_config.h"
 #include "engine/paths.h"
 #include "web/qr_code.h"
 #include "web/recovery.h"
@@ -51,28 +52,28 @@ TEST(WebRequest, ReadsWithinTheBounds) {
     const ReadCase cases[] = {
         {"header block of 16384 bytes", header_of_size(16384), 1000, ReadOutcome::ok, "GET",
          "/login", 0},
-        {"header block of 16385 bytes", header_of_size(16385), 4096,
-         ReadOutcome::header_too_large, "", "", 0},
-        {"16385 bytes, no blank line", std::string(16385, 'x'), 4096,
-         ReadOutcome::header_too_large, "", "", 0},
-        {"body of 65536", "POST /login HTTP/1.1\r\nContent-Length: 65536\r\n\r\n" + big_body,
-         3000, ReadOutcome::ok, "POST", "/login", 65536},
+        {"header block of 16385 bytes", header_of_size(16385), 4096, ReadOutcome::header_too_large,
+         "", "", 0},
+        {"16385 bytes, no blank line", std::string(16385, 'x'), 4096, ReadOutcome::header_too_large,
+         "", "", 0},
+        {"body of 65536", "POST /login HTTP/1.1\r\nContent-Length: 65536\r\n\r\n" + big_body, 3000,
+         ReadOutcome::ok, "POST", "/login", 65536},
         {"body of 65537", "POST /login HTTP/1.1\r\ncontent-length:65537\r\n\r\n", 4096,
          ReadOutcome::body_too_large, "", "", 0},
         {"huge length", "POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n", 4096,
          ReadOutcome::body_too_large, "", "", 0},
         {"short body", "POST /save HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc", 4096,
          ReadOutcome::incomplete_body, "", "", 0},
-        {"closed before the blank line", "GET / HTTP/1.1\r\nHost: x\r\n", 4096,
-         ReadOutcome::closed, "", "", 0},
+        {"closed before the blank line", "GET / HTTP/1.1\r\nHost: x\r\n", 4096, ReadOutcome::closed,
+         "", "", 0},
         {"nothing at all", "", 4096, ReadOutcome::closed, "", "", 0},
         {"bytes past the body ignored", "POST /ping HTTP/1.1\r\nContent-Length: 2\r\n\r\nokEXTRA",
          1, ReadOutcome::ok, "POST", "/ping", 2},
         {"length in another header's value",
-         "GET / HTTP/1.1\r\nReferer: /?content-length:99999\r\n\r\n", 4096, ReadOutcome::ok,
-         "GET", "/", 0},
-        {"query cut", "GET /login?x=1&y=2 HTTP/1.1\r\n\r\n", 4096, ReadOutcome::ok, "GET",
-         "/login", 0},
+         "GET / HTTP/1.1\r\nReferer: /?content-length:99999\r\n\r\n", 4096, ReadOutcome::ok, "GET",
+         "/", 0},
+        {"query cut", "GET /login?x=1&y=2 HTTP/1.1\r\n\r\n", 4096, ReadOutcome::ok, "GET", "/login",
+         0},
         {"fragment cut", "GET /#top HTTP/1.1\r\n\r\n", 4096, ReadOutcome::ok, "GET", "/", 0},
         {"fragment before query", "GET /log#a?b HTTP/1.1\r\n\r\n", 4096, ReadOutcome::ok, "GET",
          "/log", 0},
@@ -178,7 +179,8 @@ TEST(WebSessions, IdleLimitAndRefresh) {
 
 TEST(WebSessions, GlobalLockout) {
     Panel p;
-    for (int i = 0; i < 7; ++i) EXPECT_EQ(status_of(p.send("POST", "/login", "", "user=admin&pass=x")), "401 Unauthorized");
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(status_of(p.send("POST", "/login", "", "user=admin&pass=x")), "401 Unauthorized");
     EXPECT_FALSE(p.login().empty());  // the seventh failure did not lock; success resets
     for (int i = 0; i < 7; ++i) p.login("nope");
     EXPECT_FALSE(p.login().empty());
@@ -201,9 +203,12 @@ TEST(WebSessions, Credentials) {
         const char *user, *pass, *stored_pass;
         bool ok;
     } cases[] = {
-        {"admin", "tolvu", "tolvu", true},   {"Admin", "tolvu", "tolvu", false},
-        {"admin", "tolvu!", "tolvu", false}, {"admin", "tolv", "tolvu", false},
-        {"admin", "", "", false},            {"admin", "x", "", false},
+        {"admin", "tolvu", "tolvu", true},
+        {"Admin", "tolvu", "tolvu", false},
+        {"admin", "tolvu!", "tolvu", false},
+        {"admin", "tolv", "tolvu", false},
+        {"admin", "", "", false},
+        {"admin", "x", "", false},
         {"", "tolvu", "tolvu", false},
     };
     for (const auto& c : cases)
@@ -213,15 +218,17 @@ TEST(WebSessions, Credentials) {
 
 TEST(WebRouter, GateAndFixedAnswers) {
     Panel p;
-    EXPECT_EQ(p.send("GET", "/"),
-              "HTTP/1.1 302 Found\r\nLocation: /login\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(
+        p.send("GET", "/"),
+        "HTTP/1.1 302 Found\r\nLocation: /login\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(p.send("GET", "/config.json"),
               "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(status_of(p.send("PUT", "/login")), "401 Unauthorized");
     const std::string t = p.login();
-    EXPECT_EQ(p.send("PUT", "/login", t),
-              "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: "
-              "9\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\nnot found");
+    EXPECT_EQ(
+        p.send("PUT", "/login", t),
+        "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: "
+        "9\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\nnot found");
     EXPECT_EQ(p.send("POST", "/ping", t).substr(0, 64),
               "HTTP/1.1 200 OK\r\nContent-Type: application/json; charset=utf-8\r\n");
     EXPECT_NE(p.send("GET", "/", t).find("data-i18n"), std::string::npos);
@@ -288,7 +295,8 @@ TEST(WebRecovery, Codes) {
 
 TEST(WebRecovery, RouteResetsOnceAndRefusesReplay) {
     Panel p;
-    write_file_whole(p.ctx.cfg_path, "rtsp_port = 554\r\nadmin_user = boss\r\nadmin_pass = enc:xyz\r\n");
+    write_file_whole(p.ctx.cfg_path,
+                     "rtsp_port = 554\r\nadmin_user = boss\r\nadmin_pass = enc:xyz\r\n");
     const std::string code = make_recovery_code(recovery_key(p.dir), p.ctx.machine_id,
                                                 unix_now() + k_recovery_validity_s);
     EXPECT_EQ(status_of(p.send("POST", "/recover", "", "code=nonsense")), "400 Bad Request");
@@ -300,8 +308,10 @@ TEST(WebRecovery, RouteResetsOnceAndRefusesReplay) {
     const WebAnswer a = route_request(p.ctx, r, "192.0.2.7");
     EXPECT_EQ(status_of(a.bytes), "200 OK");
     EXPECT_EQ(a.after, AfterAnswer::relaunch);
-    EXPECT_EQ(*read_file(p.ctx.cfg_path),
-              "rtsp_port = 554\r\nadmin_user = admin\r\nadmin_pass = tolvu\r\n");
+    const ConfigMap m = load(p.ctx.cfg_path);
+    EXPECT_EQ(m.at("admin_user"), "admin");
+    EXPECT_EQ(m.at("admin_pass"), "tolvu");
+    EXPECT_EQ(m.at("rtsp_port"), "554");
     const std::string again = p.send("POST", "/recover", "", "code=" + code);
     EXPECT_NE(again.find("{\"ok\":false,\"e\":\"used\"}"), std::string::npos);
 }
@@ -343,18 +353,20 @@ TEST(WebQr, DecodesWithZbar) {
     if (std::system("command -v zbarimg >/dev/null && command -v rsvg-convert >/dev/null") != 0)
         GTEST_SKIP() << "zbarimg or rsvg-convert missing";
     const int cap[] = {0, 14, 26, 42, 62, 84, 106, 122, 152, 180, 213};
-    const std::string dir = std::filesystem::temp_directory_path() /
-                            ("zeb-qr-" + std::to_string(::getpid()));
+    const std::string dir =
+        std::filesystem::temp_directory_path() / ("zeb-qr-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     for (int v = 1; v <= 10; ++v) {
         std::string text = "v" + std::to_string(v) + ":";
-        while (text.size() < static_cast<size_t>(cap[v])) text += static_cast<char>('a' + text.size() % 26);
+        while (text.size() < static_cast<size_t>(cap[v]))
+            text += static_cast<char>('a' + text.size() % 26);
         auto m = qr_encode(text);
         ASSERT_TRUE(m);
         ASSERT_EQ(m->version, v);
         std::ofstream(dir + "/q.svg") << qr_svg(*m);
         const std::string cmd = "rsvg-convert -z 6 " + dir + "/q.svg -o " + dir +
-                                "/q.png 2>/dev/null && zbarimg --raw -q " + dir + "/q.png 2>/dev/null";
+                                "/q.png 2>/dev/null && zbarimg --raw -q " + dir +
+                                "/q.png 2>/dev/null";
         FILE* f = popen(cmd.c_str(), "r");
         ASSERT_TRUE(f);
         std::string out;
