@@ -123,6 +123,32 @@ def check_restart_keeps_session(cam, port, token):
             os.kill(pid, 15)
 
 
+def check_recovery(binary, display):
+    """--recovery-code prints a code that /recover takes once, resetting the login."""
+    cam = Camera(binary, display=display, settings={"admin_user": "boss", "admin_pass": "secret"})
+    with cam:
+        port = cam.port("web")
+        cam.wait_for("Web Admin ready")
+        env = dict(os.environ, ProgramData=cam.root)
+        out = subprocess.run([binary, "--recovery-code"], env=env, capture_output=True, text=True, timeout=60)
+        check(out.returncode == 0, "--recovery-code failed: " + out.stderr)
+        code = out.stdout.split()[0]
+        check(re.fullmatch(r"[A-Z2-7]{4}(-[A-Z2-7]{4}){3}", code), "code: " + out.stdout)
+        a = request(port, "POST", "/recover", body=b"code=AAAA-BBBB-CCCC-DDDD")
+        check(status(a) == "400 Bad Request" and body(a) == b'{"ok":false}', "bad code: " + repr(a[-60:]))
+        a = request(port, "POST", "/recover", body=("code=" + code.lower()).encode())
+        check(status(a) == "200 OK" and body(a) == b'{"ok":true}', "recover: " + repr(a[-60:]))
+        cam.wait_for("Web: login reset to the factory user and password")
+        with open(cam.cfg_path) as f:
+            cfg = f.read()
+        check(re.search(r"^admin_user\s*=\s*admin\s*$", cfg, re.M) and
+              re.search(r"^admin_pass\s*=\s*tolvu\s*$", cfg, re.M), "settings not reset: " + cfg)
+        cam.wait_exit(60)  # the camera relaunches itself
+    for pid in camera_pids(cam.root):
+        if pid != os.getpid():
+            os.kill(pid, 15)
+
+
 def main():
     args = parse_args()
     with Xvfb() as x:
@@ -157,6 +183,7 @@ def main():
             check(b"Web Admin ready" in body(a) and b"text/plain" in a, "log route")
 
             check_restart_keeps_session(cam, port, token)
+        check_recovery(args.bin, x.display)
 
 
 if __name__ == "__main__":
