@@ -125,10 +125,18 @@ def check_restart_keeps_session(cam, port, token):
 
 def check_recovery(binary, display):
     """--recovery-code prints a code that /recover takes once, resetting the login."""
-    cam = Camera(binary, display=display, settings={"admin_user": "boss", "admin_pass": "secret"})
+    cam = Camera(binary, display=display,
+                 settings={"admin_user": "boss", "admin_pass": "secret", "stream_on": 0})
     with cam:
         port = cam.port("web")
         cam.wait_for("Web Admin ready")
+        # Paused: the preview is the dark "stream paused" picture, not the blue screen.
+        token = login(port, "boss", "secret")
+        jpg = body(request(port, "GET", "/snapshot.jpg", cookie=token))
+        check(jpeg_size(jpg) == (1920, 1080), "paused snapshot size")
+        mean = float(subprocess.run(["convert", "jpeg:-", "-format", "%[fx:mean]", "info:"], input=jpg,
+                                    capture_output=True, timeout=60).stdout)
+        check(mean < 0.15, f"paused snapshot is not the paused picture (mean {mean:.2f})")
         env = dict(os.environ, ProgramData=cam.root)
         out = subprocess.run([binary, "--recovery-code"], env=env, capture_output=True, text=True, timeout=60)
         check(out.returncode == 0, "--recovery-code failed: " + out.stderr)
