@@ -25,12 +25,13 @@ namespace {
 void set_up_onvif_identity(StartupValues& v) {
     OnvifContext& ctx = onvif_context();
     const bool scaled = v.main_width > 0 && v.main_height > 0;
-    onvif_identity_init(
-        ctx, v.address, static_cast<uint32_t>(v.onvif_port), static_cast<uint32_t>(v.rtsp_port),
-        v.config.stream, static_cast<uint32_t>(scaled ? v.main_width : v.screen_width),
-        static_cast<uint32_t>(scaled ? v.main_height : v.screen_height),
-        static_cast<uint32_t>(v.config.fps), v.sub_stream, v.sub_width, v.sub_height,
-        v.config.admin_user, v.admin_pass, v.config.stream_auth ? 1 : 0, v.config.device_name);
+    onvif_identity_init(ctx, v.address, static_cast<uint32_t>(v.onvif_port),
+                        static_cast<uint32_t>(v.rtsp_port), v.config.stream,
+                        static_cast<uint32_t>(scaled ? v.main_width : v.screen_width),
+                        static_cast<uint32_t>(scaled ? v.main_height : v.screen_height),
+                        static_cast<uint32_t>(v.config.fps), v.sub_stream, v.sub_width,
+                        v.sub_height, v.config.admin_user, v.admin_pass,
+                        v.config.stream_auth ? 1 : 0, v.config.device_name);
     ctx.listen_socket = v.onvif_socket;
     ctx.web_port = static_cast<uint32_t>(v.web_port);
     ctx.audio_on = v.config.audio;
@@ -86,11 +87,9 @@ void hand_over_video_settings(StartupValues& v) {
     motion.corners_pct = c.motion_corners;
     motion_configure(motion);
     if (c.motion)
-        engine_log(
-            "Motion: on (sensitivity %d, min %d ms, hold %d ms, ignore taskbar %d, corners %d%%, "
-            "top %d%%, bottom %d%%)\n",
-            c.motion_sens, c.motion_min, c.motion_hold, c.motion_taskbar ? 1 : 0, c.motion_corners,
-            c.motion_top, c.motion_bottom);
+        engine_log("Motion: on (sensitivity %d, min %d ms, hold %d ms, ignore taskbar %d, corners %d%%, top %d%%, bottom %d%%)\n",
+                   c.motion_sens, c.motion_min, c.motion_hold, c.motion_taskbar ? 1 : 0,
+                   c.motion_corners, c.motion_top, c.motion_bottom);
     if (c.osd_name || c.osd_clock)
         engine_log("OSD: stream extras on (name=%d clock=%d)\n", c.osd_name ? 1 : 0,
                    c.osd_clock ? 1 : 0);
