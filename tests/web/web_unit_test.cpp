@@ -216,14 +216,10 @@ TEST(WebSessions, Credentials) {
             << c.user << "/" << c.pass;
 }
 
-TEST(WebRouter, GateAndFixedAnswers) {
+// The gate's fixed answers are checked byte for byte on the real server
+// (e2e_web_http.py); here the routes behind it.
+TEST(WebRouter, RoutesBehindTheGate) {
     Panel p;
-    EXPECT_EQ(
-        p.send("GET", "/"),
-        "HTTP/1.1 302 Found\r\nLocation: /login\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-    EXPECT_EQ(p.send("GET", "/config.json"),
-              "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-    EXPECT_EQ(status_of(p.send("PUT", "/login")), "401 Unauthorized");
     const std::string t = p.login();
     EXPECT_EQ(
         p.send("PUT", "/login", t),
@@ -337,13 +333,8 @@ TEST(WebQr, VersionsAndSvg) {
     EXPECT_NE(p.send("GET", "/qr.svg").find("\r\n\r\nno qr"), std::string::npos);
 }
 
-TEST(WebQr, MaskScoring) {
-    // The chosen mask scores no worse than any other would.
-    auto m = qr_encode("https://support.vistrel.example/help?hwid=1");
-    ASSERT_TRUE(m);
-    const int chosen = qr_penalty(*m);
-    EXPECT_GT(chosen, 0);
-    // Finder-like runs score 40 only with four light modules inside the symbol.
+TEST(WebQr, PenaltyOfAnAllLightSymbol) {
+    // Runs of 21 (3 + 16 each, 42 lines), 400 one-colour squares, 0 % dark.
     QrMatrix line{1, 21, 0, std::vector<uint8_t>(21 * 21, 0)};
     EXPECT_EQ(qr_penalty(line), 21 * 2 * (3 + 16) + 20 * 20 * 3 + 10 * 10);
 }
