@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,9 +81,10 @@ void config_under_preview_load() {
     web_context_init(ctx);
     std::thread(web_server, std::ref(ctx)).detach();
     const uint16_t port = static_cast<uint16_t>(ctx.web_port);
-    const std::string login = exchange(port,
-                                       "POST /login HTTP/1.1\r\nContent-Length: 20\r\n\r\n"
-                                       "user=admin&pass=bench");
+    const std::string form = "user=admin&pass=bench";
+    const std::string login =
+        exchange(port, "POST /login HTTP/1.1\r\nContent-Length: " + std::to_string(form.size()) +
+                           "\r\n\r\n" + form);
     const size_t at = login.find("zeb_sess=");
     if (at == std::string::npos) {
         std::printf("login failed\n");
@@ -128,5 +130,6 @@ int main() {
     net_init();
     snapshot_cost();
     config_under_preview_load();
-    return 0;
+    std::fflush(stdout);
+    std::_Exit(0);  // the server thread is still running: no static destructors
 }

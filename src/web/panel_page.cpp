@@ -13,8 +13,10 @@ const char* const k_panel_style = R"HTML(<!DOCTYPE html>
 html,body{margin:0;max-width:100%;overflow-x:hidden}
 body{font-family:"Segoe UI","Noto Sans",Tahoma,sans-serif;background:#0e1320;color:#e6ebf5;font-size:15px}
 header{background:#151c2e;border-bottom:1px solid #27324d;padding:10px 14px;display:flex;flex-wrap:wrap;gap:8px;align-items:center}
-header b{font-size:17px;margin-inline-end:auto}
-#addr{direction:ltr;color:#9fb3d9;font-size:13px;word-break:break-all}
+header b{font-size:17px;flex:1 1 auto;min-width:0}
+#addr{order:5;flex-basis:100%;direction:ltr;color:#9fb3d9;font-size:13px;word-break:break-all}
+#addr:empty{display:none}
+@media(max-width:480px){header b{font-size:15px}header button{padding:7px 10px}}
 button{cursor:pointer;border:0;border-radius:8px;padding:8px 13px;font-size:14px;background:#2a3856;color:#e6ebf5}
 button.pri{background:#3b82f6;color:#fff;font-weight:600}
 button.warn{background:#b4373f;color:#fff}
