@@ -15,8 +15,8 @@ const char* const k_login_head = R"HTML(<!DOCTYPE html>
 <style>
 *{box-sizing:border-box}
 body{margin:0;min-height:100vh;font-family:"Segoe UI","Noto Sans",Tahoma,sans-serif;color:#e8edf7;
-background:#0c101c url(/login_bg.jpg) center/cover no-repeat;display:flex;align-items:center;justify-content:center}
-.card{width:min(380px,92vw);background:rgba(16,22,38,.88);border:1px solid #2a3552;border-radius:14px;padding:26px 24px;box-shadow:0 10px 40px rgba(0,0,0,.45)}
+background:#0c101c url(/login_bg.jpg) center/cover no-repeat fixed;display:flex;padding:16px 0}
+.card{margin:auto;width:min(380px,92vw);background:rgba(16,22,38,.88);border:1px solid #2a3552;border-radius:14px;padding:26px 24px;box-shadow:0 10px 40px rgba(0,0,0,.45)}
 h3{margin:0 0 16px;font-size:21px;text-align:center}
 label{display:block;font-size:13px;margin:10px 0 4px;color:#aab6cf}
 input{width:100%;padding:10px 11px;border-radius:8px;border:1px solid #34415f;background:#0f1526;color:#fff;font-size:15px}
