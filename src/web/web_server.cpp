@@ -24,6 +24,15 @@ std::string hand_built(const std::string& head, const std::string& body) {
     return head + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
+// A user-supplied text as it may enter the log: control characters (a line
+// feed would forge a log line) become '?', and it is kept short.
+std::string loggable(const std::string& text) {
+    std::string out = text.substr(0, 64);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+    return out;
+}
+
 LoginPageInput login_input(const WebAdminContext& ctx, bool error) {
     LoginPageInput in;
     in.machine_id = ctx.machine_id;
@@ -42,7 +51,7 @@ WebAnswer login_route(WebAdminContext& ctx, const WebRequest& req) {
     const bool ok = check_credentials(ctx.admin_user, ctx.admin_pass, user, pass);
     record_attempt(ctx.sessions, ok);
     if (!ok) {
-        engine_log("Web: failed login attempt (user=%s)\n", user.c_str());
+        engine_log("Web: failed login attempt (user=%s)\n", loggable(user).c_str());
         return {web_response("401 Unauthorized", login_page(login_input(ctx, true)), k_html)};
     }
     if (ctx.admin_user == "admin" && ctx.admin_pass == "tolvu") bump_hint_count(ctx.data_dir);
