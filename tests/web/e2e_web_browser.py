@@ -7,6 +7,7 @@ import tempfile
 import threading
 
 from camera import Camera, Xvfb, check, parse_args, run_main
+from web_e2e_common import web_port
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 NODE_MODULES = os.path.join(os.environ.get("ZEB_SOURCE_DIR", os.path.join(HERE, "..", "..")),
@@ -32,8 +33,7 @@ def main():
         flipper.start()
         try:
             with Camera(args.bin, display=x.display) as cam:
-                cam.wait_for("Web Admin ready")
-                r = subprocess.run(["node", os.path.join(HERE, "panel_browser.js"), str(cam.port("web")), shots],
+                r = subprocess.run(["node", os.path.join(HERE, "panel_browser.js"), str(web_port(cam)), shots],
                                    env=dict(os.environ, NODE_PATH=NODE_MODULES), timeout=240,
                                    capture_output=True, text=True)
                 print(r.stdout + r.stderr)

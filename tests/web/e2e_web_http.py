@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 
 from camera import Camera, Xvfb, check, parse_args, run_main
-from web_e2e_common import body, login, raw, request, status
+from web_e2e_common import body, login, raw, request, status, web_port
 
 
 def pad_request(total, path=b"/login"):
@@ -128,8 +128,7 @@ def check_recovery(binary, display):
     cam = Camera(binary, display=display,
                  settings={"admin_user": "boss", "admin_pass": "secret", "stream_on": 0})
     with cam:
-        port = cam.port("web")
-        cam.wait_for("Web Admin ready")
+        port = web_port(cam)
         # Paused: the preview is the dark "stream paused" picture, not the blue screen.
         token = login(port, "boss", "secret")
         jpg = body(request(port, "GET", "/snapshot.jpg", cookie=token))
@@ -163,7 +162,7 @@ def main():
         subprocess.run(["xsetroot", "-solid", "#3060c0"], env=x.env(), check=True)
         cam = Camera(args.bin, display=x.display)
         with cam:
-            port = cam.port("web")
+            port = web_port(cam)
             cam.wait_for(f"Web Admin ready -> http://127.0.0.1:{port}/  (login: admin)")
             check(f"  Web Admin : http://127.0.0.1:{port}/" in cam.output, "banner web line")
 

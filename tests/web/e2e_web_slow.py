@@ -9,7 +9,7 @@ import threading
 import time
 
 from camera import Camera, Xvfb, check, parse_args, run_main
-from web_e2e_common import login, request, status
+from web_e2e_common import login, request, status, web_port
 
 ATTACKERS = [f"127.0.0.{i}" for i in range(2, 12)]
 CONNECTIONS = 300
@@ -100,8 +100,7 @@ def main():
     args = parse_args()
     with Xvfb() as x:
         with Camera(args.bin, display=x.display) as cam:
-            port = cam.port("web")
-            cam.wait_for("Web Admin ready")
+            port = web_port(cam)
             pid = cam.proc.pid
             base_threads = threads_of(pid)
             t = Trickler(port)

@@ -35,6 +35,57 @@ async function previewColour(page) {
   });
 }
 
+// A settings answer shaped like the camera's, served in place of /config.json
+// so the form's filling and checks are exercised whatever that route does today.
+const sampleConfig = {
+  ip: '127.0.0.1', version: '2.0.5 for Windows Server', resolution: '1920x1080', uptime: 3725,
+  rtsp_main: 'rtsp://127.0.0.1:554/screenlive', rtsp_sub: 'rtsp://127.0.0.1:554/screensub',
+  announce_ip: '', ips: [{ a: '192.168.1.50', l: 'eth0', x: 0 }, { a: '172.17.0.1', l: 'docker0', x: 1 }],
+  rtsp_port: 554, onvif_port: 18000, web_port: 13030, web_admin: 1, stream_auth: 0, discovery: 1,
+  port_warn_ar: '', port_warn_en: '', fps: 10, bitrate: 2000, stream: 'screenlive', main_width: 0,
+  substream: 1, sub_stream: 'screensub', sub_width: 640, sub_bitrate: 512, admin_user: 'admin', paused: 0,
+  show_cursor: 0, motion: 1, motion_sens: 5, motion_min: 500, motion_hold: 3000, motion_top: 0,
+  motion_bottom: 0, motion_taskbar: 1, motion_corners: 0, mo_enabled: 1, mo_active: 0, mo_testing: 0,
+  mo_level: 3, mo_thr: 12, mo_cells: 480, mo_events: 2, mo_capturing: 1, mo_subs: 1, mo_pull_age: 4,
+  mo_push_subs: 0, mo_push_age: -1, mo_push_ok: 0, mo_push_fail: 0, device_name: 'Vistrel',
+};
+
+async function checkSettingsForm(page) {
+  const saved = [];
+  await page.route('**/config.json', r => r.fulfill({ contentType: 'application/json', body: JSON.stringify(sampleConfig) }));
+  await page.route('**/save', r => { saved.push(r.request().postData()); r.fulfill({ contentType: 'application/json',
+    body: '{"ok":true,"needsRestart":true,"pending":false,"holdSeconds":0}' }); });
+  await page.reload();
+  await page.click('nav button[data-s=video]');
+  await waitFor(async () => (await page.inputValue('#fps')) === '10', 'the form to fill');
+  check((await page.textContent('#resolution')) === '1920x1080', 'resolution not shown');
+  check(await page.isChecked('#substream') && !(await page.isChecked('#show_cursor')), 'switches not filled');
+  check((await page.$$('#announce_ip option')).length === 3, 'address list not built from "ips"');
+  await page.fill('#fps', '61');
+  await page.click('#saveacts button:not(.pri)');
+  check((await page.textContent('#msg')).includes('fps'), 'fps 61 was not refused');
+  await page.fill('#fps', '12');
+  await page.fill('#main_width', '321');
+  await page.click('#saveacts button:not(.pri)');
+  check((await page.textContent('#msg')).includes('main_width'), 'odd main_width was not refused');
+  await page.fill('#main_width', '0');
+  await page.click('nav button[data-s=network]');
+  await page.fill('#onvif_port', '554');
+  await page.click('#saveacts button:not(.pri)');
+  check(saved.length === 0, 'an invalid form was posted');
+  await page.fill('#onvif_port', '18000');
+  await page.click('#saveacts button:not(.pri)');
+  await waitFor(async () => saved.length === 1, 'the save');
+  const form = new URLSearchParams(saved[0]);
+  check(form.get('fps') === '12' && form.get('main_width') === '0' && form.get('substream') === '1' &&
+        form.get('show_cursor') === '0' && form.get('device_name') === 'Vistrel' && form.get('announce_ip') === '' &&
+        !form.has('admin_pass'), 'save form: ' + saved[0]);
+  await page.click('nav button[data-s=events]');
+  await waitFor(async () => (await page.textContent('#mo_level')) === '3 / 12', 'the motion state');
+  await page.unroute('**/config.json');
+  await page.unroute('**/save');
+}
+
 async function waitFor(fn, what, ms = 30000) {
   const end = Date.now() + ms;
   for (;;) {
@@ -76,6 +127,7 @@ async function waitFor(fn, what, ms = 30000) {
     await Promise.all([page.waitForURL(`${base}/`), page.click('button[type=submit]')]);
     check(await dir(page) === 'rtl', 'panel not right-to-left by default');
     check((await page.textContent('nav button[data-s=system]')) === 'النظام', 'panel not in Arabic');
+    await checkSettingsForm(page);
     await page.screenshot({ path: path.join(shots, 'panel_ar.png'), fullPage: true });
 
     await page.click('#langb');

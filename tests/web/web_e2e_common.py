@@ -61,3 +61,10 @@ def wait_port(port, timeout=60):
         except OSError:
             time.sleep(0.2)
     return False
+
+
+def web_port(cam, timeout=60):
+    """The port the web panel really listens on (it moves when the configured
+    one was taken meanwhile by another program)."""
+    line = cam.wait_for(re.compile(r"Web Admin ready -> http://127\.0\.0\.1:(\d+)/"), timeout)
+    return int(re.search(r":(\d+)/", line).group(1))
