@@ -213,7 +213,7 @@ $('uptime').textContent=(d?d+t('days')+' ':'')+h+':'+('0'+m).slice(-2)+':'+('0'+
 function showWarn(){var w=C[L==='ar'?'port_warn_ar':'port_warn_en'];$('pwarn').textContent=w||'';$('pwarn').style.display=w?'block':'none'}
 function renderMotion(){if(!('mo_enabled' in C))return;var st=C.mo_enabled!=1?'st_off':C.mo_testing==1?'st_testing':C.mo_active==1?'st_active':'st_idle';
 $('mo_state').textContent=t(st);$('mo_level').textContent=C.mo_capturing==1?C.mo_level+' / '+C.mo_thr:'—';
-$('mo_events').textContent=C.mo_events;$('mo_subs').textContent=C.mo_subs+' + '+C.mo_push_subs;
+$('mo_events').textContent=C.mo_events;$('mo_subs').textContent=C.mo_subs+' / '+C.mo_push_subs;
 $('mo_capture').textContent=t(C.mo_capturing==1?'cap_on':'cap_off')}
 function loadConfig(motionOnly){return json('GET','/config.json').then(function(j){if(j._status!==200)return;
 if(motionOnly){for(var k in j)if(k.indexOf('mo_')===0)C[k]=j[k];upd(j);renderMotion()}else fill(j)}).catch(function(){})}
