@@ -31,6 +31,8 @@ pkgs=(
   python3 chromium curl
   # players and a recorder from the README's "Use it" recipes
   mpv motion
+  # QR codes: render the SVG and read it back with a reader we did not write
+  zbar-tools librsvg2-bin
 )
 # Node.js with npm: Debian's packages unless a Node.js with npm is already here.
 if ! command -v npm >/dev/null 2>&1; then pkgs+=(nodejs npm); fi

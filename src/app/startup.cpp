@@ -12,6 +12,8 @@
 #include "engine/screen_metrics.h"
 #include "host/instance_lock.h"
 #include "host/panel_loop.h"
+#include "onvif/onvif_context.h"
+#include "web/recovery.h"
 
 std::atomic<bool> logon_screen{false};
 std::atomic<bool> panel_only{false};
@@ -196,6 +198,8 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
         return 0;
     }
     report_unknown_options(scan);
+    if (has_word(args, "--recovery-code"))
+        return print_recovery_code(data_directory(), panel_machine_id(machine_identifier()));
 
     // 2. Sockets, directories.
     net_init();

@@ -109,6 +109,7 @@ const OptionHelp k_options[] = {
     {"--check-pass PASSWORD", 1, "exit 0 when PASSWORD is the administrator password, else 1"},
     {"--import-settings FILE", 1, "copy the importable keys of FILE into zeb.cfg"},
     {"--dump-screens DIR", 1, "write the \"Stream paused\" picture at four sizes as PNG"},
+    {"--recovery-code", 0, "print a one-time code (24 h) that resets the web panel's login"},
     {"--dump-welcome DIR", 1, "write the welcome window as PNG"},
     {"--welcome", 0, "show only the welcome window"},
     {"--lang ar|en", 1, "language of the welcome window"},
