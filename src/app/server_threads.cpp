@@ -4,6 +4,8 @@
 // thread that cannot be created ends the process.
 #include "app/server_threads.h"
 
+#include "app/settings_wiring.h"
+
 #include <thread>
 
 #include "engine/log.h"
@@ -158,8 +160,8 @@ void start_web_panel(StartupValues& v) {
 }
 
 void start_settings_watcher(StartupValues& v) {
-    if (v.panel_only) return;
-    engine_log("CFG: live-settings watcher not in this build\n");
+    start_live_settings_watcher(v);
+    start_revert_watcher_if_pending(v);
 }
 
 }  // namespace

@@ -14,6 +14,13 @@
 namespace {
 
 thread_local int t_last_error = 0;
+thread_local WriteFailure t_write_failure = WriteFailure::none;
+
+bool fail_write(WriteFailure step, int err) {
+    t_write_failure = step;
+    t_last_error = err;
+    return false;
+}
 
 bool fail(int err) {
     t_last_error = err;
@@ -111,10 +118,11 @@ std::optional<std::string> read_file(const std::string& path, size_t max_bytes) 
 
 bool write_file_whole(const std::string& path, const std::string& content, bool private_mode) {
     std::lock_guard<std::mutex> lock(write_mutex());
+    t_write_failure = WriteFailure::none;
     const std::string tmp = path + ".tmp";
     int fd =
         open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, private_mode ? 0600 : 0644);
-    if (fd < 0) return fail(errno);
+    if (fd < 0) return fail_write(WriteFailure::open, errno);
     // A replaced file keeps its permissions (a settings file made private stays private).
     struct stat old_st {};
     if (stat(path.c_str(), &old_st) == 0 && S_ISREG(old_st.st_mode))
@@ -127,7 +135,7 @@ bool write_file_whole(const std::string& path, const std::string& content, bool 
             int e = n < 0 ? errno : EIO;
             close(fd);
             unlink(tmp.c_str());
-            return fail(e);
+            return fail_write(WriteFailure::write, e);
         }
         done += static_cast<size_t>(n);
     }
@@ -135,17 +143,17 @@ bool write_file_whole(const std::string& path, const std::string& content, bool 
         int e = errno;
         close(fd);
         unlink(tmp.c_str());
-        return fail(e);
+        return fail_write(WriteFailure::write, e);
     }
     if (close(fd) != 0) {
         int e = errno;
         unlink(tmp.c_str());
-        return fail(e);
+        return fail_write(WriteFailure::write, e);
     }
     if (rename(tmp.c_str(), path.c_str()) != 0) {
         int e = errno;
         unlink(tmp.c_str());
-        return fail(e);
+        return fail_write(WriteFailure::replace, e);
     }
     int dfd = open(parent_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
@@ -179,6 +187,14 @@ bool make_directories(const std::string& path) {
 
 bool remove_file(const std::string& path) {
     return unlink(path.c_str()) == 0 || fail(errno);
+}
+
+WriteFailure last_write_failure() {
+    return t_write_failure;
+}
+
+void clear_write_failure() {
+    t_write_failure = WriteFailure::none;
 }
 
 std::string file_error_text() {
