@@ -146,3 +146,19 @@ def get_osds(port):
                         f"http://127.0.0.1:{port}/onvif/media_service"],
                        capture_output=True, text=True, timeout=30)
     return r.stdout
+
+
+def wait_output(cam, pattern, timeout):
+    """Like Camera.wait_for, but keeps waiting after the test's process ended:
+    a relaunched engine goes on writing to the same output."""
+    deadline = time.time() + timeout
+    with cam._cond:
+        while True:
+            m = pattern.search(cam.output) if hasattr(pattern, "search") else (
+                pattern if pattern in cam.output else None)
+            if m:
+                return m
+            left = deadline - time.time()
+            if left <= 0:
+                raise TimeoutError(f"no {pattern!r} in the camera's output")
+            cam._cond.wait(min(left, 0.5))
