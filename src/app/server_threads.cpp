@@ -18,6 +18,8 @@
 #include "video/motion_detector.h"
 #include "video/overlay.h"
 #include "video/screen_capture.h"
+#include "web/recovery.h"
+#include "web/web_server.h"
 
 namespace {
 
@@ -156,7 +158,22 @@ void start_web_panel(StartupValues& v) {
                    port_slot(k_slot_web).requested.load());
         return;
     }
-    engine_log("Web: not in this build\n");
+    // Lives until the process ends, like the values it was filled from.
+    static WebAdminContext ctx;
+    ctx.listen_socket = v.web_socket;
+    ctx.advertised_address = v.address;
+    ctx.program_dir = v.program_dir;
+    ctx.cfg_path = v.cfg_path;
+    ctx.data_dir = v.data_dir;
+    ctx.machine_id = panel_machine_id(machine_identifier());
+    ctx.version_text = k_version_text;
+    ctx.admin_user = v.config.admin_user;
+    ctx.admin_pass = v.admin_pass;
+    ctx.web_port = v.web_port;
+    ctx.settings.screen_width = v.screen_width;
+    ctx.settings.screen_height = v.screen_height;
+    web_context_init(ctx);
+    std::thread(web_server, std::ref(ctx)).detach();
 }
 
 void start_settings_watcher(StartupValues& v) {

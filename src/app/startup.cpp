@@ -15,6 +15,8 @@
 #include "engine/screen_metrics.h"
 #include "host/instance_lock.h"
 #include "host/panel_loop.h"
+#include "onvif/onvif_context.h"
+#include "web/recovery.h"
 
 std::atomic<bool> logon_screen{false};
 std::atomic<bool> panel_only{false};
@@ -167,6 +169,8 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
         if (word_after(args, o)) return not_in_build(o);
     if (has_word(args, "--selftest-strings")) return not_in_build("--selftest-strings");
     if (has_word(args, "--check-pass")) return check_pass_mode(args);
+    if (has_word(args, "--recovery-code"))
+        return print_recovery_code(data_directory(), panel_machine_id(machine_identifier()));
 
     // 2. Sockets, directories.
     net_init();
