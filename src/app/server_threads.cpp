@@ -4,9 +4,9 @@
 // thread that cannot be created ends the process.
 #include "app/server_threads.h"
 
-#include "app/settings_wiring.h"
-
 #include <thread>
+
+#include "app/settings_wiring.h"
 
 #include "engine/log.h"
 #include "engine/ports.h"

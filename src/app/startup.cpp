@@ -2,10 +2,9 @@
 // subsystems, then the control-panel loop.
 #include "app/startup.h"
 
-#include "app/settings_wiring.h"
-
 #include <cstdio>
 
+#include "app/settings_wiring.h"
 #include "engine/auto_revert.h"
 #include "engine/crypto.h"
 #include "engine/log.h"
