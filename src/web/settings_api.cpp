@@ -281,9 +281,13 @@ SettingsAnswer restore(const SettingsApiContext& ctx, const SettingsRequest& req
 
 SettingsAnswer stream(const SettingsApiContext& ctx, const SettingsRequest& req) {
     const bool resume = req.body.find("on=1") != std::string::npos;
-    streaming_paused.store(resume ? 0 : 1);
+    // The file first: the live-settings watcher applies stream_on from it, and
+    // reading the old file after the flag was stored would undo the change for
+    // a whole watcher period.
     clear_write_failure();
-    if (!write_keys(ctx.cfg_path, {{"stream_on", resume ? "1" : "0"}}))
+    const bool persisted = write_keys(ctx.cfg_path, {{"stream_on", resume ? "1" : "0"}});
+    streaming_paused.store(resume ? 0 : 1);
+    if (!persisted)
         engine_log("Web: could not persist stream_on (%s) - runtime state applied only\n",
                    write_error_text().c_str());
     engine_log("Web: stream %s by admin\n", resume ? "RESUMED" : "STOPPED");
