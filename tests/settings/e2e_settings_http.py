@@ -12,12 +12,11 @@ import json
 import os
 import re
 import subprocess
-import threading
 import time
 from pathlib import Path
 
 from camera import Camera, Xvfb, check, free_port, parse_args, private_netns, run_main
-from settings_e2e import stop_camera, wait_output
+from settings_e2e import Packets, run_of, stop_camera, wait_output
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 import sys  # noqa: E402
@@ -62,45 +61,6 @@ def local(port, method, path, token, data=b""):
 
 def banners(n):
     return re.compile(r"(?s)" + r".*?".join([r"  Auth      :"] * n))
-
-
-class Packets:
-    """ffprobe listing the packets of a stream as they arrive: (arrival, pts, key)."""
-
-    def __init__(self, url):
-        self.proc = subprocess.Popen(
-            ["ffprobe", "-v", "error", "-rtsp_transport", "tcp", "-select_streams", "v",
-             "-show_entries", "packet=pts,flags", "-of", "csv=p=0", url],
-            stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
-        self.list = []
-        self.cond = threading.Condition()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            parts = line.strip().split(",")
-            if len(parts) >= 2 and parts[0].lstrip("-").isdigit():
-                with self.cond:
-                    self.list.append((time.time(), int(parts[0]), "K" in parts[1]))
-                    self.cond.notify_all()
-
-    def wait(self, pred, timeout, what):
-        deadline = time.time() + timeout
-        with self.cond:
-            while not pred(self.list):
-                left = deadline - time.time()
-                check(left > 0 and self.proc.poll() is None, f"ffprobe never saw {what}")
-                self.cond.wait(left)
-            return list(self.list)
-
-    def close(self):
-        self.proc.kill()
-        self.proc.wait()
-
-
-def run_of(step, n):
-    """True when the packet list ends with n deltas of `step` in a row."""
-    return lambda p: len(p) > n and all(p[-i][1] - p[-i - 1][1] == step for i in range(1, n + 1))
 
 
 def pause_and_resume(cam, web, token):

@@ -162,3 +162,43 @@ def wait_output(cam, pattern, timeout):
             if left <= 0:
                 raise TimeoutError(f"no {pattern!r} in the camera's output")
             cam._cond.wait(min(left, 0.5))
+
+
+class Packets:
+    """ffprobe listing the packets of a stream as they arrive: (arrival, pts, key)."""
+
+    def __init__(self, url):
+        self.proc = subprocess.Popen(
+            ["ffprobe", "-v", "error", "-rtsp_transport", "tcp", "-select_streams", "v",
+             "-show_entries", "packet=pts,flags", "-of", "csv=p=0", url],
+            stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
+        self.list = []
+        self.cond = threading.Condition()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            parts = line.strip().split(",")
+            if len(parts) >= 2 and parts[0].lstrip("-").isdigit():
+                with self.cond:
+                    self.list.append((time.time(), int(parts[0]), "K" in parts[1]))
+                    self.cond.notify_all()
+
+    def wait(self, pred, timeout, what):
+        deadline = time.time() + timeout
+        with self.cond:
+            while not pred(self.list):
+                left = deadline - time.time()
+                if left <= 0 or self.proc.poll() is not None:
+                    raise AssertionError(f"ffprobe never saw {what}")
+                self.cond.wait(left)
+            return list(self.list)
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait()
+
+
+def run_of(step, n):
+    """True when the packet list ends with n deltas of `step` in a row."""
+    return lambda p: len(p) > n and all(p[-i][1] - p[-i - 1][1] == step for i in range(1, n + 1))
