@@ -6,6 +6,8 @@
 
 #include <thread>
 
+#include "app/settings_wiring.h"
+
 #include "engine/log.h"
 #include "engine/ports.h"
 #include "onvif/onvif_context.h"
@@ -182,8 +184,8 @@ void start_web_panel(StartupValues& v) {
 }
 
 void start_settings_watcher(StartupValues& v) {
-    if (v.panel_only) return;
-    engine_log("CFG: live-settings watcher not in this build\n");
+    start_live_settings_watcher(v);
+    start_revert_watcher_if_pending(v);
 }
 
 }  // namespace

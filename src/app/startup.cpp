@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "app/settings_wiring.h"
+#include "engine/auto_revert.h"
 #include "engine/crypto.h"
 #include "engine/log.h"
 #include "engine/net_address.h"
@@ -213,6 +215,16 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     // 4. Import.
     if (has_word(args, "--import-settings")) return import_mode(args, v.cfg_path);
 
+    // 5. A remote change on hold: reverted when its time ran out while the
+    // program was stopped; a note left by a bind-failure revert is shown.
+    revert_check_startup(v.cfg_path);
+    if (revert_take_note(v.cfg_path))
+        add_config_warning(
+            {"\u26A0 The new settings did not work (the requested port was busy) - the previous "
+             "settings were restored automatically",
+             "\u26A0 الإعدادات الجديدة لم تعمل (المنفذ المطلوب كان مشغولًا) — تمت استعادة "
+             "الإعدادات السابقة تلقائيًا"});
+
     // 6. Settings.
     const int def_rtsp =
         args.size() > 1 ? positional_port(args[1], k_default_rtsp_port) : k_default_rtsp_port;
@@ -261,6 +273,7 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
         read_ports_for_panel(v);
     } else {
         bind_ports(v);
+        apply_bind_failure_rule(v);  // 12. returns only when nothing was reverted
         publish_ports(v);
     }
 

@@ -40,3 +40,9 @@ bool make_directories(const std::string& path);
 bool remove_file(const std::string& path);
 // Errno text of the last failed call of this facility on this thread.
 std::string file_error_text();
+
+// Step at which the last write_file_whole on this thread failed: the
+// temporary file could not be opened, written, or moved over the target.
+enum class WriteFailure { none, open, write, replace };
+WriteFailure last_write_failure();
+void clear_write_failure();

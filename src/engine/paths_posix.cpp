@@ -16,6 +16,13 @@
 namespace {
 
 thread_local int t_last_error = 0;
+thread_local WriteFailure t_write_failure = WriteFailure::none;
+
+bool fail_write(WriteFailure step, int err) {
+    t_write_failure = step;
+    t_last_error = err;
+    return false;
+}
 
 bool fail(int err) {
     t_last_error = err;
@@ -144,21 +151,22 @@ std::optional<std::string> read_file(const std::string& path, size_t max_bytes, 
 
 bool write_file_whole(const std::string& path, const std::string& content, bool private_mode) {
     std::lock_guard<std::mutex> lock(write_mutex());
+    t_write_failure = WriteFailure::none;
     const std::string tmp = path + ".tmp";
     struct stat old_st {};
     const bool had_file = lstat(path.c_str(), &old_st) == 0;
     if (had_file && !S_ISREG(old_st.st_mode)) {
         if (S_ISLNK(old_st.st_mode)) {
             note_refused_link(path);
-            return fail(ELOOP);
+            return fail_write(WriteFailure::open, ELOOP);
         }
-        return fail(S_ISDIR(old_st.st_mode) ? EISDIR : EINVAL);
+        return fail_write(WriteFailure::open, S_ISDIR(old_st.st_mode) ? EISDIR : EINVAL);
     }
     int fd = create_temp(tmp, private_mode ? 0600 : 0644);
     if (fd < 0) {
         const int e = errno;
         if (is_symlink(tmp)) note_refused_link(tmp);
-        return fail(e);
+        return fail_write(WriteFailure::open, e);
     }
     // A replaced file keeps its permissions (a settings file made private stays private).
     if (had_file) fchmod(fd, old_st.st_mode & 07777);
@@ -170,7 +178,7 @@ bool write_file_whole(const std::string& path, const std::string& content, bool 
             int e = n < 0 ? errno : EIO;
             close(fd);
             unlink(tmp.c_str());
-            return fail(e);
+            return fail_write(WriteFailure::write, e);
         }
         done += static_cast<size_t>(n);
     }
@@ -178,17 +186,17 @@ bool write_file_whole(const std::string& path, const std::string& content, bool 
         int e = errno;
         close(fd);
         unlink(tmp.c_str());
-        return fail(e);
+        return fail_write(WriteFailure::write, e);
     }
     if (close(fd) != 0) {
         int e = errno;
         unlink(tmp.c_str());
-        return fail(e);
+        return fail_write(WriteFailure::write, e);
     }
     if (rename(tmp.c_str(), path.c_str()) != 0) {
         int e = errno;
         unlink(tmp.c_str());
-        return fail(e);
+        return fail_write(WriteFailure::replace, e);
     }
     int dfd = open(parent_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
@@ -232,6 +240,14 @@ bool make_directories(const std::string& path) {
 
 bool remove_file(const std::string& path) {
     return unlink(path.c_str()) == 0 || fail(errno);
+}
+
+WriteFailure last_write_failure() {
+    return t_write_failure;
+}
+
+void clear_write_failure() {
+    t_write_failure = WriteFailure::none;
 }
 
 std::string file_error_text() {

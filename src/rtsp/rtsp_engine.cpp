@@ -17,6 +17,13 @@ RtspEngine& rtsp_engine() {
     return *engine;
 }
 
+void engine_set_overlay(RtspEngine& e, const OverlaySettings& settings) {
+    std::lock_guard<std::mutex> lock(e.overlay_mutex);
+    e.live_overlay = settings;
+    e.has_live_overlay = true;
+    if (e.overlay_target) e.overlay_target->set_overlay(settings);
+}
+
 namespace {
 
 // Encodes one picture as an IDR frame and stores the stream's parameter sets.
@@ -68,6 +75,12 @@ bool engine_init(RtspEngine& e, const RtspEngineParams& p) {
         return false;
     }
     e.capturer->set_overlay(p.overlay);
+    {
+        // A live change that came before the capturer existed is newer than p.overlay.
+        std::lock_guard<std::mutex> lock(e.overlay_mutex);
+        if (e.has_live_overlay) e.capturer->set_overlay(e.live_overlay);
+        e.overlay_target = e.capturer.get();
+    }
     const int cw = e.capturer->width(), ch = e.capturer->height();
 
     int scaled_w = p.main_scaled_width & ~1;

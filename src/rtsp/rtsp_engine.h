@@ -74,6 +74,13 @@ struct RtspEngine {
     // whatever the number of viewers).
     std::atomic<uint64_t> frames_encoded{0};
 
+    // Overlay settings changed at run time (live settings), kept until the
+    // capturer exists and then handed to it; guarded by overlay_mutex.
+    std::mutex overlay_mutex;
+    OverlaySettings live_overlay;
+    bool has_live_overlay = false;
+    ScreenCapturer* overlay_target = nullptr;
+
     RtspEngine();
     ~RtspEngine();
     RtspEngine(const RtspEngine&) = delete;
@@ -109,6 +116,10 @@ struct RtspEngineParams {
 // stream's parameter sets from its first frame. False when capture or the main
 // encoder cannot start or the first frame carries no SPS/PPS.
 bool engine_init(RtspEngine& e, const RtspEngineParams& p);
+
+// Live change of the name and clock plates, from any thread: reaches the
+// capturer now, or at engine_init when it does not exist yet.
+void engine_set_overlay(RtspEngine& e, const OverlaySettings& settings);
 
 // Listener: announces, starts the distribution thread, accepts for ever.
 // Returns only when the port cannot be bound.
