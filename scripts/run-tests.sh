@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds with AddressSanitizer and
-# UndefinedBehaviorSanitizer, runs every test (unit and end-to-end), then
-# builds the fuzz targets apart and runs each for FUZZ_SECONDS (default 60;
-# 0 skips them). Extra arguments go to ctest. Runs as root or as a user with
-# sudo (only the package installation needs it).
+# UndefinedBehaviorSanitizer, builds the fuzz targets apart and runs each for
+# FUZZ_SECONDS (default 60; 0 skips them), then runs every test (unit and
+# end-to-end). Extra arguments go to ctest. Runs as root or as a user with sudo
+# (only the package installation needs it).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -15,9 +15,9 @@ cd "$build"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 status=0
-ctest --output-on-failure -j"$(nproc)" "$@" || status=1
-cd "$here"
+# The fuzzers first, so that the test runner's summary closes the output.
 if [ "${FUZZ_SECONDS:-60}" != 0 ]; then
-  bash scripts/run-fuzz.sh "${FUZZ_BUILD_DIR:-build-fuzz}" || status=1
+  (cd "$here" && bash scripts/run-fuzz.sh "${FUZZ_BUILD_DIR:-build-fuzz}") || status=1
 fi
+ctest --output-on-failure -j"$(nproc)" "$@" || status=1
 exit $status
