@@ -10,7 +10,7 @@ pkgs=(
   libssl-dev libx11-dev libxext-dev libxfixes-dev
   libcairo2-dev libpango1.0-dev libopenh264-dev libopenh264-7
   libturbojpeg0-dev libpulse-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev libsystemd-dev
   # screens and fonts
   xvfb x11-utils x11-xserver-utils imagemagick tigervnc-standalone-server
   fonts-noto-core fonts-dejavu-core
