@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 
+#include "engine/paths.h"
 #include "host/service.h"
 #include "host/session_sources.h"
 #include "host/session_watch.h"
@@ -195,4 +197,17 @@ TEST(ServiceUnit, QuotesThePathAndEscapesSpecifiers) {
     EXPECT_NE(t.find("Description=Vistrel Camera Service - Runs the Vistrel"), std::string::npos);
     EXPECT_NE(t.find("Restart=on-failure\n"), std::string::npos);
     EXPECT_NE(t.find("KillMode=process\n"), std::string::npos);
+}
+
+TEST(PanelOnlyRestart, WritesTheRequestWhenTheServiceIsInstalled) {
+    char tmpl[] = "/tmp/zeb-req-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    ASSERT_TRUE(make_directories(dir + "/etc/systemd/system"));
+    ASSERT_TRUE(write_file_whole(dir + "/etc/systemd/system/vistrel.service", "[Unit]\n"));
+    setenv("ZEB_TEST_SYSTEM_ROOT", dir.c_str(), 1);
+    EXPECT_TRUE(service_installed());
+    EXPECT_TRUE(request_engine_restart(dir));
+    unsetenv("ZEB_TEST_SYSTEM_ROOT");
+    EXPECT_EQ(read_file(dir + "/restart.req").value_or(""), "1");
+    std::filesystem::remove_all(dir);
 }
