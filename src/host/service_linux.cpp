@@ -187,6 +187,11 @@ int run_service(const std::vector<std::string>& args) {
         engine_log("Service: systemd-logind is not running - no sessions to watch\n");
         return 1;
     }
+    if (geteuid() != 0) {
+        // Cameras run as each session's user: only root can start them so.
+        engine_log("Service: must run as root\n");
+        return 1;
+    }
     prepare_shared_data_directory(data_directory());
 
     sigset_t set;

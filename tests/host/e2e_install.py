@@ -1,8 +1,8 @@
 """--install-service and --uninstall-service: against a private systemd tree
 (a switch of test builds) the unit is written, enabled, updated on a second
 install, passes systemd-analyze verify and is removed again; the data
-directory is opened to every local user. Where systemd does not run, both
-options fail with code 1 and touch nothing."""
+directory is opened to every local user. Where systemd does not run, the
+three service options fail with code 1 and touch nothing."""
 
 import os
 import shutil
@@ -71,6 +71,8 @@ def main():
             r = run(option, plain)
             check(r.returncode == 1 and "systemd is not running" in r.stdout, option)
         check(Path("/etc/systemd/system/vistrel.service").exists() == existed, "unit touched")
+        r = run("--service", plain)
+        check(r.returncode == 1 and "systemd-logind is not running" in r.stdout, "--service")
     shutil.rmtree(root)
 
 
