@@ -3,8 +3,10 @@ user A's engine holds the lock, an interactive start by user B finds no panel
 of its own user to ask (panel.sock answers its owner only), so after about
 4 s of retries it becomes panel-only with the log line and binds nothing.
 B's "Apply & restart" request (restart.req, written through the shared
-rights) ends A's engine, for the service to start it again."""
+rights) ends A's engine, for the service to start it again. A relaunch
+waits for the lock while its holder ends, and at most about 6 s."""
 
+import fcntl
 import os
 import re
 import signal
@@ -83,6 +85,27 @@ def main():
             print(f"FIGURE restart.req -> engine ended: {time.time() - asked:.1f} s")
             check(not (data / "restart.req").exists(), "restart.req left behind")
             check(b.stop(20) == 0, "panel-only exit code")
+
+            # A relaunch waits for the lock: its holder lets go after 2 s, or
+            # never (then the relaunch goes on after its 60 x 100 ms).
+            for release_after, low, high in ((2.0, 1.8, 5.5), (None, 5.8, 30)):
+                holder = open(data / "instance.lock", "rb")
+                fcntl.flock(holder, fcntl.LOCK_EX)
+                r = Camera(args.bin, display=x.display, data_root=root, write_cfg=False,
+                           args=["--relaunch"])
+                r.settings = a.settings
+                cams.append(r)
+                t0 = time.time()
+                r.start(wait_for=None)
+                if release_after:
+                    time.sleep(release_after)  # the predecessor's own time to end
+                    holder.close()
+                r.wait_for("  Auth      :", 60)
+                took = time.time() - t0
+                print(f"FIGURE relaunch, holder {release_after or 'never'} -> engine: {took:.1f} s")
+                check(low <= took < high, f"relaunch became the engine after {took:.1f} s")
+                check(r.stop(20) == 0, "relaunched engine exit code")
+                holder.close()
     finally:
         for c in cams:
             c.stop(10)
