@@ -88,24 +88,46 @@ def main():
 
             # A relaunch waits for the lock: its holder lets go after 2 s, or
             # never (then the relaunch goes on after its 60 x 100 ms).
-            for release_after, low, high in ((2.0, 1.8, 5.5), (None, 5.8, 30)):
-                holder = open(data / "instance.lock", "rb")
-                fcntl.flock(holder, fcntl.LOCK_EX)
+            def relaunch():
                 r = Camera(args.bin, display=x.display, data_root=root, write_cfg=False,
                            args=["--relaunch"])
                 r.settings = a.settings
                 cams.append(r)
-                t0 = time.time()
-                r.start(wait_for=None)
-                if release_after:
-                    time.sleep(release_after)  # the predecessor's own time to end
-                    holder.close()
-                r.wait_for("  Auth      :", 60)
-                took = time.time() - t0
-                print(f"FIGURE relaunch, holder {release_after or 'never'} -> engine: {took:.1f} s")
-                check(low <= took < high, f"relaunch became the engine after {took:.1f} s")
-                check(r.stop(20) == 0, "relaunched engine exit code")
-                holder.close()
+                return r.start(wait_for=None)
+
+            def lock_taken():
+                with open(data / "instance.lock", "rb") as f:
+                    try:
+                        fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                        return False
+                    except BlockingIOError:
+                        return True
+
+            holder = open(data / "instance.lock", "rb")
+            fcntl.flock(holder, fcntl.LOCK_EX)
+            t0 = time.time()
+            r = relaunch()
+            time.sleep(2.0)  # the predecessor's own time to end
+            check("===" not in r.output, "relaunch became the engine while the lock was held")
+            holder.close()
+            deadline = time.time() + 30
+            while not lock_taken() and time.time() < deadline:
+                time.sleep(0.02)
+            check(lock_taken(), "the relaunch never took the lock")
+            print(f"FIGURE relaunch, holder ends after 2 s -> lock taken: {time.time() - t0:.1f} s")
+            r.wait_for("  Auth      :", 60)
+            check(r.stop(20) == 0, "relaunched engine exit code")
+
+            holder = open(data / "instance.lock", "rb")
+            fcntl.flock(holder, fcntl.LOCK_EX)
+            t0 = time.time()
+            r = relaunch()
+            r.wait_for("  Auth      :", 60)
+            took = time.time() - t0
+            print(f"FIGURE relaunch, holder never ends -> engine: {took:.1f} s")
+            check(took >= 5.8, f"relaunch gave up waiting after {took:.1f} s")
+            check(r.stop(20) == 0, "relaunched engine exit code")
+            holder.close()
     finally:
         for c in cams:
             c.stop(10)
