@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/clock.h"
 #include "engine/data_protect.h"
 #include "engine/log.h"
 #include "engine/paths.h"
@@ -87,15 +88,22 @@ bool set_inherited_rights(const std::string& dir) {
     return setxattr(dir.c_str(), "system.posix_acl_default", &acl, sizeof acl, 0) == 0;
 }
 
-int wait_for_stop_signal(int sfd, unsigned ms) {
+// 1 for a stop signal, 2 when a child ended, 0 when the time ran out.
+int wait_for_signal(int sfd, uint64_t ms) {
     pollfd p = {sfd, POLLIN, 0};
     int n = poll(&p, 1, static_cast<int>(ms));
     if (n > 0 && (p.revents & POLLIN)) {
         signalfd_siginfo si{};
-        if (read(sfd, &si, sizeof si) == static_cast<ssize_t>(sizeof si)) return 1;
+        if (read(sfd, &si, sizeof si) == static_cast<ssize_t>(sizeof si))
+            return si.ssi_signo == SIGCHLD ? 2 : 1;
     }
     return 0;
 }
+
+// A camera the service started that ends is replaced at the next pass, which
+// comes early then, but never sooner than this after the last one: a camera
+// that dies at once must not become a busy loop.
+constexpr uint64_t k_min_pass_gap_ms = 1000;
 
 }  // namespace
 
@@ -198,6 +206,7 @@ int run_service(const std::vector<std::string>& args) {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGCHLD);
     sigprocmask(SIG_BLOCK, &set, nullptr);
     const int sfd = signalfd(-1, &set, SFD_CLOEXEC);
     if (sfd < 0) {
@@ -210,9 +219,20 @@ int run_service(const std::vector<std::string>& args) {
     engine_log("Service: %s running, watching the sessions every %u ms\n", k_service_name,
                k_watch_interval_ms);
     WatchState st;
+    uint64_t last_pass = 0;
+    bool child_ended = true;
     for (;;) {
-        watch_pass(st, *source, *launcher);
-        if (wait_for_stop_signal(sfd, k_watch_interval_ms)) break;
+        const uint64_t now = tick_ms();
+        const uint64_t due = last_pass + (child_ended ? k_min_pass_gap_ms : k_watch_interval_ms);
+        if (last_pass == 0 || now >= due) {
+            watch_pass(st, *source, *launcher);
+            last_pass = tick_ms();
+            child_ended = false;
+            continue;
+        }
+        const int w = wait_for_signal(sfd, due - now);
+        if (w == 1) break;
+        if (w == 2) child_ended = true;
     }
     watch_stop(st, *launcher);
     engine_log("Service: stopped\n");
