@@ -155,7 +155,10 @@ class ProcessLauncher : public CameraLauncher {
             "DISPLAY=" + s.display,
             "XDG_SESSION_ID=" + s.id,
         };
-        if (!s.xauthority.empty()) env.push_back("XAUTHORITY=" + s.xauthority);
+        std::string xauthority = s.xauthority;
+        if (xauthority.empty() && uid != 0 && file_exists(std::string(pw.pw_dir) + "/.Xauthority"))
+            xauthority = std::string(pw.pw_dir) + "/.Xauthority";
+        if (!xauthority.empty()) env.push_back("XAUTHORITY=" + xauthority);
         if (!s.runtime_dir.empty()) env.push_back("XDG_RUNTIME_DIR=" + s.runtime_dir);
         if (own_data_set_) env.push_back("ProgramData=" + own_data_);
         if (const char* lang = std::getenv("LANG")) env.push_back(std::string("LANG=") + lang);
