@@ -18,7 +18,7 @@ pkgs=(
   libssl-dev libx11-dev libxext-dev libxfixes-dev
   libcairo2-dev libpango1.0-dev libopenh264-dev libopenh264-7
   libturbojpeg0-dev libpulse-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev libsystemd-dev
   # fuzzing: clang with libFuzzer and the sanitizer run-times
   clang libclang-rt-14-dev
   # screens and fonts

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/service_entry.h"
 #include "app/settings_wiring.h"
 #include "engine/auto_revert.h"
 #include "engine/crypto.h"
@@ -188,8 +189,7 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     const Args& args = v.args;
 
     // 1. One-shot modes.
-    for (const char* o : {"--service", "--install-service", "--uninstall-service"})
-        if (has_word(args, o)) return not_in_build(o);
+    if (int code = 0; service_entry(args, &code)) return code;
     for (const char* o : {"--dump-screens", "--dump-welcome"})
         if (word_after(args, o)) return not_in_build(o);
     if (has_word(args, "--selftest-strings")) return not_in_build("--selftest-strings");
@@ -255,7 +255,9 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     // started later leaves SIGINT/SIGTERM to the control-panel loop.
     block_stop_signals();
     InstanceOptions io;
-    io.relaunch = v.relaunch;
+    // A camera the service starts in place of one it has just ended waits for
+    // the lock like a relaunch does.
+    io.relaunch = v.relaunch || has_word(args, "--handover");
     io.background = v.background;
     switch (acquire_instance(v.data_dir, io)) {
         case InstanceOutcome::exit_quietly:

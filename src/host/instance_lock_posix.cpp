@@ -19,7 +19,10 @@ int g_lock_fd = -1;  // kept open for the life of the process
 // 1 locked, 0 held by another process, -1 the lock file cannot be opened.
 int try_lock(const std::string& path) {
     if (g_lock_fd < 0) {
-        g_lock_fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        // Every local user's camera locks the same file, whoever made it; a
+        // lock needs only a descriptor, so read access is enough.
+        g_lock_fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (g_lock_fd < 0 && errno == EACCES) g_lock_fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (g_lock_fd < 0) return -1;
     }
     if (flock(g_lock_fd, LOCK_EX | LOCK_NB) == 0) return 1;

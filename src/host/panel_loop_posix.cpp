@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -36,6 +37,10 @@ int open_panel_socket(const std::string& data_dir) {
         close(s);
         return -1;
     }
+    // The data directory is shared by every local user: only our own user may
+    // ask this instance for its panel. Another user's start must find no
+    // listener, so that it becomes a panel-only instance in its own session.
+    chmod(path.c_str(), 0600);
     return s;
 }
 
