@@ -3,13 +3,10 @@
 #include <cairo.h>
 
 #include <cstring>
-#include <memory>
-#include <mutex>
 
 #include "engine/screen_metrics.h"
 #include "onvif/onvif_snapshot.h"
 #include "rtsp/rtsp_engine.h"
-#include "video/screen_capture.h"
 #include "video/text_painter.h"
 
 std::vector<uint8_t> paint_web_paused_picture(int width, int height) {
@@ -38,28 +35,12 @@ std::vector<uint8_t> paint_web_paused_picture(int width, int height) {
 }
 
 std::string web_snapshot() {
-    static std::mutex lock;
-    static std::unique_ptr<ScreenCapturer> capturer;
+    static StillCapturer still;
     if (streaming_paused.load() != 0) {
         const ScreenSize s = primary_screen_size();
         std::vector<uint8_t> px = paint_web_paused_picture(s.width, s.height);
         return px.empty() ? std::string()
                           : encode_jpeg_bgrx(px.data(), s.width, s.height, k_web_snapshot_quality);
     }
-    std::lock_guard<std::mutex> g(lock);
-    if (!capturer) {
-        auto c = std::make_unique<ScreenCapturer>();
-        if (!c->init()) return {};
-        OverlaySettings none;
-        none.name_on = false;
-        none.clock_on = false;
-        c->set_overlay(none);
-        capturer = std::move(c);
-    }
-    const uint8_t* frame = capturer->capture();
-    if (!frame) {
-        capturer.reset();  // the next request starts over (screen gone or resized)
-        return {};
-    }
-    return encode_jpeg_bgrx(frame, capturer->width(), capturer->height(), k_web_snapshot_quality);
+    return still.jpeg(0, 0, k_web_snapshot_quality);
 }
