@@ -72,8 +72,8 @@ def protected_camera(args, display, serial):
         check("result" in ok["snapshots"]["prof0"], "snapshot uri")
 
         # HTTP Digest: urllib answers the 401 challenge of a SOAP request, curl
-        # that of the snapshot. (curl's own --digest POST first sends an empty
-        # body, which is no protected action, so it is not used for SOAP.)
+        # those of a SOAP request (its first POST goes without a body, which must
+        # be challenged too) and of the snapshot.
         mgr = urllib.request.HTTPPasswordMgrWithDefaultRealm()
         mgr.add_password(None, f"http://127.0.0.1:{port}/", "admin", "Pw-7x!")
         opener = urllib.request.build_opener(urllib.request.HTTPDigestAuthHandler(mgr))
@@ -85,6 +85,11 @@ def protected_camera(args, display, serial):
         with opener.open(req, timeout=20) as r:
             out = r.read().decode()
         check("<trt:GetProfilesResponse>" in out, f"HTTP Digest admitted: {out[:300]}")
+        soap = subprocess.run(["curl", "-s", "--digest", "-u", "admin:Pw-7x!", "-H",
+                               "Content-Type: application/soap+xml", "--data-binary", "@-",
+                               f"http://127.0.0.1:{port}/onvif/media_service"],
+                              input=req.data, capture_output=True, timeout=30).stdout.decode()
+        check("<trt:GetProfilesResponse>" in soap, f"curl --digest SOAP admitted: {soap[:300]}")
         snap = subprocess.run(["curl", "-s", "--digest", "-u", "admin:Pw-7x!",
                                f"http://127.0.0.1:{port}/onvif/snapshot"],
                               capture_output=True, timeout=30).stdout
