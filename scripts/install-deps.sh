@@ -18,7 +18,7 @@ pkgs=(
   ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   pulseaudio pulseaudio-utils sox iproute2 procps psmisc
-  python3 chromium curl
+  python3 chromium curl libxml2-utils
 )
 # Node.js with npm: Debian's packages unless a Node.js with npm is already here.
 if ! command -v npm >/dev/null 2>&1; then pkgs+=(nodejs npm); fi
