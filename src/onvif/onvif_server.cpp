@@ -6,6 +6,7 @@
 #include "engine/clock.h"
 #include "engine/log.h"
 #include "onvif/events_service.h"
+#include "onvif/listen_backlog.h"
 #include "onvif/onvif_actions.h"
 #include "onvif/onvif_auth.h"
 #include "onvif/onvif_xml.h"
@@ -190,6 +191,7 @@ void onvif_server(OnvifContext& ctx) {
         }
         ctx.listen_socket = listener;
     }
+    widen_listen_backlog(listener, k_onvif_listen_backlog);
     engine_log("ONVIF HTTP ready -> http://%s:%d/onvif/device_service\n", ctx.address.c_str(),
                static_cast<int>(ctx.onvif_port));
     for (;;) {
