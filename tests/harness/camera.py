@@ -333,8 +333,10 @@ class Camera:
                 self.proc.wait()
             self._thread.join(5)
         # Copies the camera relaunched of itself left the process tree; they
-        # share its data directory.
-        left = camera_processes(self.binary, self.root)
+        # share its data directory. Other cameras of this script may share it
+        # too (single-instance tests): those are not ours to end here.
+        others = {c.proc.pid for c in _running if isinstance(c, Camera) and c.proc}
+        left = [p for p in camera_processes(self.binary, self.root) if p not in others]
         if left:
             end_processes(left, timeout)
         return self.proc.returncode if self.proc else None

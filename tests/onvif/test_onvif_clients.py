@@ -2,8 +2,9 @@
 capabilities, services, profiles, video sources, stream and snapshot
 addresses; ffprobe plays the stream addresses; the snapshot is a JPEG of the
 main stream's size. Then with stream_auth = 1: open actions answer without
-credentials, the video-revealing ones get 401 + NotAuthorized, and both
-WS-Security (the onvif client) and HTTP Digest (urllib, curl) get through."""
+credentials, the video-revealing ones and the events subscriptions get 401 +
+NotAuthorized, and both WS-Security (the onvif client) and HTTP Digest
+(urllib, curl) get through."""
 
 import subprocess
 import urllib.request
@@ -59,7 +60,8 @@ def protected_camera(args, display, serial):
             check("result" in anon[name], f"{name} open without credentials: {anon[name]}")
         check(anon["info"]["result"]["serialNumber"] == serial, "same identity in every run")
         check("error" in anon["profiles"], "profiles refused without credentials")
-        for action in ("<trt:GetProfiles/>", "<trt:GetStreamUri/>", "<trt:GetSnapshotUri/>"):
+        for action in ("<trt:GetProfiles/>", "<trt:GetStreamUri/>", "<trt:GetSnapshotUri/>",
+                       "<tev:CreatePullPointSubscription/>", "<wsnt:Subscribe/>"):
             a = soap_post(port, action).decode()
             check(a.startswith("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"Vistrel\"")
                   and "ter:NotAuthorized" in a, f"{action} refused: {a[:200]}")
