@@ -105,8 +105,10 @@ bool is_motion_of(const MotionStatus& st) {
 }
 
 // Caller holds subscriptions_lock. Dead subscriptions go first; then, while
-// the table is full, the one that would expire first makes room.
-void make_room(OnvifContext& ctx, uint64_t now) {
+// the table is full, the one that would expire first makes room: among the
+// requesting address's own when it holds half the table or more, so that one
+// client cannot push the recorders' subscriptions out.
+void make_room(OnvifContext& ctx, uint64_t now, const std::string& peer) {
     auto& subs = ctx.subscriptions;
     for (auto it = subs.begin(); it != subs.end();) {
         if (it->second.expiry < now) {
@@ -117,9 +119,14 @@ void make_room(OnvifContext& ctx, uint64_t now) {
         }
     }
     while (subs.size() >= k_max_subscriptions) {
-        auto earliest = subs.begin();
+        size_t own = 0;
+        for (const auto& [id, sub] : subs) own += sub.peer == peer;
+        const bool from_own = own >= k_max_subscriptions / 2;
+        auto earliest = subs.end();
         for (auto it = subs.begin(); it != subs.end(); ++it)
-            if (it->second.expiry < earliest->second.expiry) earliest = it;
+            if ((!from_own || it->second.peer == peer) &&
+                (earliest == subs.end() || it->second.expiry < earliest->second.expiry))
+                earliest = it;
         ctx.push_locks.erase(earliest->first);
         subs.erase(earliest);
     }
@@ -168,7 +175,7 @@ std::string create_subscription(OnvifContext& ctx, const std::string& body, bool
     {
         std::lock_guard<std::mutex> lock(ctx.subscriptions_lock);
         const uint64_t now = tick_ms();
-        make_room(ctx, now);
+        make_room(ctx, now, peer);
         // References are random, so no one can pull from, renew or end a
         // subscription of another recorder by counting.
         do id = random_hex(16);

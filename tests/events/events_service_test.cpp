@@ -201,7 +201,7 @@ class EventsService : public ::testing::Test {
     // One request per step; returns the last answer. Steps: "create [LIFETIME]",
     // "push URL [LIFETIME]", "pull ID [TIMEOUT [LIMIT]]", "renew ID LIFETIME",
     // "unsub ID", "motion on|off", "test" (a test event), "soon" (one in 100 ms),
-    // "fill" (eight subscriptions).
+    // "fill" (eight subscriptions), "from ADDRESS" (the peer of later steps).
     std::string run(const std::vector<std::string>& steps) {
         auto tag = [](const std::string& name, const std::string& v) {
             return v.empty() ? v : "<" + name + ">" + v + "</" + name + ">";
@@ -239,6 +239,7 @@ class EventsService : public ::testing::Test {
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
                     motion_test_event();
                 }).detach();
+            if (verb == "from") onvif_set_current_peer(a);  // later requests come from there
             if (verb == "fill")  // eight subscriptions; the third expires first
                 for (const char* l : {"600", "700", "20", "800", "900", "1000", "1100", "1200"})
                     run({"create PT" + std::string(l) + "S"});
@@ -272,6 +273,9 @@ TEST_F(EventsService, SubscriptionTable) {
         {"PT30S", {"create PT30S"}, "1", "?sub=1<", 0, 0, 30},
         {"the ninth evicts the earliest expiry", {"fill", "create PT60S"}, "1 2 4 5 6 7 8 9",
          "?sub=9<", 0, 0},
+        {"an address holding half the table evicts its own",
+         {"create PT60S", "create PT60S", "from 10.9.9.9", "fill", "create"},
+         "1 2 6 7 8 9 10 11", "?sub=11<", 0, 0},
         {"renew moves the expiry", {"fill", "create", "renew 1 PT5S", "create"},
          "2 4 5 6 7 8 9 10", "?sub=10<", 0, 0},
         {"renew answers TerminationTime first", {"create", "renew 1 PT5S"}, "1",
