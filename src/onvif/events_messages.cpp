@@ -188,7 +188,10 @@ uint32_t expression_topics(std::string_view body, std::string_view expr) {
     for (size_t i = 0; i < std::size(k_topics); ++i) {
         const auto& topic = k_topics[i];
         if (path.size() > topic.size() || (!descendants && path.size() != topic.size())) continue;
-        if (std::equal(path.begin(), path.end(), topic.begin())) mask |= 1u << i;
+        // "*" stands for any one topic level (as recorders write tns1:RuleEngine/*/Motion).
+        if (std::equal(path.begin(), path.end(), topic.begin(),
+                       [](std::string_view p, std::string_view t) { return p == "*" || p == t; }))
+            mask |= 1u << i;
     }
     return mask;
 }

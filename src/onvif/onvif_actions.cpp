@@ -168,7 +168,8 @@ Answer get_capabilities(OnvifContext&, const std::string&, const std::string&) {
 }
 
 Answer get_services(OnvifContext& ctx, const std::string& body, const std::string&) {
-    return services_answer(ctx, xml_text(body, "IncludeCapability") == "true");
+    const std::string include = xml_text(body, "IncludeCapability");
+    return services_answer(ctx, include == "true" || include == "1");
 }
 
 Answer get_scopes(OnvifContext& ctx, const std::string&, const std::string&) {

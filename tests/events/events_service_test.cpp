@@ -377,6 +377,7 @@ TEST_F(EventsService, TopicFiltersSelectMessages) {
         {"tns1:VideoSource/MotionAlarm", false, true, false},
         {" tns1:RuleEngine//. | tns1:VideoSource/MotionAlarm ", true, true, false},
         {"tns1:VideoSource//.|tns1:Device/Trigger/DigitalInput", false, true, false},
+        {"tns1:RuleEngine/*/Motion", true, false, false},
         {"tns1:Device/Trigger/DigitalInput", false, false, true},
         {"tns1:RuleEngine", false, false, true},                // a branch, not a topic
         {"other:VideoSource/MotionAlarm", false, false, true},  // prefix of another namespace
