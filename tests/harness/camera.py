@@ -239,6 +239,19 @@ class Camera:
         return os.path.join(self.data_dir, "zeb.cfg")
 
     def port(self, name):
+        """The port a server of the camera actually listens on: the requested
+        one, unless it was busy (another program on this shared machine may
+        take a free port between our choice and the camera's bind) and the
+        camera fell back to another, which ports.status then names."""
+        try:
+            with open(os.path.join(self.data_dir, "ports.status")) as f:
+                for line in f.read().split():
+                    key, _, values = line.partition("=")
+                    fields = values.split(",")
+                    if key == name and len(fields) == 3 and fields[2] == "1":
+                        return int(fields[1])
+        except (OSError, ValueError):
+            pass
         return int(self.settings[name + "_port"])
 
     def write_settings(self):
