@@ -46,12 +46,17 @@ if threading.current_thread() is threading.main_thread():
         signal.signal(_sig, _on_signal)
 
 
+try:  # looked up here: the child between fork and exec must not load anything
+    _prctl = ctypes.CDLL(None, use_errno=True).prctl
+except (OSError, AttributeError):
+    _prctl = None
+_PR_SET_PDEATHSIG, _SIGTERM = 1, int(signal.SIGTERM)
+
+
 def _die_with_parent():
     """In the child before exec: end with the script (PR_SET_PDEATHSIG)."""
-    try:
-        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)
-    except Exception:  # noqa: BLE001 - best effort
-        pass
+    if _prctl is not None:
+        _prctl(_PR_SET_PDEATHSIG, _SIGTERM)
 
 
 def camera_processes(binary, data_root=None):
