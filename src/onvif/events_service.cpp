@@ -1,7 +1,8 @@
 // The ONVIF events service: subscriptions (pull points and push consumers) in
 // OnvifContext's table, PullMessages long polls on the motion detector's
 // condition variable, and the watcher that pushes every change of the motion
-// state to push consumers.
+// state to push consumers. Subscriptions are named by random references and
+// carry the topic mask of their filter.
 // Locks, always taken in this order and never the other way round: a
 // subscriber's push lock, then ctx.subscriptions_lock, then the motion
 // detector's own lock (inside the motion_* calls). The table lock is never

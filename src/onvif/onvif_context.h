@@ -1,8 +1,9 @@
 // OnvifContext: the one record that the ONVIF endpoint, its credential gate,
 // the action dispatcher, the events service and WS-Discovery share.
 // `lock` guards the name fields (display name, model, scope_name, scope list)
-// and the OSD layout; the subscription table has its own mutex
-// (subscriptions_lock). Every other field is written by engine start-up before
+// and the OSD layout; the subscription table, push locks and waiting long
+// polls have their own mutex (subscriptions_lock), the per-address connection
+// slots theirs (slots_lock). Every other field is written by engine start-up before
 // any ONVIF thread starts and is read without a lock afterwards.
 #pragma once
 
