@@ -19,7 +19,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "harness"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "rtsp"))
-from camera import Camera, Xvfb, parse_args  # noqa: E402
+from camera import Camera, Xvfb, camera_processes, end_processes, parse_args  # noqa: E402
 from rtsp_client import RtspClient  # noqa: E402
 
 args = parse_args(lambda ap: ap.add_argument("--seconds", type=float, default=20))
@@ -178,4 +178,12 @@ def main():
             print(f"screen change -> first packet of the frame showing it, {len(delays)} changes: "
                   f"median {statistics.median(delays):.0f} ms, p95 {p95:.0f} ms, max {delays[-1]:.0f} ms")
 
-main()
+try:
+    main()
+finally:
+    left = camera_processes(args.bin)  # every camera this benchmark started must be gone
+    if left:
+        print(f"cameras left running: {left}; ending them")
+        end_processes(left)
+        sys.exit(1)
+    print("no zeb_onvif left running")

@@ -24,7 +24,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "harness"))
-from camera import Camera, Xvfb  # noqa: E402
+from camera import Camera, Xvfb, camera_processes, end_processes  # noqa: E402
 
 W, H = 1920, 1080
 
@@ -82,7 +82,6 @@ def camera_bitrate(build, display, seconds):
     if not os.path.exists(zeb):
         return None
     with Camera(zeb, display=display) as cam:
-        cam.start()
         url = f"rtsp://127.0.0.1:{cam.port('rtsp')}/screenlive"
         with tempfile.NamedTemporaryFile(suffix=".h264") as out:
             subprocess.run(["ffmpeg", "-hide_banner", "-loglevel", "error", "-rtsp_transport", "tcp", "-i", url,
@@ -143,5 +142,18 @@ def main():
             keeper.wait(10)
 
 
+def check_no_camera_left(build):
+    """Every camera the benchmark started must be gone."""
+    left = camera_processes(os.path.join(os.path.abspath(build), "zeb_onvif"))
+    if left:
+        print(f"cameras left running: {left}; ending them")
+        end_processes(left)
+        sys.exit(1)
+    print("no zeb_onvif left running")
+
+
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    finally:
+        check_no_camera_left(sys.argv[1] if len(sys.argv) > 1 else ".")

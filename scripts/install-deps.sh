@@ -28,7 +28,7 @@ pkgs=(
   ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   pulseaudio pulseaudio-utils sox iproute2 procps psmisc
-  python3 chromium curl
+  python3 chromium curl libxml2-utils
   # players and a recorder from the README's "Use it" recipes
   mpv motion
   # QR codes: render the SVG and read it back with a reader we did not write

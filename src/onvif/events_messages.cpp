@@ -1,9 +1,13 @@
 #include "onvif/events_messages.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+#include <vector>
 
 namespace {
 
@@ -133,8 +137,93 @@ std::string subscription_id(std::string_view target) {
     return std::string(target.substr(b, e == std::string_view::npos ? e : e - b));
 }
 
+namespace {
+
+constexpr std::string_view k_topics_ns = "http://www.onvif.org/ver10/topics";
+
+// Topic paths of the messages, bit i of a topic mask selecting k_topics[i].
+const std::vector<std::string_view> k_topics[] = {
+    {"RuleEngine", "CellMotionDetector", "Motion"},
+    {"VideoSource", "MotionAlarm"},
+};
+
+std::string_view trim(std::string_view t) {
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.remove_prefix(1);
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.remove_suffix(1);
+    return t;
+}
+
+// Topics one expression selects: "a:B/C" exactly that topic, "a:B//." it and
+// every topic below it. Prefixes must name the ONVIF topic namespace when the
+// request declares them.
+uint32_t expression_topics(std::string_view body, std::string_view expr) {
+    bool descendants = false;
+    if (expr.size() >= 3 && expr.substr(expr.size() - 3) == "//.") {
+        descendants = true;
+        expr.remove_suffix(3);
+    }
+    std::vector<std::string_view> path;
+    while (!expr.empty()) {
+        const size_t slash = expr.find('/');
+        std::string_view seg = expr.substr(0, slash);
+        const size_t colon = seg.find(':');
+        if (colon != std::string_view::npos) {
+            const std::string decl = "xmlns:" + std::string(seg.substr(0, colon)) + "=";
+            const size_t d = body.find(decl);
+            if (d != std::string_view::npos && d + decl.size() < body.size()) {
+                const size_t from = d + decl.size() + 1;
+                const size_t to = body.find(body[from - 1], from);
+                if (to == std::string_view::npos || body.substr(from, to - from) != k_topics_ns)
+                    return 0;
+            }
+            seg.remove_prefix(colon + 1);
+        }
+        if (seg.empty()) return 0;
+        path.push_back(seg);
+        if (slash == std::string_view::npos) break;
+        expr.remove_prefix(slash + 1);
+    }
+    if (path.empty()) return 0;
+    uint32_t mask = 0;
+    for (size_t i = 0; i < std::size(k_topics); ++i) {
+        const auto& topic = k_topics[i];
+        if (path.size() > topic.size() || (!descendants && path.size() != topic.size())) continue;
+        // "*" stands for any one topic level (as recorders write tns1:RuleEngine/*/Motion).
+        if (std::equal(path.begin(), path.end(), topic.begin(),
+                       [](std::string_view p, std::string_view t) { return p == "*" || p == t; }))
+            mask |= 1u << i;
+    }
+    return mask;
+}
+
+}  // namespace
+
+uint32_t topic_filter(std::string_view body) {
+    constexpr std::string_view name = "TopicExpression";
+    size_t at = body.find(name);
+    for (; at != std::string_view::npos; at = body.find(name, at + 1)) {
+        const size_t after = at + name.size();
+        if (at > 0 && (body[at - 1] == ':' || body[at - 1] == '<') && after < body.size() &&
+            std::string_view(" \t\r\n/>").find(body[after]) != std::string_view::npos)
+            break;
+    }
+    if (at == std::string_view::npos) return k_all_topics;
+    const size_t gt = body.find('>', at);
+    if (gt == std::string_view::npos || body[gt - 1] == '/') return 0;
+    const size_t lt = body.find('<', gt);
+    std::string_view text = body.substr(gt + 1, lt == std::string_view::npos ? lt : lt - gt - 1);
+    uint32_t mask = 0;
+    while (true) {
+        const size_t bar = text.find('|');
+        mask |= expression_topics(body, trim(text.substr(0, bar)));
+        if (bar == std::string_view::npos) break;
+        text.remove_prefix(bar + 1);
+    }
+    return mask;
+}
+
 std::string notification_messages(bool is_motion, std::string_view operation,
-                                  std::string_view address) {
+                                  std::string_view address, uint32_t topics) {
     std::string ref;
     if (!address.empty()) {
         ref = "<wsnt:SubscriptionReference><wsa:Address>";
@@ -145,22 +234,25 @@ std::string notification_messages(bool is_motion, std::string_view operation,
     const char* value = is_motion ? "true" : "false";
     std::string out;
     out.reserve(1800);
-    out += "<wsnt:NotificationMessage>";
-    out += ref;
-    out +=
-        "<wsnt:Topic Dialect=\"http://www.onvif.org/ver10/tev/topicExpression/ConcreteSet\">"
-        "tns1:RuleEngine/CellMotionDetector/Motion</wsnt:Topic><wsnt:Message>"
-        "<tt:Message UtcTime=\"";
-    out += time;
-    out += "\" PropertyOperation=\"";
-    out += operation;
-    out +=
-        "\"><tt:Source><tt:SimpleItem Name=\"VideoSourceConfigurationToken\" "
-        "Value=\"vsrccfg0\"/><tt:SimpleItem Name=\"VideoAnalyticsConfigurationToken\" "
-        "Value=\"analytics0\"/><tt:SimpleItem Name=\"Rule\" Value=\"ScreenMotion\"/>"
-        "</tt:Source><tt:Data><tt:SimpleItem Name=\"IsMotion\" Value=\"";
-    out += value;
-    out += "\"/></tt:Data></tt:Message></wsnt:Message></wsnt:NotificationMessage>";
+    if (topics & k_topic_motion) {
+        out += "<wsnt:NotificationMessage>";
+        out += ref;
+        out +=
+            "<wsnt:Topic Dialect=\"http://www.onvif.org/ver10/tev/topicExpression/ConcreteSet\">"
+            "tns1:RuleEngine/CellMotionDetector/Motion</wsnt:Topic><wsnt:Message>"
+            "<tt:Message UtcTime=\"";
+        out += time;
+        out += "\" PropertyOperation=\"";
+        out += operation;
+        out +=
+            "\"><tt:Source><tt:SimpleItem Name=\"VideoSourceConfigurationToken\" "
+            "Value=\"vsrccfg0\"/><tt:SimpleItem Name=\"VideoAnalyticsConfigurationToken\" "
+            "Value=\"analytics0\"/><tt:SimpleItem Name=\"Rule\" Value=\"ScreenMotion\"/>"
+            "</tt:Source><tt:Data><tt:SimpleItem Name=\"IsMotion\" Value=\"";
+        out += value;
+        out += "\"/></tt:Data></tt:Message></wsnt:Message></wsnt:NotificationMessage>";
+    }
+    if (!(topics & k_topic_alarm)) return out;
     out += "<wsnt:NotificationMessage>";
     out += ref;
     out +=

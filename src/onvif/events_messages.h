@@ -29,10 +29,20 @@ EventsAction events_action(std::string_view body);
 // target names none.
 std::string subscription_id(std::string_view target);
 
+// Topic masks: which of the two messages a subscriber receives.
+constexpr uint32_t k_topic_motion = 1;  // tns1:RuleEngine/CellMotionDetector/Motion
+constexpr uint32_t k_topic_alarm = 2;   // tns1:VideoSource/MotionAlarm
+constexpr uint32_t k_all_topics = k_topic_motion | k_topic_alarm;
+
+// The topics a subscription request's wsnt:TopicExpression selects (Concrete
+// dialect; "topic//." adds the topics below it; "|" joins expressions). No
+// filter selects every topic; 0 means the filter names no topic of ours.
+uint32_t topic_filter(std::string_view body);
+
 // The RuleEngine/CellMotionDetector/Motion message followed by the
-// VideoSource/MotionAlarm message; the subscription reference is included
-// when address is not empty.
+// VideoSource/MotionAlarm message, each when `topics` selects it; the
+// subscription reference is included when address is not empty.
 std::string notification_messages(bool is_motion, std::string_view operation,
-                                  std::string_view address);
+                                  std::string_view address, uint32_t topics = k_all_topics);
 // Keeps the text up to and including the first "</wsnt:NotificationMessage>".
 std::string first_notification(const std::string& messages);

@@ -1,5 +1,6 @@
 // machine_identifier on Linux: the systemd/D-Bus machine id, which stays the
-// same across runs and reboots; the host name when neither file exists.
+// same across runs and reboots; the host name when neither file exists. Also
+// the platform part of the firmware version.
 #include <unistd.h>
 
 #include <fstream>
@@ -15,4 +16,8 @@ std::string machine_identifier() {
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) == 0 && host[0]) return std::string("host:") + host;
     return "vistrel-screen-camera";
+}
+
+std::string platform_firmware_version() {
+    return "2.0.5-Linux";
 }

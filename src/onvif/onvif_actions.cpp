@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "engine/log.h"
+#include "onvif/onvif_services.h"
 #include "onvif/onvif_xml.h"
 
 const char* const k_fault_not_authorized =
@@ -16,7 +17,7 @@ const char* const k_fault_not_authorized =
 namespace {
 
 using Answer = std::optional<std::string>;  // nothing: try the next table row
-using Handler = Answer (*)(OnvifContext&, const std::string& body);
+using Handler = Answer (*)(OnvifContext&, const std::string& body, const std::string& target);
 
 bool contains(const std::string& s, std::string_view what) {
     return s.find(what) != std::string::npos;
@@ -38,6 +39,19 @@ const char* const k_fault_no_profile =
     "</env:Subcode></env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">The "
     "requested profile token does not exist</env:Text></env:Reason></env:Fault>";
 
+const char* const k_fault_no_audio_output =
+    "<env:Fault><env:Code><env:Value>env:Receiver</env:Value><env:Subcode><env:Value>"
+    "ter:ActionNotSupported</env:Value><env:Subcode><env:Value>ter:AudioOutputNotSupported"
+    "</env:Value></env:Subcode></env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">"
+    "Audio or Audio Outputs are not supported by the device</env:Text></env:Reason></env:Fault>";
+
+// Streaming set-ups the camera cannot serve (it streams unicast only).
+const char* const k_fault_stream_setup =
+    "<env:Fault><env:Code><env:Value>env:Sender</env:Value><env:Subcode><env:Value>"
+    "ter:InvalidArgVal</env:Value><env:Subcode><env:Value>ter:InvalidStreamSetup</env:Value>"
+    "</env:Subcode></env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">Multicast "
+    "streaming is not supported</env:Text></env:Reason></env:Fault>";
+
 const char* const k_fault_not_supported =
     "<env:Fault><env:Code><env:Value>env:Receiver</env:Value><env:Subcode><env:Value>"
     "ter:ActionNotSupported</env:Value></env:Subcode></env:Code><env:Reason><env:Text "
@@ -50,8 +64,10 @@ const char* const k_multicast =
 
 const char* const k_audio_encoder_cfg_inner =
     "<tt:Name>aenc</tt:Name><tt:UseCount>2</tt:UseCount><tt:Encoding>G711</tt:Encoding>"
-    "<tt:Bitrate>64</tt:Bitrate><tt:SampleRate>8</tt:SampleRate><tt:SessionTimeout>PT60S"
-    "</tt:SessionTimeout>";
+    "<tt:Bitrate>64</tt:Bitrate><tt:SampleRate>8</tt:SampleRate>"
+    "<tt:Multicast><tt:Address><tt:Type>IPv4</tt:Type><tt:IPv4Address>239.0.0.1"
+    "</tt:IPv4Address></tt:Address><tt:Port>5004</tt:Port><tt:TTL>1</tt:TTL><tt:AutoStart>"
+    "false</tt:AutoStart></tt:Multicast><tt:SessionTimeout>PT60S</tt:SessionTimeout>";
 const char* const k_audio_source_cfg_inner =
     "<tt:Name>asrc</tt:Name><tt:UseCount>2</tt:UseCount><tt:SourceToken>asrc0</tt:SourceToken>";
 
@@ -110,14 +126,14 @@ std::string profile_of(const OnvifContext& ctx, bool sub, std::string_view eleme
 
 // ---- device service -------------------------------------------------------
 
-Answer get_system_date_and_time(OnvifContext&, const std::string&) {
+Answer get_system_date_and_time(OnvifContext&, const std::string&, const std::string&) {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm utc{};
     gmtime_r(&now, &utc);
     return system_date_and_time_body(utc);
 }
 
-Answer get_device_information(OnvifContext& ctx, const std::string&) {
+Answer get_device_information(OnvifContext& ctx, const std::string&, const std::string&) {
     std::string model;
     {
         std::lock_guard<std::mutex> g(ctx.lock);
@@ -131,46 +147,32 @@ Answer get_device_information(OnvifContext& ctx, const std::string&) {
            "</tds:HardwareId></tds:GetDeviceInformationResponse>";
 }
 
-Answer get_capabilities(OnvifContext&, const std::string&) {
+Answer get_capabilities(OnvifContext&, const std::string&, const std::string&) {
     return std::string(
         "<tds:GetCapabilitiesResponse><tds:Capabilities><tt:Device><tt:XAddr>"
         "http://{IP}:{ONVIFPORT}/onvif/device_service</tt:XAddr><tt:System>"
         "<tt:DiscoveryResolve>false</tt:DiscoveryResolve><tt:DiscoveryBye>true</tt:DiscoveryBye>"
         "<tt:RemoteDiscovery>false</tt:RemoteDiscovery><tt:SystemBackup>false</tt:SystemBackup>"
         "<tt:SystemLogging>false</tt:SystemLogging><tt:FirmwareUpgrade>false</tt:FirmwareUpgrade>"
+        "<tt:SupportedVersions><tt:Major>2</tt:Major><tt:Minor>5</tt:Minor></tt:SupportedVersions>"
         "</tt:System></tt:Device><tt:Events><tt:XAddr>"
         "http://{IP}:{ONVIFPORT}/onvif/event_service</tt:XAddr><tt:WSSubscriptionPolicySupport>"
         "false</tt:WSSubscriptionPolicySupport><tt:WSPullPointSupport>true"
         "</tt:WSPullPointSupport><tt:WSPausableSubscriptionManagerInterfaceSupport>false"
-        "</tt:WSPausableSubscriptionManagerInterfaceSupport></tt:Events><tt:Media><tt:XAddr>"
-        "http://{IP}:{ONVIFPORT}/onvif/media_service</tt:XAddr><tt:StreamingCapabilities>"
-        "<tt:RTPMulticast>false</tt:RTPMulticast><tt:RTP_TCP>true</tt:RTP_TCP><tt:RTP_RTSP_TCP>"
-        "true</tt:RTP_RTSP_TCP></tt:StreamingCapabilities></tt:Media><tt:Imaging><tt:XAddr>"
-        "http://{IP}:{ONVIFPORT}/onvif/imaging_service</tt:XAddr></tt:Imaging>"
-        "</tds:Capabilities></tds:GetCapabilitiesResponse>");
+        "</tt:WSPausableSubscriptionManagerInterfaceSupport></tt:Events><tt:Imaging><tt:XAddr>"
+        "http://{IP}:{ONVIFPORT}/onvif/imaging_service</tt:XAddr></tt:Imaging><tt:Media>"
+        "<tt:XAddr>http://{IP}:{ONVIFPORT}/onvif/media_service</tt:XAddr>"
+        "<tt:StreamingCapabilities><tt:RTPMulticast>false</tt:RTPMulticast><tt:RTP_TCP>true"
+        "</tt:RTP_TCP><tt:RTP_RTSP_TCP>true</tt:RTP_RTSP_TCP></tt:StreamingCapabilities>"
+        "</tt:Media></tds:Capabilities></tds:GetCapabilitiesResponse>");
 }
 
-Answer get_services(OnvifContext&, const std::string&) {
-    static const char* const k_services[][2] = {
-        {"http://www.onvif.org/ver10/device/wsdl", "device_service"},
-        {"http://www.onvif.org/ver10/media/wsdl", "media_service"},
-        {"http://www.onvif.org/ver10/events/wsdl", "event_service"},
-        {"http://www.onvif.org/ver20/imaging/wsdl", "imaging_service"},
-    };
-    std::string out = "<tds:GetServicesResponse>";
-    for (const auto& s : k_services) {
-        out += "<tds:Service><tds:Namespace>";
-        out += s[0];
-        out += "</tds:Namespace><tds:XAddr>http://{IP}:{ONVIFPORT}/onvif/";
-        out += s[1];
-        out +=
-            "</tds:XAddr><tds:Version><tt:Major>2</tt:Major><tt:Minor>5</tt:Minor>"
-            "</tds:Version></tds:Service>";
-    }
-    return out + "</tds:GetServicesResponse>";
+Answer get_services(OnvifContext& ctx, const std::string& body, const std::string&) {
+    const std::string include = xml_text(body, "IncludeCapability");
+    return services_answer(ctx, include == "true" || include == "1");
 }
 
-Answer get_scopes(OnvifContext& ctx, const std::string&) {
+Answer get_scopes(OnvifContext& ctx, const std::string&, const std::string&) {
     std::string scope_name;
     {
         std::lock_guard<std::mutex> g(ctx.lock);
@@ -192,7 +194,7 @@ Answer get_scopes(OnvifContext& ctx, const std::string&) {
     return out + "</tds:GetScopesResponse>";
 }
 
-Answer get_hostname(OnvifContext& ctx, const std::string&) {
+Answer get_hostname(OnvifContext& ctx, const std::string&, const std::string&) {
     std::string scope_name;
     {
         std::lock_guard<std::mutex> g(ctx.lock);
@@ -205,14 +207,14 @@ Answer get_hostname(OnvifContext& ctx, const std::string&) {
            "</tds:GetHostnameResponse>";
 }
 
-Answer get_users(OnvifContext& ctx, const std::string&) {
+Answer get_users(OnvifContext& ctx, const std::string&, const std::string&) {
     // The user name is configured text; escape it so it cannot break the answer.
     return "<tds:GetUsersResponse><tds:User><tt:Username>" + xml_escape(ctx.user_name) +
            "</tt:Username><tt:UserLevel>Administrator</tt:UserLevel></tds:User>"
            "</tds:GetUsersResponse>";
 }
 
-Answer get_network_protocols(OnvifContext& ctx, const std::string&) {
+Answer get_network_protocols(OnvifContext& ctx, const std::string&, const std::string&) {
     return "<tds:GetNetworkProtocolsResponse><tds:NetworkProtocols><tt:Name>HTTP</tt:Name>"
            "<tt:Enabled>true</tt:Enabled><tt:Port>" +
            std::to_string(ctx.onvif_port) +
@@ -222,7 +224,7 @@ Answer get_network_protocols(OnvifContext& ctx, const std::string&) {
            "</tt:Port></tds:NetworkProtocols></tds:GetNetworkProtocolsResponse>";
 }
 
-Answer get_network_interfaces(OnvifContext& ctx, const std::string&) {
+Answer get_network_interfaces(OnvifContext& ctx, const std::string&, const std::string&) {
     return "<tds:GetNetworkInterfacesResponse><tds:NetworkInterfaces token=\"eth0\">"
            "<tt:Enabled>true</tt:Enabled><tt:Info><tt:Name>eth0</tt:Name><tt:HwAddress>" +
            ctx.serial_number +
@@ -236,25 +238,27 @@ Answer get_network_interfaces(OnvifContext& ctx, const std::string&) {
 
 // ---- media service: video -------------------------------------------------
 
-Answer get_video_sources(OnvifContext&, const std::string&) {
+Answer get_video_sources(OnvifContext&, const std::string&, const std::string&) {
     return std::string(
         "<trt:GetVideoSourcesResponse><trt:VideoSources token=\"vsrc0\"><tt:Framerate>{FPS}"
         "</tt:Framerate><tt:Resolution><tt:Width>{W}</tt:Width><tt:Height>{H}</tt:Height>"
         "</tt:Resolution></trt:VideoSources></trt:GetVideoSourcesResponse>");
 }
 
-Answer get_video_source_configurations(OnvifContext&, const std::string&) {
+Answer get_video_source_configurations(OnvifContext&, const std::string&, const std::string&) {
     engine_vlog("ONVIF: GetVideoSourceConfigurations\n");
     return std::string("<trt:GetVideoSourceConfigurationsResponse>") + k_video_source_cfg_main +
            "</trt:GetVideoSourceConfigurationsResponse>";
 }
 
-Answer get_compatible_video_source_configurations(OnvifContext&, const std::string&) {
+Answer get_compatible_video_source_configurations(OnvifContext&, const std::string&,
+                                                  const std::string&) {
     return std::string("<trt:GetCompatibleVideoSourceConfigurationsResponse>") +
            k_video_source_cfg_main + "</trt:GetCompatibleVideoSourceConfigurationsResponse>";
 }
 
-Answer get_video_encoder_configuration_options(OnvifContext& ctx, const std::string& body) {
+Answer get_video_encoder_configuration_options(OnvifContext& ctx, const std::string& body,
+                                               const std::string&) {
     engine_vlog("ONVIF: GetVideoEncoderConfigurationOptions\n");
     const Selected s = select_stream(ctx, body);
     return "<trt:GetVideoEncoderConfigurationOptionsResponse><trt:Options><tt:QualityRange>"
@@ -269,7 +273,7 @@ Answer get_video_encoder_configuration_options(OnvifContext& ctx, const std::str
            "</trt:GetVideoEncoderConfigurationOptionsResponse>";
 }
 
-Answer get_video_encoder_configurations(OnvifContext&, const std::string&) {
+Answer get_video_encoder_configurations(OnvifContext&, const std::string&, const std::string&) {
     engine_vlog("ONVIF: GetVideoEncoderConfigurations\n");
     return std::string(
                "<trt:GetVideoEncoderConfigurationsResponse><trt:Configurations token=\"venccfg0\">"
@@ -296,14 +300,19 @@ std::string encoder_configuration(const Selected& s, std::string_view element) {
            "<tt:EncodingInterval>1</tt:EncodingInterval><tt:BitrateLimit>" +
            s.bitrate +
            "</tt:BitrateLimit></tt:RateControl><tt:H264><tt:GovLength>10</tt:GovLength>"
-           "<tt:H264Profile>Baseline</tt:H264Profile></tt:H264><tt:SessionTimeout>PT60S"
-           "</tt:SessionTimeout></";
+           "<tt:H264Profile>Baseline</tt:H264Profile></tt:H264>" +
+           k_multicast + "<tt:SessionTimeout>PT60S</tt:SessionTimeout></";
     out += element;
     out += ">";
     return out;
 }
 
-Answer get_video_encoder_configuration(OnvifContext& ctx, const std::string& body) {
+Answer get_video_encoder_configuration(OnvifContext& ctx, const std::string& body,
+                                       const std::string&) {
+    // The sub stream's configuration exists only while the sub stream is on.
+    const std::string token = xml_text(body, "ConfigurationToken");
+    if (token == "venccfg1" && !ctx.sub_stream_on)
+        return no_config_fault("No video encoder configuration");
     const Selected s = select_stream(ctx, body);
     engine_vlog("ONVIF: GetVideoEncoderConfiguration -> %s (%sx%s)\n", s.sub ? "SUB" : "MAIN",
                 s.width.c_str(), s.height.c_str());
@@ -312,14 +321,16 @@ Answer get_video_encoder_configuration(OnvifContext& ctx, const std::string& bod
            "</trt:GetVideoEncoderConfigurationResponse>";
 }
 
-Answer get_compatible_video_encoder_configurations(OnvifContext& ctx, const std::string& body) {
+Answer get_compatible_video_encoder_configurations(OnvifContext& ctx, const std::string& body,
+                                                   const std::string&) {
     const Selected s = select_stream(ctx, body);
     return "<trt:GetCompatibleVideoEncoderConfigurationsResponse>" +
            encoder_configuration(s, "trt:Configurations") +
            "</trt:GetCompatibleVideoEncoderConfigurationsResponse>";
 }
 
-Answer get_video_source_configuration(OnvifContext& ctx, const std::string& body) {
+Answer get_video_source_configuration(OnvifContext& ctx, const std::string& body,
+                                      const std::string&) {
     const Selected s = select_stream(ctx, body);
     return "<trt:GetVideoSourceConfigurationResponse><trt:Configuration token=\"" + s.source_token +
            "\"><tt:Name>vsrc</tt:Name><tt:UseCount>1</tt:UseCount>"
@@ -329,7 +340,8 @@ Answer get_video_source_configuration(OnvifContext& ctx, const std::string& body
            "</trt:GetVideoSourceConfigurationResponse>";
 }
 
-Answer get_video_source_configuration_options(OnvifContext&, const std::string&) {
+Answer get_video_source_configuration_options(OnvifContext&, const std::string&,
+                                              const std::string&) {
     return std::string(
         "<trt:GetVideoSourceConfigurationOptionsResponse><trt:Options><tt:BoundsRange>"
         "<tt:XRange><tt:Min>0</tt:Min><tt:Max>0</tt:Max></tt:XRange><tt:YRange><tt:Min>0"
@@ -340,8 +352,16 @@ Answer get_video_source_configuration_options(OnvifContext&, const std::string&)
         "</trt:GetVideoSourceConfigurationOptionsResponse>");
 }
 
-Answer get_stream_uri(OnvifContext& ctx, const std::string& body) {
-    const bool sub = ctx.sub_stream_on && contains(body, "prof1");
+Answer get_stream_uri(OnvifContext& ctx, const std::string& body, const std::string&) {
+    // The camera streams unicast only, as its capabilities say.
+    if (xml_text(body, "Stream") == "RTP-Multicast") return std::string(k_fault_stream_setup);
+    const std::string token = xml_text(body, "ProfileToken");
+    bool sub = ctx.sub_stream_on && contains(body, "prof1");
+    if (!token.empty()) {
+        if (token != "prof0" && !(token == "prof1" && ctx.sub_stream_on))
+            return std::string(k_fault_no_profile);
+        sub = token == "prof1";
+    }
     engine_vlog("ONVIF: GetStreamUri -> %s\n",
                 sub ? "SUB (prof1/screensub)" : "MAIN (prof0/screenlive)");
     return std::string("<trt:GetStreamUriResponse><trt:MediaUri><tt:Uri>") +
@@ -351,7 +371,7 @@ Answer get_stream_uri(OnvifContext& ctx, const std::string& body) {
            "</trt:MediaUri></trt:GetStreamUriResponse>";
 }
 
-Answer get_profiles(OnvifContext& ctx, const std::string&) {
+Answer get_profiles(OnvifContext& ctx, const std::string&, const std::string&) {
     engine_vlog("ONVIF: GetProfiles (advertising %d profile%s)\n", ctx.sub_stream_on ? 2 : 1,
                 ctx.sub_stream_on ? "s: prof0 main + prof1 sub" : ": prof0 main");
     std::string out = "<trt:GetProfilesResponse>" + profile_of(ctx, false, "Profiles");
@@ -359,7 +379,7 @@ Answer get_profiles(OnvifContext& ctx, const std::string&) {
     return out + "</trt:GetProfilesResponse>";
 }
 
-Answer get_profile(OnvifContext& ctx, const std::string& body) {
+Answer get_profile(OnvifContext& ctx, const std::string& body, const std::string&) {
     bool sub;
     if (ctx.sub_stream_on && contains(body, "prof1"))
         sub = true;
@@ -372,7 +392,7 @@ Answer get_profile(OnvifContext& ctx, const std::string& body) {
            "</trt:GetProfileResponse>";
 }
 
-Answer get_snapshot_uri(OnvifContext&, const std::string&) {
+Answer get_snapshot_uri(OnvifContext&, const std::string&, const std::string&) {
     engine_vlog("ONVIF: GetSnapshotUri -> http snapshot\n");
     return std::string(
         "<trt:GetSnapshotUriResponse><trt:MediaUri><tt:Uri>"
@@ -402,8 +422,12 @@ std::string audio_answer(const OnvifContext& ctx, std::string_view response,
     return out;
 }
 
-Answer get_audio_encoder_configuration_options(OnvifContext& ctx, const std::string&) {
-    if (!ctx.audio_on) return std::string("<trt:GetAudioEncoderConfigurationOptionsResponse/>");
+Answer get_audio_encoder_configuration_options(OnvifContext& ctx, const std::string&,
+                                               const std::string&) {
+    if (!ctx.audio_on)
+        return std::string(
+            "<trt:GetAudioEncoderConfigurationOptionsResponse><trt:Options/>"
+            "</trt:GetAudioEncoderConfigurationOptionsResponse>");
     return std::string(
         "<trt:GetAudioEncoderConfigurationOptionsResponse><trt:Options><tt:Options>"
         "<tt:Encoding>G711</tt:Encoding><tt:BitrateList><tt:Items>64</tt:Items></tt:BitrateList>"
@@ -411,45 +435,69 @@ Answer get_audio_encoder_configuration_options(OnvifContext& ctx, const std::str
         "</trt:GetAudioEncoderConfigurationOptionsResponse>");
 }
 
-Answer get_audio_sources(OnvifContext& ctx, const std::string&) {
+Answer get_audio_sources(OnvifContext& ctx, const std::string&, const std::string&) {
     return audio_answer(ctx, "trt:GetAudioSourcesResponse", "trt:AudioSources", "asrc0",
                         "<tt:Channels>1</tt:Channels>");
 }
 
-Answer get_audio_encoder_configurations(OnvifContext& ctx, const std::string&) {
+Answer get_audio_encoder_configurations(OnvifContext& ctx, const std::string&, const std::string&) {
     return audio_answer(ctx, "trt:GetAudioEncoderConfigurationsResponse", "trt:Configurations",
                         "aenccfg0", k_audio_encoder_cfg_inner);
 }
 
-Answer get_audio_source_configurations(OnvifContext& ctx, const std::string&) {
+Answer get_audio_source_configurations(OnvifContext& ctx, const std::string&, const std::string&) {
     return audio_answer(ctx, "trt:GetAudioSourceConfigurationsResponse", "trt:Configurations",
                         "asrccfg0", k_audio_source_cfg_inner);
 }
 
-Answer get_audio_encoder_configuration(OnvifContext& ctx, const std::string&) {
+Answer get_audio_encoder_configuration(OnvifContext& ctx, const std::string&, const std::string&) {
     if (!ctx.audio_on) return no_config_fault("No audio encoder configuration");
     engine_vlog("ONVIF: GetAudioEncoderConfiguration -> G711 (audio on)\n");
     return audio_answer(ctx, "trt:GetAudioEncoderConfigurationResponse", "trt:Configuration",
                         "aenccfg0", k_audio_encoder_cfg_inner);
 }
 
-Answer get_audio_source_configuration(OnvifContext& ctx, const std::string&) {
+Answer get_audio_source_configuration(OnvifContext& ctx, const std::string&, const std::string&) {
     if (!ctx.audio_on) return no_config_fault("No audio source configuration");
     return audio_answer(ctx, "trt:GetAudioSourceConfigurationResponse", "trt:Configuration",
                         "asrccfg0", k_audio_source_cfg_inner);
 }
 
-Answer get_compatible_audio_encoder_configurations(OnvifContext& ctx, const std::string&) {
+Answer get_compatible_audio_encoder_configurations(OnvifContext& ctx, const std::string&,
+                                                   const std::string&) {
     return audio_answer(ctx, "trt:GetCompatibleAudioEncoderConfigurationsResponse",
                         "trt:Configurations", "aenccfg0", k_audio_encoder_cfg_inner);
 }
 
-Answer get_compatible_audio_source_configurations(OnvifContext& ctx, const std::string&) {
+Answer get_compatible_audio_source_configurations(OnvifContext& ctx, const std::string&,
+                                                  const std::string&) {
     return audio_answer(ctx, "trt:GetCompatibleAudioSourceConfigurationsResponse",
                         "trt:Configurations", "asrccfg0", k_audio_source_cfg_inner);
 }
 
+Answer get_audio_source_configuration_options(OnvifContext& ctx, const std::string&,
+                                              const std::string&) {
+    if (!ctx.audio_on) return no_config_fault("No audio source configuration");
+    return std::string(
+        "<trt:GetAudioSourceConfigurationOptionsResponse><trt:Options><tt:InputTokensAvailable>"
+        "asrc0</tt:InputTokensAvailable></trt:Options>"
+        "</trt:GetAudioSourceConfigurationOptionsResponse>");
+}
+
+// The camera has no audio output to offer options for (GetAudioOutputs is empty).
+Answer get_audio_output_configuration_options(OnvifContext&, const std::string&,
+                                              const std::string&) {
+    return std::string(k_fault_no_audio_output);
+}
+
 // ---- OSDs -------------------------------------------------------------------
+
+// Nothing is created; the answer names the OSD of the requested kind.
+Answer create_osd(OnvifContext&, const std::string& body, const std::string&) {
+    return std::string("<trt:CreateOSDResponse><trt:OSDToken>") +
+           (contains(body, "DateAndTime") ? "osd_clock" : "osd_name") +
+           "</trt:OSDToken></trt:CreateOSDResponse>";
+}
 
 OsdLayout osd_layout(OnvifContext& ctx, const std::string& body) {
     OsdLayout l;
@@ -464,7 +512,7 @@ OsdLayout osd_layout(OnvifContext& ctx, const std::string& body) {
     return l;
 }
 
-Answer get_osd_options(OnvifContext&, const std::string&) {
+Answer get_osd_options(OnvifContext&, const std::string&, const std::string&) {
     engine_vlog("ONVIF: GetOSDOptions\n");
     return std::string(
         "<trt:GetOSDOptionsResponse><trt:OSDOptions><tt:MaximumNumberOfOSDs Total=\"2\" "
@@ -476,7 +524,7 @@ Answer get_osd_options(OnvifContext&, const std::string&) {
         "</trt:OSDOptions></trt:GetOSDOptionsResponse>");
 }
 
-Answer get_osds(OnvifContext& ctx, const std::string& body) {
+Answer get_osds(OnvifContext& ctx, const std::string& body, const std::string&) {
     const OsdLayout l = osd_layout(ctx, body);
     engine_vlog("ONVIF: GetOSDs -> name \"%s\"%s\n", l.display_name.c_str(),
                 l.clock_on ? " + clock" : "");
@@ -485,14 +533,14 @@ Answer get_osds(OnvifContext& ctx, const std::string& body) {
     return out + "</trt:GetOSDsResponse>";
 }
 
-Answer get_osd(OnvifContext& ctx, const std::string& body) {
+Answer get_osd(OnvifContext& ctx, const std::string& body, const std::string&) {
     const OsdLayout l = osd_layout(ctx, body);
     const bool clock = xml_text(body, "OSDToken") == "osd_clock" && l.clock_on;
     engine_vlog("ONVIF: GetOSD -> %s\n", clock ? "clock" : "name");
     return "<trt:GetOSDResponse>" + build_osd(l, "trt:OSD", clock) + "</trt:GetOSDResponse>";
 }
 
-Answer set_osd(OnvifContext&, const std::string& body) {
+Answer set_osd(OnvifContext&, const std::string& body, const std::string&) {
     engine_vlog("ONVIF: SetOSD ignored (the name comes from the Control Panel): \"%s\"\n",
                 xml_text(body, "PlainText").c_str());
     return std::string("<trt:SetOSDResponse/>");
@@ -500,7 +548,7 @@ Answer set_osd(OnvifContext&, const std::string& body) {
 
 // ---- imaging ----------------------------------------------------------------
 
-Answer get_imaging_settings(OnvifContext&, const std::string&) {
+Answer get_imaging_settings(OnvifContext&, const std::string&, const std::string&) {
     engine_vlog("ONVIF: GetImagingSettings -> neutral values (virtual source)\n");
     return std::string(
         "<timg:GetImagingSettingsResponse><timg:ImagingSettings><tt:Brightness>50"
@@ -509,17 +557,17 @@ Answer get_imaging_settings(OnvifContext&, const std::string&) {
         "</timg:GetImagingSettingsResponse>");
 }
 
-Answer set_imaging_settings(OnvifContext&, const std::string&) {
+Answer set_imaging_settings(OnvifContext&, const std::string&, const std::string&) {
     engine_vlog("ONVIF: SetImagingSettings -> accepted (no-op, virtual source)\n");
     return std::string("<timg:SetImagingSettingsResponse/>");
 }
 
-Answer get_status(OnvifContext&, const std::string& body) {
+Answer get_status(OnvifContext&, const std::string& body, const std::string&) {
     if (!contains(body, "VideoSourceToken")) return std::nullopt;
     return std::string("<timg:GetStatusResponse><timg:Status/></timg:GetStatusResponse>");
 }
 
-Answer get_options(OnvifContext&, const std::string& body) {
+Answer get_options(OnvifContext&, const std::string& body, const std::string&) {
     if (!contains(body, "imaging")) return std::nullopt;
     std::string out = "<timg:GetOptionsResponse><timg:ImagingOptions>";
     for (const char* name : {"Brightness", "ColorSaturation", "Contrast", "Sharpness"}) {
@@ -531,48 +579,20 @@ Answer get_options(OnvifContext&, const std::string& body) {
 
 // ---- events-service answers served here --------------------------------------
 
-Answer get_event_properties(OnvifContext&, const std::string&) {
+Answer get_event_properties(OnvifContext&, const std::string&, const std::string&) {
     engine_vlog("ONVIF: GetEventProperties\n");
-    auto item = [](const char* name, const char* type) {
-        return std::string("<tt:SimpleItemDescription Name=\"") + name + "\" Type=\"" + type +
-               "\"/>";
-    };
-    return "<tev:GetEventPropertiesResponse><tev:TopicNamespaceLocation>"
-           "http://www.onvif.org/onvif/ver10/topics/topicns.xml</tev:TopicNamespaceLocation>"
-           "<wsnt:FixedTopicSet>true</wsnt:FixedTopicSet><wstop:TopicSet>"
-           "<tns1:RuleEngine wstop:topic=\"false\"><tns1:CellMotionDetector wstop:topic=\"false\">"
-           "<tns1:Motion wstop:topic=\"true\"><tt:MessageDescription IsProperty=\"true\">"
-           "<tt:Source>" +
-           item("VideoSourceConfigurationToken", "tt:ReferenceToken") +
-           item("VideoAnalyticsConfigurationToken", "tt:ReferenceToken") +
-           item("Rule", "xs:string") + "</tt:Source><tt:Data>" + item("IsMotion", "xs:boolean") +
-           "</tt:Data></tt:MessageDescription></tns1:Motion></tns1:CellMotionDetector>"
-           "</tns1:RuleEngine><tns1:VideoSource wstop:topic=\"false\"><tns1:MotionAlarm "
-           "wstop:topic=\"true\"><tt:MessageDescription IsProperty=\"true\"><tt:Source>" +
-           item("Source", "tt:ReferenceToken") + "</tt:Source><tt:Data>" +
-           item("State", "xs:boolean") +
-           "</tt:Data></tt:MessageDescription></tns1:MotionAlarm></tns1:VideoSource>"
-           "</wstop:TopicSet><wsnt:TopicExpressionDialect>"
-           "http://docs.oasis-open.org/wsn/t-1/TopicExpression/Concrete"
-           "</wsnt:TopicExpressionDialect><tev:MessageContentFilterDialect>"
-           "http://www.onvif.org/ver10/tev/messageContentFilter/ItemFilter"
-           "</tev:MessageContentFilterDialect><tev:MessageContentSchemaLocation>"
-           "http://www.onvif.org/onvif/ver10/schema/onvif.xsd</tev:MessageContentSchemaLocation>"
-           "</tev:GetEventPropertiesResponse>";
+    return event_properties_answer();
 }
 
-Answer get_service_capabilities(OnvifContext&, const std::string&) {
+Answer get_service_capabilities(OnvifContext& ctx, const std::string& body,
+                                const std::string& target) {
     engine_vlog("ONVIF: GetServiceCapabilities\n");
-    return std::string(
-        "<tev:GetServiceCapabilitiesResponse><tev:Capabilities WSSubscriptionPolicySupport="
-        "\"false\" WSPullPointSupport=\"true\" WSPausableSubscriptionManagerInterfaceSupport="
-        "\"false\" MaxNotificationProducers=\"0\" MaxPullPoints=\"8\" "
-        "PersistentNotificationStorage=\"false\"/></tev:GetServiceCapabilitiesResponse>");
+    return service_capabilities_answer(ctx, body, target);
 }
 
 // Acknowledgements and fixed answers with an optional verbose log line.
 template <const char* Text, const char* Log>
-Answer fixed(OnvifContext&, const std::string&) {
+Answer fixed(OnvifContext&, const std::string&, const std::string&) {
     if (Log[0]) engine_vlog("%s", Log);
     return std::string(Text);
 }
@@ -620,16 +640,9 @@ FIXED_TEXT(k_add_aenc, "<trt:AddAudioEncoderConfigurationResponse/>")
 FIXED_TEXT(k_add_asrc, "<trt:AddAudioSourceConfigurationResponse/>")
 FIXED_TEXT(k_rm_aenc, "<trt:RemoveAudioEncoderConfigurationResponse/>")
 FIXED_TEXT(k_rm_asrc, "<trt:RemoveAudioSourceConfigurationResponse/>")
-FIXED_TEXT(k_aout_options,
-           "<trt:GetAudioOutputConfigurationOptionsResponse><trt:Options/>"
-           "</trt:GetAudioOutputConfigurationOptionsResponse>")
 FIXED_TEXT(k_aout_cfgs, "<trt:GetAudioOutputConfigurationsResponse/>")
 FIXED_TEXT(k_aouts, "<trt:GetAudioOutputsResponse/>")
 FIXED_TEXT(k_adec_cfgs, "<trt:GetAudioDecoderConfigurationsResponse/>")
-FIXED_TEXT(k_asrc_options,
-           "<trt:GetAudioSourceConfigurationOptionsResponse><trt:Options/>"
-           "</trt:GetAudioSourceConfigurationOptionsResponse>")
-FIXED_TEXT(k_create_osd, "<trt:CreateOSDResponse/>")
 FIXED_TEXT(k_delete_osd, "<trt:DeleteOSDResponse/>")
 FIXED_TEXT(k_compat_analytics, "<trt:GetCompatibleVideoAnalyticsConfigurationsResponse/>")
 FIXED_TEXT(k_analytics, "<trt:GetVideoAnalyticsConfigurationsResponse/>")
@@ -704,16 +717,16 @@ const Action k_actions[] = {
     {"AddAudioSourceConfiguration", "", fixed<k_add_asrc, k_nolog>},
     {"RemoveAudioEncoderConfiguration", "", fixed<k_rm_aenc, k_nolog>},
     {"RemoveAudioSourceConfiguration", "", fixed<k_rm_asrc, k_nolog>},
-    {"GetAudioOutputConfigurationOptions", "", fixed<k_aout_options, k_nolog>},
+    {"GetAudioOutputConfigurationOptions", "", get_audio_output_configuration_options},
     {"GetAudioOutputConfigurations", "", fixed<k_aout_cfgs, k_nolog>},
     {"GetAudioOutputs", "", fixed<k_aouts, k_nolog>},
     {"GetAudioDecoderConfigurations", "", fixed<k_adec_cfgs, k_nolog>},
-    {"GetAudioSourceConfigurationOptions", "", fixed<k_asrc_options, k_nolog>},
+    {"GetAudioSourceConfigurationOptions", "", get_audio_source_configuration_options},
     {"GetOSDOptions", "", get_osd_options},
     {"GetOSDs", "", get_osds},
     {"GetOSD", "", get_osd},
     {"SetOSD", "", set_osd},
-    {"CreateOSD", "", fixed<k_create_osd, k_nolog>},
+    {"CreateOSD", "", create_osd},
     {"DeleteOSD", "", fixed<k_delete_osd, k_nolog>},
     {"GetCompatibleVideoAnalyticsConfigurations", "", fixed<k_compat_analytics, k_nolog>},
     {"GetVideoAnalyticsConfigurations", "", fixed<k_analytics, k_nolog>},
@@ -816,10 +829,11 @@ std::string unsupported_action_name(std::string_view body) {
     return "?";
 }
 
-std::string dispatch(OnvifContext& ctx, const std::string& body, const std::string&) {
+std::string dispatch(OnvifContext& ctx, const std::string& body, const std::string& target) {
     for (const Action& a : k_actions) {
         if (!has_element(body, a.name)) continue;
-        if (Answer answer = a.handler(ctx, body)) return soap_envelope(*answer, a.action_uri);
+        if (Answer answer = a.handler(ctx, body, target))
+            return soap_envelope(*answer, a.action_uri);
     }
     const std::string name = unsupported_action_name(body);
     engine_vlog("ONVIF: unsupported action '%s' -> ActionNotSupported\n", name.c_str());

@@ -4,6 +4,7 @@
 
 #include "engine/base64.h"
 #include "engine/crypto.h"
+#include "onvif/events_messages.h"
 #include "onvif/onvif_xml.h"
 #include "rtsp/digest_auth.h"
 
@@ -58,7 +59,10 @@ bool needs_credentials(std::string_view body) {
          {"GetStreamUri", "GetProfiles", "GetProfile", "GetSnapshotUri",
           "GetVideoEncoderConfiguration", "GetCompatibleVideoEncoderConfigurations"})
         if (contains(body, name)) return true;
-    return false;
+    // The events actions: an outsider could otherwise make the camera post to
+    // any host, or pull from and end the subscriptions of recorders.
+    return events_action(body) != EventsAction::none ||
+           has_element(body, "SetSynchronizationPoint");
 }
 
 bool check_username_token(const OnvifContext& ctx, std::string_view body) {

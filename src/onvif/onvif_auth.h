@@ -8,7 +8,8 @@
 
 #include "onvif/onvif_context.h"
 
-// The requests that reveal or fetch the video (only consulted with stream_auth on).
+// The requests that reveal or fetch the video, and the events actions (only
+// consulted with stream_auth on).
 bool needs_credentials(std::string_view body);
 // WS-Security UsernameToken, digest (SHA-1 of nonce + created + password) or text.
 bool check_username_token(const OnvifContext& ctx, std::string_view body);

@@ -1,8 +1,9 @@
 // OnvifContext: the one record that the ONVIF endpoint, its credential gate,
 // the action dispatcher, the events service and WS-Discovery share.
 // `lock` guards the name fields (display name, model, scope_name, scope list)
-// and the OSD layout; the subscription table has its own mutex
-// (subscriptions_lock). Every other field is written by engine start-up before
+// and the OSD layout; the subscription table, push locks and waiting long
+// polls have their own mutex (subscriptions_lock), the per-address connection
+// slots theirs (slots_lock). Every other field is written by engine start-up before
 // any ONVIF thread starts and is read without a lock afterwards.
 #pragma once
 
@@ -26,7 +27,13 @@ struct EventSubscription {
     std::string peer;              // IPv4 text of the subscribing recorder
     bool push = false;             // consumer_address not empty
     uint32_t push_state = 0;       // 0 never pushed, 1 delivered, 2 failed
+    uint32_t lifetime_s = 600;     // what a pull or a renew extends it by
+    uint32_t topics = 3;           // topic mask of its filter (events_messages.h)
 };
+
+// FirmwareVersion of GetDeviceInformation: the release and the platform it
+// runs on ("2.0.5-Linux" here).
+std::string platform_firmware_version();
 
 struct OnvifContext {
     std::mutex lock;
@@ -46,8 +53,12 @@ struct OnvifContext {
     std::string second_uuid = "urn:uuid:11223344-5566-7788-99aa-bbccddeeff00";
     std::string scope_name = "Vistrel";
     std::atomic<uint32_t> active_connections{0};
+    // Connections being served per client address (onvif_take_slot), so one
+    // address cannot take every slot; guarded by slots_lock.
+    std::mutex slots_lock;
+    std::map<std::string, uint32_t> slots_by_peer;
     std::string location = "Screen";
-    std::string firmware_version = "2.0.5-WindowsServer";
+    std::string firmware_version = platform_firmware_version();
     std::string nonce = "0000";
     uint32_t onvif_port = 8000;
     uint32_t rtsp_port = 8554;
@@ -62,9 +73,14 @@ struct OnvifContext {
 
     // Events service state (the events service owns its logic).
     std::mutex subscriptions_lock;
-    std::map<std::string, EventSubscription> subscriptions;
-    uint32_t next_subscription_id = 1;
+    std::map<std::string, EventSubscription> subscriptions;  // by random reference id
     std::map<std::string, std::shared_ptr<std::mutex>> push_locks;
+    std::map<std::string, uint32_t> waiting_pulls;  // long polls waiting, by peer address
+    // Seams of the events service: the wait for a motion change (seen counter,
+    // time-out ms) and the Notify POST (url, envelope, time-out ms). Empty: the
+    // motion detector's wait and http_post_notify. Tests and fuzzers replace them.
+    std::function<bool(uint64_t, int)> events_wait;
+    std::function<bool(const std::string&, const std::string&, uint32_t)> events_post;
 
     // Port-status reporting, set by engine start-up: (requested, actual, state)
     // with state 1 running, 2 failed. Empty in tests.

@@ -6,6 +6,7 @@
 #include "engine/clock.h"
 #include "engine/log.h"
 #include "onvif/events_service.h"
+#include "onvif/listen_backlog.h"
 #include "onvif/onvif_actions.h"
 #include "onvif/onvif_auth.h"
 #include "onvif/onvif_xml.h"
@@ -36,7 +37,11 @@ std::string snapshot_answer(OnvifContext& ctx, const HttpRequest& req) {
 }
 
 std::string soap_answer(OnvifContext& ctx, const HttpRequest& req) {
-    if (ctx.stream_auth && needs_credentials(req.body) && !check_username_token(ctx, req.body) &&
+    // A POST without a SOAP body (curl --digest sends its first request empty to
+    // learn the challenge) gets the challenge rather than a fault, so HTTP
+    // clients go on to send their credentials.
+    const bool protect = needs_credentials(req.body) || !has_element(req.body, "Body");
+    if (ctx.stream_auth && protect && !check_username_token(ctx, req.body) &&
         !check_http_auth(req.text, "POST", k_realm, ctx.nonce, ctx.user_name, ctx.password)) {
         const std::string env = soap_envelope(k_fault_not_authorized);
         return challenge_header(ctx) +
@@ -143,6 +148,24 @@ std::string handle_request(OnvifContext& ctx, const HttpRequest& req) {
     return soap_answer(ctx, req);
 }
 
+bool onvif_take_slot(OnvifContext& ctx, const std::string& peer) {
+    std::lock_guard<std::mutex> lock(ctx.slots_lock);
+    if (ctx.active_connections.load() >= k_onvif_max_connections) return false;
+    uint32_t& mine = ctx.slots_by_peer[peer];
+    if (mine >= k_onvif_max_per_address) return false;
+    ++mine;
+    ++ctx.active_connections;
+    return true;
+}
+
+void onvif_release_slot(OnvifContext& ctx, const std::string& peer) {
+    std::lock_guard<std::mutex> lock(ctx.slots_lock);
+    auto it = ctx.slots_by_peer.find(peer);
+    if (it == ctx.slots_by_peer.end()) return;
+    if (--it->second == 0) ctx.slots_by_peer.erase(it);
+    --ctx.active_connections;
+}
+
 void onvif_connection(OnvifContext& ctx, socket_t s) {
     onvif_set_current_peer(socket_peer_ip(s));
     set_recv_timeout(s, k_onvif_request_timeout_ms);
@@ -168,6 +191,7 @@ void onvif_server(OnvifContext& ctx) {
         }
         ctx.listen_socket = listener;
     }
+    widen_listen_backlog(listener, k_onvif_listen_backlog);
     engine_log("ONVIF HTTP ready -> http://%s:%d/onvif/device_service\n", ctx.address.c_str(),
                static_cast<int>(ctx.onvif_port));
     for (;;) {
@@ -177,15 +201,14 @@ void onvif_server(OnvifContext& ctx) {
             sleep_ms(1);  // keeps a failing listener (e.g. out of descriptors) from spinning
             continue;
         }
-        if (ctx.active_connections.load() >= k_onvif_max_connections) {
+        if (!onvif_take_slot(ctx, peer)) {
             net_close(s);
             continue;
         }
         client_contact(peer, k_client_onvif);
-        ++ctx.active_connections;
-        std::thread([&ctx, s] {
+        std::thread([&ctx, s, peer] {
             onvif_connection(ctx, s);
-            --ctx.active_connections;
+            onvif_release_slot(ctx, peer);
         }).detach();
     }
 }

@@ -1,5 +1,6 @@
 // The ONVIF HTTP endpoint: one listener thread, one detached thread per
-// connection (at most 32 at a time), one request per connection. Requests are
+// connection (at most 32 at a time, 8 per client address), one request per
+// connection. Requests are
 // read through a byte-source seam so the framing and routing run without a
 // network in tests; handle_request turns one request into the whole answer.
 #pragma once
@@ -12,6 +13,9 @@
 #include "onvif/onvif_context.h"
 
 constexpr uint32_t k_onvif_max_connections = 32;
+// Slots one client address may hold at once: a flood or a crowd of slow
+// connections from one address leaves the other 24 slots to everyone else.
+constexpr uint32_t k_onvif_max_per_address = 8;
 // Request bounds: headers up to 16 KiB, body up to 256 KiB (the largest
 // requests recorders send are event subscriptions of a few KiB).
 constexpr size_t k_onvif_max_header = 16 * 1024;
@@ -41,6 +45,11 @@ std::string handle_request(OnvifContext& ctx, const HttpRequest& req);
 
 // The forwarding page that sends a browser to the web panel.
 std::string forwarding_page(const OnvifContext& ctx);
+
+// Takes a connection slot for a peer address: false when all slots are in use
+// or the address holds its share. Every true is paired with one release.
+bool onvif_take_slot(OnvifContext& ctx, const std::string& peer);
+void onvif_release_slot(OnvifContext& ctx, const std::string& peer);
 
 // Listener thread; returns only after a bind failure.
 void onvif_server(OnvifContext& ctx);

@@ -4,6 +4,7 @@
 
 #include "engine/clock.h"
 #include "engine/log.h"
+#include "onvif/onvif_xml.h"
 
 namespace {
 
@@ -89,6 +90,13 @@ XmlLookup element_text(std::string_view m, std::string_view local_name) {
             r.result = XmlLookup::malformed;
             return r;
         }
+        // The namespace: a declaration on the element itself, else the first
+        // declaration of its prefix anywhere in the message.
+        const std::string prefix =
+            colon == std::string_view::npos ? "" : std::string(qname.substr(0, colon));
+        auto own = namespace_map(m.substr(end, gt - end));
+        if (!own.count(prefix)) own = namespace_map(m);
+        if (own.count(prefix)) r.ns = own[prefix];
         if (m[gt - 1] == '/') {
             r.result = XmlLookup::found;
             return r;
@@ -170,15 +178,30 @@ bool probe_matches(std::string_view message, const std::vector<std::string>& sco
     return true;
 }
 
+bool well_formed_probe(std::string_view message) {
+    const XmlLookup envelope = element_text(message, "Envelope");
+    if (envelope.result != XmlLookup::found ||
+        (envelope.ns != "http://www.w3.org/2003/05/soap-envelope" &&
+         envelope.ns != "http://schemas.xmlsoap.org/soap/envelope/"))
+        return false;
+    if (element_text(message, "Body").result != XmlLookup::found) return false;
+    const XmlLookup probe = element_text(message, "Probe");
+    if (probe.result != XmlLookup::found ||
+        probe.ns != "http://schemas.xmlsoap.org/ws/2005/04/discovery")
+        return false;
+    const XmlLookup id = element_text(message, "MessageID");
+    return id.result == XmlLookup::found && !id.text.empty() && id.text.size() <= k_max_message_id;
+}
+
 std::string probe_matches_answer(OnvifContext& ctx, std::string_view probe) {
+    // Echoed escaped: the probe's text must not be able to break our answer.
     std::string relates_to;
-    const size_t id = probe.find("MessageID");
-    if (id != std::string_view::npos) {
-        const size_t gt = probe.find('>', id);
-        if (gt != std::string_view::npos) {
-            const size_t lt = probe.find('<', gt + 1);
-            if (lt != std::string_view::npos) relates_to = probe.substr(gt + 1, lt - gt - 1);
-        }
+    const XmlLookup id = element_text(probe, "MessageID");
+    if (id.result == XmlLookup::found) {
+        std::string_view t = id.text;
+        while (!t.empty() && is_space(t.front())) t.remove_prefix(1);
+        while (!t.empty() && is_space(t.back())) t.remove_suffix(1);
+        relates_to = xml_escape(t.substr(0, k_max_message_id));
     }
     std::string scope_name;
     {
@@ -206,6 +229,14 @@ std::string probe_matches_answer(OnvifContext& ctx, std::string_view probe) {
            ctx.address + ":" + std::to_string(ctx.onvif_port) +
            "/onvif/device_service</d:XAddrs><d:MetadataVersion>1</d:MetadataVersion>"
            "</d:ProbeMatch></d:ProbeMatches></env:Body></env:Envelope>";
+}
+
+std::string discovery_answer(OnvifContext& ctx, std::string_view message,
+                             const std::vector<std::string>& scope_list) {
+    if (!probe_matches(message, scope_list) || !well_formed_probe(message)) return {};
+    std::string answer = probe_matches_answer(ctx, message);
+    if (answer.size() > 3 * message.size()) return {};
+    return answer;
 }
 
 bool DiscoveryRateLimiter::allow(const std::string& source, uint64_t now_ms) {
@@ -258,9 +289,8 @@ void discovery_thread(OnvifContext& ctx) {
             std::lock_guard<std::mutex> g(ctx.lock);
             scopes = ctx.scope_list;
         }
-        if (!probe_matches(message, scopes)) continue;
-        if (!limiter.allow(from, tick_ms())) continue;
-        const std::string answer = probe_matches_answer(ctx, message);
+        const std::string answer = discovery_answer(ctx, message, scopes);
+        if (answer.empty() || !limiter.allow(from, tick_ms())) continue;
         udp_send_to(s, answer.data(), answer.size(), from, from_port);
     }
 }

@@ -15,6 +15,7 @@
 struct XmlLookup {
     enum Result { found, absent, malformed } result = absent;
     std::string text;  // inner text when found
+    std::string ns;    // namespace URI of the element when found ("" if undeclared)
 };
 // First element with this local name (any prefix). A start tag without '>' or
 // without its end tag is malformed.
@@ -26,9 +27,20 @@ std::map<std::string, std::string> namespace_map(std::string_view message);
 bool is_probe(std::string_view message);
 bool probe_matches(std::string_view message, const std::vector<std::string>& scope_list);
 
+// A SOAP envelope (1.2 or 1.1) whose Body holds a Probe of the WS-Discovery
+// namespace, with a MessageID of at most k_max_message_id bytes.
+constexpr size_t k_max_message_id = 256;
+bool well_formed_probe(std::string_view message);
+
 // The ProbeMatches answer to a probe (uses the context's identity; copies the
-// name fields under its lock).
+// name fields under its lock). The probe's MessageID comes back escaped.
 std::string probe_matches_answer(OnvifContext& ctx, std::string_view probe);
+
+// The answer to one datagram, or "" for none: a well-formed probe that matches
+// the scope list, whose answer is at most three times its own size (so a
+// forged source address gains an attacker little).
+std::string discovery_answer(OnvifContext& ctx, std::string_view message,
+                             const std::vector<std::string>& scope_list);
 
 // Bounds the answers so the camera cannot be used as a reflection amplifier
 // against a forged source address: at most per_source answers a second to one

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "engine/clock.h"
@@ -19,9 +21,25 @@ namespace {
 // never answers must not stall the video for long.
 constexpr uint64_t k_setup_timeout_ms = 2000;
 
+// The set-up is retried every few seconds while no sound server runs; each
+// retry fails the same way. A failure is printed once, until a start succeeds
+// (the "loopback started" line then tells of the recovery) or it changes.
+std::mutex g_report_lock;
+std::string g_last_failure;
+
 void report(const char* format, int error) {
-    std::printf(format, static_cast<unsigned long>(error));
+    char line[256];
+    std::snprintf(line, sizeof line, format, static_cast<unsigned long>(error));
+    std::lock_guard<std::mutex> lock(g_report_lock);
+    if (g_last_failure == line) return;
+    g_last_failure = line;
+    std::fputs(line, stdout);
     std::fflush(stdout);
+}
+
+void note_started() {
+    std::lock_guard<std::mutex> lock(g_report_lock);
+    g_last_failure.clear();
 }
 
 class PulseMonitorSource final : public AudioSource {
@@ -89,12 +107,12 @@ bool PulseMonitorSource::open(AudioMixFormat& format) {
     setup_deadline_ = tick_ms() + k_setup_timeout_ms;
     loop_ = pa_mainloop_new();
     if (!loop_) {
-        report("Audio: CoInitializeEx failed (hr=0x%08lX)\n", PA_ERR_INTERNAL);
+        report("Audio: PulseAudio client set-up failed (error %lu)\n", PA_ERR_INTERNAL);
         return false;
     }
     context_ = pa_context_new(pa_mainloop_get_api(loop_), "Vistrel screen sound");
     if (!context_) {
-        report("Audio: CoInitializeEx failed (hr=0x%08lX)\n", PA_ERR_INTERNAL);
+        report("Audio: PulseAudio client set-up failed (error %lu)\n", PA_ERR_INTERNAL);
         release();
         return false;
     }
@@ -103,7 +121,7 @@ bool PulseMonitorSource::open(AudioMixFormat& format) {
         pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
     const bool settled = connecting && pump_until([this] { return context_settled(context_); });
     if (!connecting || !settled || pa_context_get_state(context_) != PA_CONTEXT_READY) {
-        report("Audio: MMDeviceEnumerator failed (hr=0x%08lX)\n",
+        report("Audio: no sound server (PulseAudio error %lu)\n",
                settled || !connecting ? error() : PA_ERR_TIMEOUT);
         release();
         return false;
@@ -115,7 +133,7 @@ bool PulseMonitorSource::open(AudioMixFormat& format) {
     const bool answered = op && pump_until([&query] { return query.done; });
     if (op) pa_operation_unref(op);
     if (!answered || !query.found) {
-        report("Audio: no default render device (hr=0x%08lX)\n",
+        report("Audio: no default sound output (PulseAudio error %lu)\n",
                answered ? PA_ERR_NOENTITY : error());
         release();
         return false;
@@ -137,7 +155,7 @@ bool PulseMonitorSource::open(AudioMixFormat& format) {
 
     stream_ = pa_stream_new(context_, "Screen camera sound", &spec, nullptr);
     if (!stream_) {
-        report("Audio: IAudioClient activate failed (hr=0x%08lX)\n", error());
+        report("Audio: monitor stream not created (PulseAudio error %lu)\n", error());
         release();
         return false;
     }
@@ -147,16 +165,18 @@ bool PulseMonitorSource::open(AudioMixFormat& format) {
     attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
     if (pa_stream_connect_record(stream_, "@DEFAULT_MONITOR@", &attr, PA_STREAM_ADJUST_LATENCY) <
         0) {
-        report("Audio: IAudioClient::Initialize failed (hr=0x%08lX)\n", error());
+        report("Audio: monitor stream not connected (PulseAudio error %lu)\n", error());
         release();
         return false;
     }
     const bool ready = pump_until([this] { return stream_settled(stream_); });
     if (!ready || pa_stream_get_state(stream_) != PA_STREAM_READY) {
-        report("Audio: stream start failed (hr=0x%08lX)\n", ready ? error() : PA_ERR_TIMEOUT);
+        report("Audio: monitor stream start failed (PulseAudio error %lu)\n",
+               ready ? error() : PA_ERR_TIMEOUT);
         release();
         return false;
     }
+    note_started();
     return true;
 }
 
@@ -203,7 +223,7 @@ bool PulseMonitorSource::read_available(
         pa_stream_drop(stream_);
     }
     if (ok) return true;
-    report("Audio: capture device lost (hr=0x%08lX), continuing with silence\n", error());
+    report("Audio: sound server lost (PulseAudio error %lu), continuing with silence\n", error());
     release();
     return false;
 }

@@ -2,7 +2,9 @@
 a change of the Xvfb screen raises motion; the npm onvif client's pull point gets
 Initialized, then Changed true and, after the hold, Changed false; a push consumer
 on loopback receives Notify for each; a consumer answering 500 is logged as failed
-once."""
+once. Topic filters: pull points and push consumers subscribed with a filter get
+only the topics it selects at the same change; a filter on a topic the camera
+does not have is refused with the unsupported-topic fault."""
 
 import http.server
 import json
@@ -19,7 +21,23 @@ args = parse_args()
 SOAP = ('<?xml version="1.0" encoding="UTF-8"?><s:Envelope '
         'xmlns:s="http://www.w3.org/2003/05/soap-envelope" '
         'xmlns:wsnt="http://docs.oasis-open.org/wsn/b-2" '
+        'xmlns:tev="http://www.onvif.org/ver10/events/wsdl" '
+        'xmlns:tns1="http://www.onvif.org/ver10/topics" '
         'xmlns:wsa="http://www.w3.org/2005/08/addressing"><s:Body>{}</s:Body></s:Envelope>')
+MOTION, ALARM = "tns1:RuleEngine/CellMotionDetector/Motion", "tns1:VideoSource/MotionAlarm"
+# Filter -> topics delivered: (filter, motion topic, alarm topic); None: refused.
+FILTERS = [("tns1:RuleEngine//.", True, False), (ALARM, False, True),
+           ("tns1:RuleEngine//. | " + ALARM, True, True),
+           ("tns1:Device/Trigger/DigitalInput", None, None)]
+
+
+def topic_filter(expression):
+    return ("<wsnt:Filter><wsnt:TopicExpression Dialect=\"http://docs.oasis-open.org/wsn/t-1/"
+            f"TopicExpression/Concrete\">{expression}</wsnt:TopicExpression></wsnt:Filter>")
+
+
+def topics(xml):
+    return (MOTION in xml, ALARM in xml)
 
 
 def soap(url, body):
@@ -27,6 +45,53 @@ def soap(url, body):
                                  headers={"Content-Type": "application/soap+xml; charset=utf-8"})
     with urllib.request.urlopen(req, timeout=40) as r:
         return r.read().decode()
+
+
+class Filtered:
+    """Pull points (first pull done) and push consumers made with each filter;
+    a refused filter must get the unsupported-topic fault. Push consumers are
+    made for the first two filters only, so that with the npm client and the
+    two plain consumers the camera's eight subscriptions are not exceeded."""
+
+    def __init__(self, port):
+        base = f"http://127.0.0.1:{port}/onvif/event_service"
+        self.pulls, self.pushes = [], []
+        for i, (expr, motion, alarm) in enumerate(FILTERS):
+            a = soap(base, "<tev:CreatePullPointSubscription>" + topic_filter(expr) +
+                     "</tev:CreatePullPointSubscription>")
+            if motion is None:
+                check("wsntw:TopicNotSupportedFault" in a, f"{expr}: fault expected: {a[:300]}")
+                consumer = Consumer(202)
+                a = soap(base, "<wsnt:Subscribe><wsnt:ConsumerReference><wsa:Address>" +
+                         consumer.url + "</wsa:Address></wsnt:ConsumerReference>" +
+                         topic_filter(expr) + "</wsnt:Subscribe>")
+                check("wsntw:TopicNotSupportedFault" in a, f"{expr}: push fault expected")
+                consumer.server.shutdown()
+                continue
+            url = re.search(r"<wsa:Address>([^<]+)</wsa:Address>", a).group(1)
+            first = soap(url, "<tev:PullMessages><tev:Timeout>PT0S</tev:Timeout>"
+                              "<tev:MessageLimit>10</tev:MessageLimit></tev:PullMessages>")
+            check(topics(first) == (motion, alarm), f"{expr}: Initialized topics {topics(first)}")
+            self.pulls.append((expr, url, (motion, alarm)))
+            if i < 2:
+                consumer = Consumer(202)
+                soap(base, "<wsnt:Subscribe><wsnt:ConsumerReference><wsa:Address>" + consumer.url +
+                     "</wsa:Address></wsnt:ConsumerReference>" + topic_filter(expr) +
+                     "</wsnt:Subscribe>")
+                self.pushes.append((expr, consumer, (motion, alarm)))
+
+    def check_change(self):
+        """After a motion change: each subscriber got exactly its topics."""
+        for expr, url, want in self.pulls:
+            got = soap(url, "<tev:PullMessages><tev:Timeout>PT10S</tev:Timeout>"
+                            "<tev:MessageLimit>10</tev:MessageLimit></tev:PullMessages>")
+            check('PropertyOperation="Changed"' in got and topics(got) == want,
+                  f"pull point {expr}: topics {topics(got)} of {got[:200]}")
+        for expr, consumer, want in self.pushes:
+            bodies = consumer.wait(2, 15)  # Initialized, then Changed
+            check(len(bodies) >= 2 and all(topics(b) == want for b in bodies),
+                  f"push {expr}: topics {[topics(b) for b in bodies]}")
+            consumer.server.shutdown()
 
 
 def messages(xml):
@@ -131,6 +196,7 @@ def run_checks(x, cam, good, bad):
         cam.wait_for("ONVIF: event push to recorder 127.0.0.1 OK", 10)
         cam.wait_for("ONVIF: event push to recorder 127.0.0.1 FAILED "
                      "(recorder unreachable or rejected)", 10)
+        filtered = Filtered(cam.port("onvif"))
 
         # Detection runs only while someone plays the stream.
         viewer = subprocess.Popen(
@@ -149,6 +215,7 @@ def run_checks(x, cam, good, bad):
         check(got == want, f"pushed {got}")
         check(all("<wsnt:Notify>" in b for b in good.items), "a push without Notify")
         check(len(bad.wait(3, 10)) >= 3, "the failing consumer was not tried")
+        filtered.check_change()
         time.sleep(0.5)
         fails = cam.output.count("FAILED (recorder unreachable or rejected)")
         check(fails == 1, f"failing consumer logged {fails} times")

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <condition_variable>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <sstream>
@@ -138,14 +141,14 @@ struct TinyServer {
 
 // --- the service over an OnvifContext ---------------------------------------
 
-// Seconds from CurrentTime to TerminationTime in an answer.
+// Seconds from CurrentTime to TerminationTime in an answer (any prefix).
 int64_t lifetime_of(const std::string& r) {
     auto at = [&](const std::string& tag) {
         std::tm tm{};
         strptime(r.substr(r.find(tag) + tag.size()).c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm);
         return int64_t(timegm(&tm));
     };
-    return at("<wsnt:TerminationTime>") - at("<wsnt:CurrentTime>");
+    return at(":TerminationTime>") - at(":CurrentTime>");
 }
 
 class EventsService : public ::testing::Test {
@@ -162,20 +165,43 @@ class EventsService : public ::testing::Test {
         ctx = &fresh_context();
         ctx->address = "127.0.0.1";
         ctx->onvif_port = 8000;
+        made.clear();
         onvif_set_current_peer("10.1.2.3");
         LogRing::reset_for_tests();
         motion_reset_for_tests();
     }
-    std::string call(const std::string& body, const std::string& id = "") {
-        auto r =
-            events_handle(*ctx, "/onvif/event_service" + (id.empty() ? "" : "?sub=" + id), body);
+    // Subscription references are random; tests name them 1, 2, ... in the
+    // order they were made. A number never made stands for itself.
+    std::vector<std::string> made;
+    std::string real_id(const std::string& alias) const {
+        const size_t n = std::strtoul(alias.c_str(), nullptr, 10);
+        return n >= 1 && n <= made.size() ? made[n - 1] : alias;
+    }
+    std::string alias_of(const std::string& id) const {
+        for (size_t i = 0; i < made.size(); ++i)
+            if (made[i] == id) return std::to_string(i + 1);
+        return id;
+    }
+    std::string call(const std::string& body, const std::string& alias = "") {
+        auto r = events_handle(
+            *ctx, "/onvif/event_service" + (alias.empty() ? "" : "?sub=" + real_id(alias)), body);
         EXPECT_TRUE(r.has_value()) << body;
-        return r.value_or("");
+        std::string answer = r.value_or("");
+        const size_t at = answer.find("?sub=");
+        if (at != std::string::npos && answer.find("Response><") != std::string::npos &&
+            answer.find("SubscriptionReference><wsa:Address>") != std::string::npos &&
+            answer.find("NotificationMessage") == std::string::npos) {
+            const std::string id = answer.substr(at + 5, answer.find('<', at) - at - 5);
+            EXPECT_EQ(id.size(), 32u) << id;
+            made.push_back(id);
+            answer.replace(at + 5, id.size(), std::to_string(made.size()));
+        }
+        return answer;
     }
     // One request per step; returns the last answer. Steps: "create [LIFETIME]",
     // "push URL [LIFETIME]", "pull ID [TIMEOUT [LIMIT]]", "renew ID LIFETIME",
     // "unsub ID", "motion on|off", "test" (a test event), "soon" (one in 100 ms),
-    // "fill" (eight subscriptions).
+    // "fill" (eight subscriptions), "from ADDRESS" (the peer of later steps).
     std::string run(const std::vector<std::string>& steps) {
         auto tag = [](const std::string& name, const std::string& v) {
             return v.empty() ? v : "<" + name + ">" + v + "</" + name + ">";
@@ -213,16 +239,20 @@ class EventsService : public ::testing::Test {
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
                     motion_test_event();
                 }).detach();
+            if (verb == "from") onvif_set_current_peer(a);  // later requests come from there
             if (verb == "fill")  // eight subscriptions; the third expires first
                 for (const char* l : {"600", "700", "20", "800", "900", "1000", "1100", "1200"})
                     run({"create PT" + std::string(l) + "S"});
         }
         return answer;
     }
-    // The subscription ids in the table, in its (text) order.
+    // The subscriptions in the table by their test names, in numeric order.
     std::string ids() const {
+        std::vector<int> names;
+        for (const auto& [id, sub] : ctx->subscriptions) names.push_back(std::stoi(alias_of(id)));
+        std::sort(names.begin(), names.end());
         std::string out;
-        for (const auto& [id, sub] : ctx->subscriptions) out += (out.empty() ? "" : " ") + id;
+        for (int n : names) out += (out.empty() ? "" : " ") + std::to_string(n);
         return out;
     }
 };
@@ -243,23 +273,36 @@ TEST_F(EventsService, SubscriptionTable) {
         {"PT30S", {"create PT30S"}, "1", "?sub=1<", 0, 0, 30},
         {"the ninth evicts the earliest expiry", {"fill", "create PT60S"}, "1 2 4 5 6 7 8 9",
          "?sub=9<", 0, 0},
-        {"renew moves the expiry, an unknown id is no error",
-         {"fill", "create", "renew 1 PT5S", "renew 55 PT5S", "create"}, "10 2 4 5 6 7 8 9",
-         "?sub=10<", 0, 0},
+        {"an address holding half the table evicts its own",
+         {"create PT60S", "create PT60S", "from 10.9.9.9", "fill", "create"},
+         "1 2 6 7 8 9 10 11", "?sub=11<", 0, 0},
+        {"renew moves the expiry", {"fill", "create", "renew 1 PT5S", "create"},
+         "2 4 5 6 7 8 9 10", "?sub=10<", 0, 0},
+        {"renew answers TerminationTime first", {"create", "renew 1 PT5S"}, "1",
+         "<wsnt:RenewResponse><wsnt:TerminationTime>", 0, 0, 5},
+        {"renew of an unknown reference is a fault", {"create", "renew 55 PT5S"}, "1",
+         "wsrf-rw:ResourceUnknownFault", 0, 0},
         {"unsubscribe removes", {"create", "create", "unsub 1", "unsub 7"}, "2",
          "<wsnt:UnsubscribeResponse/>", 0, 0},
-        {"a pull on unknown id 99 creates it", {"pull 99", "create"}, "1 99", "?sub=1<", 0, 0},
-        {"new ids skip one a pull took", {"pull 2", "create", "create"}, "1 2 3", "?sub=3<", 0, 0},
-        {"guessed ids obey the limit", {"fill", "pull 1000", "pull 1001", "pull 1002"},
-         "1001 1002 2 4 5 6 7 8", "PullMessagesResponse</wsa:Action>", 2, 0},
-        {"MessageLimit 1", {"pull 99 PT1S 1"}, "99", "CellMotionDetector", 1, 0},
+        {"a pull on a reference never made is a fault", {"create", "pull 99"}, "1",
+         "wsrf-rw:ResourceUnknownFault", 0, 0},
+        {"a pull without a reference is a fault", {"create", "pull"}, "1",
+         "ResourceUnknownFault</env:Value>", 0, 0},
+        {"a pull after unsubscribe is a fault, not a fresh Initialized",
+         {"create", "pull 1", "unsub 1", "pull 1"}, "", "ResourceUnknownFault", 0, 0},
+        {"a pull on an evicted reference is a fault", {"fill", "create PT60S", "pull 3"},
+         "1 2 4 5 6 7 8 9", "ResourceUnknownFault", 0, 0},
+        {"a pull answers the pull point's own lifetime", {"create PT60S", "pull 1"}, "1",
+         "PullMessagesResponse</wsa:Action>", 2, 0, 60},
+        {"MessageLimit 1", {"create", "pull 1 PT1S 1"}, "1", "CellMotionDetector", 1, 0},
         {"first pull: Initialized with the state", {"motion on", "create", "test", "pull 1"}, "1",
          "PropertyOperation=\"Initialized\"", 2, 2},
         {"a waiting pull wakes", {"motion on", "create", "pull 1", "soon", "pull 1 PT20S"},
          "1", "PropertyOperation=\"Changed\"", 2, 2},
         {"a change is reported once", {"motion on", "create", "pull 1", "test", "pull 1", "pull 1"},
          "1", "<tev:PullMessagesResponse><tev:CurrentTime>", 0, 0},
-        {"detection off reports false", {"motion off", "test", "pull 5"}, "5", "\"false\"", 2, 0},
+        {"detection off reports false", {"motion off", "create", "test", "pull 1"}, "1",
+         "\"false\"", 2, 0},
         {"https consumers pull", {"push https://10.0.0.2/events"}, "1",
          "<wsnt:SubscribeResponse><wsnt:SubscriptionReference>", 0, 0},
         {"an unfilled template address is no target", {"push http://{IP}:80/x"}, "1",
@@ -294,7 +337,8 @@ TEST_F(EventsService, PushSubscriberGetsInitializedAndFailuresAreLoggedOnce) {
     EXPECT_EQ(motion_status().push_delivered, 1u);
     const std::string& req = recorder.request;
     EXPECT_NE(req.find("<wsnt:Notify><wsnt:NotificationMessage><wsnt:SubscriptionReference>"
-                       "<wsa:Address>http://127.0.0.1:8000/onvif/event_service?sub=1"),
+                       "<wsa:Address>http://127.0.0.1:8000/onvif/event_service?sub=" +
+                       real_id("1") + "</wsa:Address>"),
               std::string::npos);
     EXPECT_EQ(count_of(req, "PropertyOperation=\"Initialized\""), 2);
     EXPECT_NE(req.find("NotificationConsumer/Notify</wsa:Action>"), std::string::npos);
@@ -302,13 +346,133 @@ TEST_F(EventsService, PushSubscriberGetsInitializedAndFailuresAreLoggedOnce) {
     EXPECT_NE(req.find("\r\nConnection: close\r\n\r\n<?xml"), std::string::npos);
 
     // A recorder gone away: failed twice, counted and logged once.
-    EventSubscription sub = ctx->subscriptions["1"];
+    EventSubscription sub = ctx->subscriptions[real_id("1")];
     sub.consumer_address = refused_url();
-    push_notify(*ctx, "1", sub, true, "Changed");
-    push_notify(*ctx, "1", sub, true, "Changed");
+    push_notify(*ctx, real_id("1"), sub, true, "Changed");
+    push_notify(*ctx, real_id("1"), sub, true, "Changed");
     EXPECT_EQ(motion_status().push_failed, 1u);
     EXPECT_EQ(motion_status().push_delivered, 0u);
     EXPECT_EQ(count_of(LogRing::joined(), "FAILED (recorder unreachable or rejected)"), 1);
+}
+
+// Topic filters against one motion change, for pull points and for push: the
+// messages each subscriber receives, or the unsupported-topic fault.
+TEST_F(EventsService, TopicFiltersSelectMessages) {
+    // Posts land here; the delayed Initialized push of a subscription may come
+    // after its case, so the list outlives the test.
+    struct Posted {
+        std::mutex m;
+        std::vector<std::string> envelopes;
+    };
+    auto posted = std::make_shared<Posted>();
+    const std::string motion = "tns1:RuleEngine/CellMotionDetector/Motion";
+    const std::string alarm = "tns1:VideoSource/MotionAlarm";
+    const struct {
+        std::string filter;  // "-": no Filter element at all
+        bool motion, alarm, fault;
+    } cases[] = {
+        {"-", true, true, false},
+        {"tns1:RuleEngine//.", true, false, false},
+        {"tns1:RuleEngine/CellMotionDetector/Motion", true, false, false},
+        {"tns1:VideoSource/MotionAlarm", false, true, false},
+        {" tns1:RuleEngine//. | tns1:VideoSource/MotionAlarm ", true, true, false},
+        {"tns1:VideoSource//.|tns1:Device/Trigger/DigitalInput", false, true, false},
+        {"tns1:RuleEngine/*/Motion", true, false, false},
+        {"tns1:Device/Trigger/DigitalInput", false, false, true},
+        {"tns1:RuleEngine", false, false, true},                // a branch, not a topic
+        {"other:VideoSource/MotionAlarm", false, false, true},  // prefix of another namespace
+        {"", false, false, true},
+    };
+    for (const auto& c : cases) {
+        for (bool push : {false, true}) {
+            SCOPED_TRACE(c.filter + (push ? " push" : " pull"));
+            reset();
+            ctx->events_post = [posted](const std::string&, const std::string& envelope, uint32_t) {
+                std::lock_guard<std::mutex> lock(posted->m);
+                posted->envelopes.push_back(envelope);
+                return true;
+            };
+            const std::string filter =
+                c.filter == "-"
+                    ? ""
+                    : "<wsnt:Filter><wsnt:TopicExpression Dialect=\"http://docs.oasis-open.org/"
+                      "wsn/t-1/TopicExpression/Concrete\" xmlns:other=\"urn:x\">" +
+                          c.filter + "</wsnt:TopicExpression></wsnt:Filter>";
+            const std::string answer =
+                call(push ? "<wsnt:Subscribe><wsnt:ConsumerReference><wsa:Address>"
+                            "http://127.0.0.1:9/n</wsa:Address></wsnt:ConsumerReference>" +
+                                filter + "</wsnt:Subscribe>"
+                          : "<tev:CreatePullPointSubscription>" + filter +
+                                "</tev:CreatePullPointSubscription>");
+            EXPECT_EQ(answer.find("wsntw:TopicNotSupportedFault") != std::string::npos, c.fault);
+            EXPECT_EQ(ctx->subscriptions.size(), c.fault ? 0u : 1u);
+            if (c.fault) continue;
+            run({"motion on", "test"});
+            std::string got;
+            if (push) {
+                const auto& [id, sub] = *ctx->subscriptions.begin();
+                push_notify(*ctx, id, sub, true, "Changed");
+                std::lock_guard<std::mutex> lock(posted->m);
+                for (const std::string& e : posted->envelopes)
+                    if (e.find("PropertyOperation=\"Changed\"") != std::string::npos) got = e;
+                posted->envelopes.clear();
+                ASSERT_FALSE(got.empty());
+            } else {
+                got = run({"pull 1"});
+            }
+            EXPECT_EQ(got.find(motion) != std::string::npos, c.motion) << got;
+            EXPECT_EQ(got.find(alarm) != std::string::npos, c.alarm) << got;
+            EXPECT_EQ(count_of(got, "Value=\"true\""), int(c.motion) + int(c.alarm));
+        }
+    }
+}
+
+// One address keeps at most four long polls waiting; a fifth is answered at
+// once, while pulls from another address still wait.
+TEST_F(EventsService, LongPollsPerAddressAreBounded) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+    std::vector<int> waits;
+    ctx->events_wait = [&](uint64_t, int timeout_ms) {
+        std::unique_lock<std::mutex> lock(m);
+        waits.push_back(timeout_ms);
+        cv.notify_all();
+        if (timeout_ms > 0) cv.wait(lock, [&] { return release; });
+        return false;
+    };
+    run({"create", "pull 1"});  // initialized: later pulls wait
+    const std::string target = "/onvif/event_service?sub=" + real_id("1");
+    const std::string body =
+        "<tev:PullMessages><tev:Timeout>PT20S</tev:Timeout></tev:PullMessages>";
+    std::vector<std::thread> pulls;
+    auto pull_from = [&](const char* peer) {
+        pulls.emplace_back([&, peer] {
+            onvif_set_current_peer(peer);
+            events_handle(*ctx, target, body);
+        });
+    };
+    for (int i = 0; i < 4; ++i) pull_from("10.0.0.66");
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return waits.size() == 4; }));
+    }
+    onvif_set_current_peer("10.0.0.66");  // the fifth, on this thread: answered at once
+    const auto fifth = events_handle(*ctx, target, body);
+    ASSERT_TRUE(fifth);
+    EXPECT_NE(fifth->find("<tev:PullMessagesResponse>"), std::string::npos);
+    pull_from("10.0.0.77");
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return waits.size() == 6; }));
+        std::vector<int> sorted = waits;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(sorted, (std::vector<int>{0, 20000, 20000, 20000, 20000, 20000}));
+        release = true;
+        cv.notify_all();
+    }
+    for (auto& t : pulls) t.join();
+    EXPECT_TRUE(ctx->waiting_pulls.empty());
 }
 
 }  // namespace

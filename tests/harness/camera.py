@@ -2,9 +2,17 @@
 a running zeb_onvif with its own data directory and settings file.
 
 Every camera started here announces 127.0.0.1 and has discovery off unless the
-test says otherwise (only tests inside their own network namespace may)."""
+test says otherwise (only tests inside their own network namespace may).
+
+Every camera and X server started here is ended when its test ends, also when a
+step fails, the script is interrupted (Ctrl-C, SIGTERM, SIGHUP) or exits
+without stopping it; a camera also dies with the script that started it, and
+copies it relaunched of itself (they leave the process tree) are found by their
+data directory and ended too."""
 
 import argparse
+import atexit
+import ctypes
 import os
 import re
 import signal
@@ -14,6 +22,84 @@ import sys
 import tempfile
 import threading
 import time
+
+
+_running = []  # cameras and X servers to end when the script ends
+
+
+def _end_all():
+    for thing in list(_running):
+        try:
+            thing.__exit__(None, None, None)
+        except Exception:  # noqa: BLE001 - ending the rest matters more
+            pass
+
+
+def _on_signal(signum, _frame):
+    # Unwinds every `with` block (each ends its own camera), then atexit runs.
+    raise SystemExit(128 + signum)
+
+
+atexit.register(_end_all)
+if threading.current_thread() is threading.main_thread():
+    for _sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(_sig, _on_signal)
+
+
+try:  # looked up here: the child between fork and exec must not load anything
+    _prctl = ctypes.CDLL(None, use_errno=True).prctl
+except (OSError, AttributeError):
+    _prctl = None
+_PR_SET_PDEATHSIG, _SIGTERM = 1, int(signal.SIGTERM)
+
+
+def _die_with_parent():
+    """In the child before exec: end with the script (PR_SET_PDEATHSIG)."""
+    if _prctl is not None:
+        _prctl(_PR_SET_PDEATHSIG, _SIGTERM)
+
+
+def camera_processes(binary, data_root=None):
+    """PIDs of running processes of this program (same executable file), only
+    those with this data directory (ProgramData) when data_root is given."""
+    want = os.path.realpath(binary)
+    out = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit() or int(pid) == os.getpid():
+            continue
+        try:
+            if os.path.realpath(f"/proc/{pid}/exe").removesuffix(" (deleted)") != want:
+                continue
+            if data_root is not None:
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if ("ProgramData=" + data_root).encode() not in f.read().split(b"\0"):
+                        continue
+            out.append(int(pid))
+        except OSError:
+            continue  # gone, or not ours to read
+    return out
+
+
+def end_processes(pids, timeout=10):
+    """SIGTERM, then SIGKILL after the time-out, to processes this script started."""
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except OSError:
+            pass
+    deadline = time.time() + timeout
+    while time.time() < deadline and any(os.path.exists(f"/proc/{p}") for p in pids):
+        for p in pids:  # reap our own children; others are reaped by init
+            try:
+                os.waitpid(p, os.WNOHANG)
+            except ChildProcessError:
+                pass
+        time.sleep(0.1)
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except OSError:
+            pass
 
 
 def parse_args(extra=None):
@@ -42,8 +128,10 @@ def _start_x_server(argv):
     """Starts an X server that picks its own display number (-displayfd);
     returns (process, ':N')."""
     r, w = os.pipe()
+    main = threading.current_thread() is threading.main_thread()
     proc = subprocess.Popen(argv[:1] + ["-displayfd", str(w)] + argv[1:], pass_fds=(w,),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            preexec_fn=_die_with_parent if main else None)
     os.close(w)
     buf = b""
     deadline = time.time() + 20
@@ -76,6 +164,7 @@ class Xvfb:
 
     def __enter__(self):
         self.proc, self.display = _start_x_server(self._argv())
+        _running.append(self)
         return self
 
     def env(self):
@@ -84,6 +173,8 @@ class Xvfb:
         return e
 
     def __exit__(self, *exc):
+        if self in _running:
+            _running.remove(self)
         if self.proc and self.proc.poll() is None:
             self.proc.terminate()
             try:
@@ -153,6 +244,19 @@ class Camera:
         return os.path.join(self.data_dir, "zeb.cfg")
 
     def port(self, name):
+        """The port a server of the camera actually listens on: the requested
+        one, unless it was busy (another program on this shared machine may
+        take a free port between our choice and the camera's bind) and the
+        camera fell back to another, which ports.status then names."""
+        try:
+            with open(os.path.join(self.data_dir, "ports.status")) as f:
+                for line in f.read().split():
+                    key, _, values = line.partition("=")
+                    fields = values.split(",")
+                    if key == name and len(fields) == 3 and fields[2] == "1":
+                        return int(fields[1])
+        except (OSError, ValueError):
+            pass
         return int(self.settings[name + "_port"])
 
     def write_settings(self):
@@ -161,6 +265,12 @@ class Camera:
                 f.write(f"{k} = {v}\r\n")
 
     def start(self, wait_for="  Auth      :", timeout=60):
+        if self.proc and self.proc.poll() is None:
+            # Already running (e.g. start() inside `with`): a second process
+            # would be a copy that nothing ends.
+            if wait_for:
+                self.wait_for(wait_for, timeout)
+            return self
         if self.write_cfg:
             self.write_settings()
         env = dict(os.environ)
@@ -171,9 +281,16 @@ class Camera:
             env.pop("DISPLAY", None)
         env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
         env.update(self.extra_env)
+        # A camera started from the main thread dies with this script; one
+        # started from another thread would die with that thread, so it is
+        # left to stop() and the atexit handler.
+        main = threading.current_thread() is threading.main_thread()
         self.proc = subprocess.Popen(self.prefix + [self.binary] + self.args, env=env,
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                     stdin=subprocess.DEVNULL)
+                                     stdin=subprocess.DEVNULL,
+                                     preexec_fn=_die_with_parent if main else None)
+        if self not in _running:
+            _running.append(self)
         self._thread = threading.Thread(target=self._reader, daemon=True)
         self._thread.start()
         if wait_for:
@@ -223,6 +340,8 @@ class Camera:
         return self.proc.returncode
 
     def stop(self, timeout=10):
+        if self in _running:
+            _running.remove(self)
         if self.proc and self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
             try:
@@ -231,6 +350,13 @@ class Camera:
                 self.proc.kill()
                 self.proc.wait()
             self._thread.join(5)
+        # Copies the camera relaunched of itself left the process tree; they
+        # share its data directory. Other cameras of this script may share it
+        # too (single-instance tests): those are not ours to end here.
+        others = {c.proc.pid for c in _running if isinstance(c, Camera) and c.proc}
+        left = [p for p in camera_processes(self.binary, self.root) if p not in others]
+        if left:
+            end_processes(left, timeout)
         return self.proc.returncode if self.proc else None
 
     def __enter__(self):

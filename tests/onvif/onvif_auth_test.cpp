@@ -62,13 +62,15 @@ class Gate : public ::testing::Test {
 };
 
 TEST(NeedsCredentials, OnlyVideoRevealingActions) {
-    for (const char* a : {"GetStreamUri", "GetProfiles", "GetProfile", "GetSnapshotUri",
-                          "GetVideoEncoderConfiguration", "GetVideoEncoderConfigurations",
-                          "GetCompatibleVideoEncoderConfigurations"})
+    for (const char* a :
+         {"GetStreamUri", "GetProfiles", "GetProfile", "GetSnapshotUri",
+          "GetVideoEncoderConfiguration", "GetVideoEncoderConfigurations",
+          "GetCompatibleVideoEncoderConfigurations", "CreatePullPointSubscription", "Subscribe",
+          "PullMessages", "Renew", "Unsubscribe", "SetSynchronizationPoint"})
         EXPECT_TRUE(needs_credentials(std::string("<s:Body><x:") + a + "/></s:Body>")) << a;
     for (const char* a :
          {"GetDeviceInformation", "GetCapabilities", "GetServices", "GetSystemDateAndTime",
-          "GetScopes", "CreatePullPointSubscription", "PullMessages", "GetVideoSources"})
+          "GetScopes", "GetVideoSources", "GetEventProperties", "GetServiceCapabilities"})
         EXPECT_FALSE(needs_credentials(std::string("<s:Body><x:") + a + "/></s:Body>")) << a;
 }
 

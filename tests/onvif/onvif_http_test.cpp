@@ -89,6 +89,70 @@ TEST(Routing, ForwardingPageAndSoapOnAnyPath) {
     EXPECT_NE(handle_request(ctx, post).find("GetWsdlUrlResponse"), std::string::npos);
 }
 
+// With stream_auth on: which requests get the 401 challenge. A POST without a
+// SOAP body is challenged, so `curl --digest` goes on to send its credentials;
+// the events actions need credentials like the media actions.
+TEST(Routing, CredentialGateTable) {
+    OnvifContext ctx;
+    ctx.address = "127.0.0.1";
+    ctx.user_name = "admin";
+    ctx.password = "pw";
+    ctx.stream_auth = 1;
+    const struct {
+        const char* headers;
+        std::string body;
+        const char* status;
+    } cases[] = {
+        {"", "", "401"},
+        {"", "   ", "401"},
+        {"", "<x>no soap</x>", "401"},
+        {"Authorization: Basic YWRtaW46cHc=\r\n", "", "200"},  // admin:pw
+        {"", "<s:Body><tds:GetDeviceInformation/></s:Body>", "200"},
+        {"", "<s:Body><tev:PullMessages/></s:Body>", "401"},
+        {"", "<s:Body><wsnt:Subscribe><wsnt:ConsumerReference/></wsnt:Subscribe></s:Body>", "401"},
+        {"", "<s:Body><tev:CreatePullPointSubscription/></s:Body>", "401"},
+        {"", "<s:Body><wsnt:Unsubscribe/></s:Body>", "401"},
+        {"Authorization: Basic YWRtaW46cHc=\r\n", "<s:Body><tev:PullMessages/></s:Body>", "200"},
+        {"Authorization: Basic YWRtaW46eHg=\r\n", "<s:Body><tev:PullMessages/></s:Body>", "401"},
+    };
+    for (const auto& c : cases) {
+        HttpRequest req;
+        req.text = "POST /onvif/event_service HTTP/1.1\r\nContent-Length: " +
+                   std::to_string(c.body.size()) + "\r\n" + c.headers + "\r\n" + c.body;
+        req.header_end = req.text.find("\r\n\r\n");
+        req.body = c.body;
+        const std::string answer = handle_request(ctx, req);
+        EXPECT_EQ(answer.substr(9, 3), c.status) << c.headers << c.body << "\n" << answer;
+        if (answer.substr(9, 3) == "401") {
+            EXPECT_NE(answer.find("WWW-Authenticate: Digest realm=\"Vistrel\""), std::string::npos);
+        }
+    }
+    ctx.stream_auth = 0;  // open camera: the empty POST is the fault it always was
+    HttpRequest empty;
+    empty.text = "POST / HTTP/1.1\r\n\r\n";
+    empty.header_end = empty.text.find("\r\n\r\n");
+    EXPECT_NE(handle_request(ctx, empty).find("ter:ActionNotSupported"), std::string::npos);
+}
+
+// One address holds at most 8 of the 32 slots; the others stay free for
+// everyone else, and released slots come back.
+TEST(ConnectionSlots, PerAddressShareAndTotal) {
+    OnvifContext ctx;
+    int flood = 0;
+    for (int i = 0; i < 50; ++i) flood += onvif_take_slot(ctx, "127.0.0.2");
+    EXPECT_EQ(flood, 8);
+    EXPECT_TRUE(onvif_take_slot(ctx, "127.0.0.1"));
+    int others = 0;
+    for (int i = 0; i < 100; ++i) others += onvif_take_slot(ctx, "10.0.0." + std::to_string(i / 8));
+    EXPECT_EQ(others, 23);  // 32 in all
+    EXPECT_FALSE(onvif_take_slot(ctx, "10.9.9.9"));
+    onvif_release_slot(ctx, "127.0.0.2");
+    EXPECT_FALSE(onvif_take_slot(ctx, "10.9.9.9") && onvif_take_slot(ctx, "10.9.9.9"));
+    EXPECT_EQ(ctx.active_connections.load(), 32u);
+    onvif_release_slot(ctx, "not-holding");  // no slot, nothing changes
+    EXPECT_EQ(ctx.active_connections.load(), 32u);
+}
+
 TEST(XmlHelpers, ElementsTextAndEscaping) {
     EXPECT_TRUE(has_element("<trt:GetProfiles/>", "GetProfiles"));
     EXPECT_FALSE(has_element("<trt:GetProfiles/>", "GetProfile"));

@@ -2,8 +2,9 @@
 capabilities, services, profiles, video sources, stream and snapshot
 addresses; ffprobe plays the stream addresses; the snapshot is a JPEG of the
 main stream's size. Then with stream_auth = 1: open actions answer without
-credentials, the video-revealing ones get 401 + NotAuthorized, and both
-WS-Security (the onvif client) and HTTP Digest (urllib, curl) get through."""
+credentials, the video-revealing ones and the events subscriptions get 401 +
+NotAuthorized, and both WS-Security (the onvif client) and HTTP Digest
+(urllib, curl) get through."""
 
 import subprocess
 import urllib.request
@@ -59,7 +60,8 @@ def protected_camera(args, display, serial):
             check("result" in anon[name], f"{name} open without credentials: {anon[name]}")
         check(anon["info"]["result"]["serialNumber"] == serial, "same identity in every run")
         check("error" in anon["profiles"], "profiles refused without credentials")
-        for action in ("<trt:GetProfiles/>", "<trt:GetStreamUri/>", "<trt:GetSnapshotUri/>"):
+        for action in ("<trt:GetProfiles/>", "<trt:GetStreamUri/>", "<trt:GetSnapshotUri/>",
+                       "<tev:CreatePullPointSubscription/>", "<wsnt:Subscribe/>"):
             a = soap_post(port, action).decode()
             check(a.startswith("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"Vistrel\"")
                   and "ter:NotAuthorized" in a, f"{action} refused: {a[:200]}")
@@ -72,8 +74,8 @@ def protected_camera(args, display, serial):
         check("result" in ok["snapshots"]["prof0"], "snapshot uri")
 
         # HTTP Digest: urllib answers the 401 challenge of a SOAP request, curl
-        # that of the snapshot. (curl's own --digest POST first sends an empty
-        # body, which is no protected action, so it is not used for SOAP.)
+        # those of a SOAP request (its first POST goes without a body, which must
+        # be challenged too) and of the snapshot.
         mgr = urllib.request.HTTPPasswordMgrWithDefaultRealm()
         mgr.add_password(None, f"http://127.0.0.1:{port}/", "admin", "Pw-7x!")
         opener = urllib.request.build_opener(urllib.request.HTTPDigestAuthHandler(mgr))
@@ -85,6 +87,11 @@ def protected_camera(args, display, serial):
         with opener.open(req, timeout=20) as r:
             out = r.read().decode()
         check("<trt:GetProfilesResponse>" in out, f"HTTP Digest admitted: {out[:300]}")
+        soap = subprocess.run(["curl", "-s", "--digest", "-u", "admin:Pw-7x!", "-H",
+                               "Content-Type: application/soap+xml", "--data-binary", "@-",
+                               f"http://127.0.0.1:{port}/onvif/media_service"],
+                              input=req.data, capture_output=True, timeout=30).stdout.decode()
+        check("<trt:GetProfilesResponse>" in soap, f"curl --digest SOAP admitted: {soap[:300]}")
         snap = subprocess.run(["curl", "-s", "--digest", "-u", "admin:Pw-7x!",
                                f"http://127.0.0.1:{port}/onvif/snapshot"],
                               capture_output=True, timeout=30).stdout

@@ -104,6 +104,16 @@ def main():
                 check(isinstance(found, list) and any(xaddr in json.dumps(c) for c in found),
                       f"onvif discovery finds the camera: {found}")
 
+                # No amplification: only well-formed probes are answered, never
+                # with more than three times their size; what is echoed is escaped.
+                sizes = json.loads(prober(net, "sizes"))
+                check(not sizes["tiny"] and not sizes["long_id"], f"bad probes answered: {sizes}")
+                check(len(sizes["markup"]) == 1 and "<a:RelatesTo>a&amp;amp;b</a:RelatesTo>"
+                      in sizes["markup"][0], f"MessageID echoed escaped: {sizes['markup']}")
+                print(f"answer/probe bytes: {sizes['sizes'][0]}/{sizes['sizes'][1]} = "
+                      f"{sizes['ratio']:.2f} (an 8-byte <Probe/> and a 7 KB MessageID: no answer)")
+                check(sizes["ratio"] <= 3.0, f"answer at most 3x the probe: {sizes['ratio']:.2f}")
+
                 # A flood from one source gets at most 10 answers a second.
                 count = int(prober(net, "flood", "200"))
                 check(1 <= count <= 20, f"answers to a 200-probe flood bounded: {count}")

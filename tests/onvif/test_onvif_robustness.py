@@ -1,5 +1,5 @@
-"""The ONVIF port under abuse: the 33rd simultaneous connection is closed
-without an answer, an idle connection is dropped after the receive time-out,
+"""The ONVIF port under abuse: the 9th simultaneous connection of one address
+and the 33rd in all are closed without an answer, an idle connection is dropped after the receive time-out,
 oversized requests get 413, and 10 000 random, truncated or oversized requests
 never crash the camera; a client still works afterwards."""
 
@@ -54,15 +54,30 @@ def serves(port, seconds=10):
 
 
 def connection_limit(port):
-    idle = [socket.create_connection(("127.0.0.1", port), timeout=5) for _ in range(32)]
+    """8 connections per client address, 32 in all: the 9th from one address and
+    the 33rd overall are closed without an answer, while a fresh address is served
+    as long as slots are left."""
+    def idle_from(addr, n):
+        return [socket.create_connection(("127.0.0.1", port), timeout=5, source_address=(addr, 0))
+                for _ in range(n)]
+
+    def refused(addr):
+        with socket.create_connection(("127.0.0.1", port), timeout=5,
+                                      source_address=(addr, 0)) as extra:
+            try:
+                extra.sendall(valid_request(port, random.Random(1)))
+                return extra.recv(4096) == b""
+            except (ConnectionResetError, BrokenPipeError):
+                return True
+
+    idle = idle_from("127.0.0.2", 8)
     time.sleep(1.0)  # let the camera accept all of them
-    with socket.create_connection(("127.0.0.1", port), timeout=5) as extra:
-        try:
-            extra.sendall(valid_request(port, random.Random(1)))
-            answer = extra.recv(4096)
-        except (ConnectionResetError, BrokenPipeError):
-            answer = b""
-    check(answer == b"", f"33rd connection closed without an answer, got {answer[:80]!r}")
+    check(refused("127.0.0.2"), "9th connection of one address closed without an answer")
+    check(serves(port, 5), "another address is served meanwhile")
+    for addr in ("127.0.0.3", "127.0.0.4", "127.0.0.5"):
+        idle += idle_from(addr, 8)
+    time.sleep(1.0)
+    check(refused("127.0.0.6"), "33rd connection closed without an answer")
     for s in idle:
         s.close()
     check(serves(port), "the port recovers after the idle connections closed")

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 namespace {
 
 const std::vector<std::string> k_scopes = {
@@ -16,8 +18,12 @@ std::string probe(
     return "<?xml version=\"1.0\"?><e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\" "
            "xmlns:w=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
            "xmlns:d=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\"" +
-           extra_ns + "><e:Header><w:MessageID>uuid:abc-123</w:MessageID><w:Action>" + action +
-           "</w:Action></e:Header><e:Body><d:Probe>" + inner + "</d:Probe></e:Body></e:Envelope>";
+           extra_ns +
+           "><e:Header><w:MessageID>uuid:abc-123</"
+           "w:MessageID><w:To>urn:schemas-xmlsoap-org:ws:2005:"
+           "04:discovery</w:To><w:Action>" +
+           action + "</w:Action></e:Header><e:Body><d:Probe>" + inner +
+           "</d:Probe></e:Body></e:Envelope>";
 }
 
 TEST(Discovery, TypesAndScopesMatching) {
@@ -106,6 +112,61 @@ TEST(Discovery, AnswerCarriesIdentity) {
               std::string::npos);
     EXPECT_NE(probe_matches_answer(ctx, "no message id").find("<a:RelatesTo></a:RelatesTo>"),
               std::string::npos);
+}
+
+// Only well-formed SOAP Probes of the WS-Discovery namespace with a bounded
+// MessageID are answered, and never with more than three times their size.
+TEST(Discovery, AnswersOnlyWellFormedProbesWithinTheSizeBound) {
+    OnvifContext ctx;
+    ctx.address = "10.99.0.1";
+    const std::string d = "http://schemas.xmlsoap.org/ws/2005/04/discovery";
+    const std::string wsa = "xmlns:wsa=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\">";
+    const std::string npm =  // the npm onvif client's probe: default namespaces
+        "<Envelope xmlns=\"http://www.w3.org/2003/05/soap-envelope\" xmlns:dn=\"http://www.onvif."
+        "org/ver10/network/wsdl\"><Header><wsa:MessageID " +
+        wsa + "urn:uuid:0a1b2c3d-1234-4321-abcd-0123456789ab</wsa:MessageID><wsa:To " + wsa +
+        "urn:schemas-xmlsoap-org:ws:2005:04:discovery</wsa:To><wsa:Action " + wsa + d +
+        "/Probe</wsa:Action></Header><Body><Probe xmlns=\"" + d +
+        "\" xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" xmlns:xsi=\"http://www.w3.org/2001/"
+        "XMLSchema-instance\"><Types>dn:NetworkVideoTransmitter</Types><Scopes /></Probe></Body>"
+        "</Envelope>";
+    std::string long_id = probe("");
+    long_id.replace(long_id.find("uuid:abc-123"), 12, std::string(257, 'x'));
+    std::string other_ns = probe("");
+    other_ns.replace(other_ns.find("2005/04/discovery\""), 17, "2009/01/discovery");
+    const struct {
+        std::string message;
+        bool answered;
+    } cases[] = {
+        {probe(""), true},
+        {npm, true},
+        {"<Probe/>", false},
+        {"<Envelope><Body><Probe/></Body></Envelope>", false},  // no namespaces
+        {other_ns, false},
+        {long_id, false},
+        {probe("").replace(probe("").find("<w:MessageID>"), 39, ""), false},  // no MessageID
+        {probe("").replace(probe("").find("e:Envelope xmlns:e=") + 20, 39,
+                           "http://example.com/not-soap"),
+         false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(!discovery_answer(ctx, c.message, k_scopes).empty(), c.answered) << c.message;
+    for (const auto& c : cases) {
+        const std::string a = discovery_answer(ctx, c.message, k_scopes);
+        EXPECT_LE(a.size(), 3 * c.message.size());
+        if (!a.empty())
+            std::printf("answer/probe bytes: %zu/%zu = %.2f\n", a.size(), c.message.size(),
+                        double(a.size()) / double(c.message.size()));
+    }
+    // A MessageID with markup comes back escaped and keeps the answer well-formed.
+    std::string tricky = probe("");
+    tricky.replace(tricky.find("uuid:abc-123"), 12, "a&amp;b\"x'");
+    const std::string a = discovery_answer(ctx, tricky, k_scopes);
+    EXPECT_NE(a.find("<a:RelatesTo>a&amp;amp;b&quot;x&apos;</a:RelatesTo>"), std::string::npos)
+        << a;
+    // A long camera name makes the answer outgrow a minimal probe: no answer.
+    ctx.scope_name = std::string(1200, 'n');
+    EXPECT_TRUE(discovery_answer(ctx, npm, k_scopes).empty());
 }
 
 TEST(Discovery, RateLimiterBoundsPerSourceAndTotal) {

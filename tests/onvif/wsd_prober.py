@@ -2,6 +2,9 @@
   probe TYPES SCOPES  one multicast Probe (an empty string leaves the element out);
                       prints the answers as a JSON list
   flood N             N Probes back to back from one socket; prints the answer count
+  sizes               an 8-byte <Probe/>, a Probe with a 7 KB MessageID, one whose
+                      MessageID holds markup, and a normal one; prints the answers
+                      as JSON with the byte ratio of the normal answer to its probe
   garbage N SEED      N random, truncated, oversized or mutated datagrams"""
 
 import json
@@ -14,7 +17,7 @@ import uuid
 GROUP = ("239.255.255.250", 3702)
 
 
-def probe_text(types="", scopes=""):
+def probe_text(types="", scopes="", message_id=None):
     t = f"<d:Types>{types}</d:Types>" if types else ""
     s = f"<d:Scopes>{scopes}</d:Scopes>" if scopes else ""
     return ('<?xml version="1.0" encoding="UTF-8"?><e:Envelope '
@@ -22,7 +25,7 @@ def probe_text(types="", scopes=""):
             'xmlns:w="http://schemas.xmlsoap.org/ws/2004/08/addressing" '
             'xmlns:d="http://schemas.xmlsoap.org/ws/2005/04/discovery" '
             'xmlns:dn="http://www.onvif.org/ver10/network/wsdl"><e:Header>'
-            f"<w:MessageID>uuid:{uuid.uuid4()}</w:MessageID><w:To>urn:schemas-xmlsoap-org:ws:2005:04:discovery</w:To>"
+            f"<w:MessageID>{message_id or 'uuid:' + str(uuid.uuid4())}</w:MessageID><w:To>urn:schemas-xmlsoap-org:ws:2005:04:discovery</w:To>"
             "<w:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/Probe</w:Action></e:Header>"
             f"<e:Body><d:Probe>{t}{s}</d:Probe></e:Body></e:Envelope>").encode()
 
@@ -59,6 +62,17 @@ def main():
     if mode == "probe":
         s.sendto(probe_text(sys.argv[2], sys.argv[3]), GROUP)
         print(json.dumps(answers(s)))
+    elif mode == "sizes":
+        out = {}
+        for name, data in (("tiny", b"<Probe/>"), ("long_id", probe_text(message_id="u" * 7000)),
+                           ("markup", probe_text(message_id="a&amp;b")), ("normal", probe_text())):
+            s.sendto(data, GROUP)
+            got = answers(s)
+            out[name] = got
+            if name == "normal" and got:
+                out["ratio"] = len(got[0].encode()) / len(data)
+                out["sizes"] = [len(got[0].encode()), len(data)]
+        print(json.dumps(out))
     elif mode == "flood":
         for _ in range(int(sys.argv[2])):
             s.sendto(probe_text(), GROUP)
