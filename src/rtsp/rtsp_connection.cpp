@@ -25,44 +25,6 @@ constexpr int k_viewer_send_buffer = 512 * 1024;
 // client that leaves while no frames come is noticed.
 constexpr auto k_idle_poll = std::chrono::milliseconds(1000);
 
-// In-play requests: keep-alives are answered, TEARDOWN or a closed socket ends
-// the play loop. Returns false when the loop must end.
-bool serve_inplay_requests(socket_t s) {
-    if (wait_readable(s, 0) != 1) return true;
-    char buf[2048];
-    long n = recv_some(s, buf, sizeof buf - 1);
-    if (n <= 0) return false;
-    std::string_view text(buf, size_t(n));
-    bool found = false;
-    int32_t cseq = request_cseq(text, true, &found);
-    if (text.find("TEARDOWN") != std::string_view::npos) {
-        // Answered before closing: clients treat a TEARDOWN left unanswered as
-        // an error on every normal stop.
-        if (found) send_all(s, teardown_reply(cseq));
-        return false;
-    }
-    if (!found) return true;  // RTCP receiver reports and other bytes are ignored
-    return send_all(s, keepalive_reply(cseq));
-}
-
-// Sender-report counters of one track of one viewer. offset turns the media
-// clock into this viewer's RTP time: chosen with the first packet so that it
-// carries the random initial timestamp announced in RTP-Info.
-struct TrackState {
-    bool started = false;
-    uint32_t offset = 0;
-    uint32_t packets = 0;
-    uint64_t octets = 0;
-};
-
-uint32_t rtp_time(TrackState& t, uint32_t media_time, uint32_t first_rtptime) {
-    if (!t.started) {
-        t.started = true;
-        t.offset = first_rtptime - media_time;
-    }
-    return media_time + t.offset;
-}
-
 enum class SendResult { sent, failed, stalled };
 
 // Sends the whole buffer, unless the client takes none of what is left for
@@ -84,8 +46,49 @@ SendResult send_to_viewer(socket_t s, const uint8_t* p, size_t len, uint32_t tim
     return SendResult::sent;
 }
 
+// In-play requests: keep-alives are answered, TEARDOWN or a closed socket ends
+// the play loop. Returns false when the loop must end.
+bool serve_inplay_requests(socket_t s, uint32_t send_timeout_ms) {
+    if (wait_readable(s, 0) != 1) return true;
+    char buf[2048];
+    long n = recv_some(s, buf, sizeof buf - 1);
+    if (n <= 0) return false;
+    std::string_view text(buf, size_t(n));
+    bool found = false;
+    int32_t cseq = request_cseq(text, true, &found);
+    if (text.find("TEARDOWN") != std::string_view::npos) {
+        // Answered before closing: clients treat a TEARDOWN left unanswered as
+        // an error on every normal stop.
+        if (found) send_all(s, teardown_reply(cseq));
+        return false;
+    }
+    if (!found) return true;  // RTCP receiver reports and other bytes are ignored
+    std::string reply = keepalive_reply(cseq);
+    return send_to_viewer(s, reinterpret_cast<const uint8_t*>(reply.data()), reply.size(),
+                          send_timeout_ms) == SendResult::sent;
+}
+
+// Sender-report counters of one track of one viewer. offset turns the media
+// clock into this viewer's RTP time: chosen with the first packet so that it
+// carries the random initial timestamp announced in RTP-Info.
+struct TrackState {
+    bool started = false;
+    uint32_t offset = 0;
+    uint32_t packets = 0;
+    uint64_t octets = 0;
+};
+
+uint32_t rtp_time(TrackState& t, uint32_t media_time, uint32_t first_rtptime) {
+    if (!t.started) {
+        t.started = true;
+        t.offset = first_rtptime - media_time;
+    }
+    return media_time + t.offset;
+}
+
 // Waits for this client's next frame; false when the client left meanwhile.
-bool next_frame(socket_t s, StreamQueue& q, std::optional<uint64_t>& last_sent, FrameRecord& out) {
+bool next_frame(socket_t s, uint32_t send_timeout_ms, StreamQueue& q,
+                std::optional<uint64_t>& last_sent, FrameRecord& out) {
     std::unique_lock<std::mutex> lock(q.mutex);
     for (;;) {
         if (auto f = choose_frame(q, last_sent)) {
@@ -95,7 +98,7 @@ bool next_frame(socket_t s, StreamQueue& q, std::optional<uint64_t>& last_sent, 
         }
         if (q.frame_cond.wait_for(lock, k_idle_poll) == std::cv_status::timeout) {
             lock.unlock();
-            if (!serve_inplay_requests(s)) return false;
+            if (!serve_inplay_requests(s, send_timeout_ms)) return false;
             lock.lock();
         }
     }
@@ -130,7 +133,7 @@ void rtsp_play_loop(RtspEngine& e, socket_t s, StreamQueue& q, bool audio_reques
     // A short send time-out per call; the viewer's time-out is counted across calls.
     set_send_timeout(s, std::min<uint32_t>(1000, e.play_send_timeout_ms));
     for (;;) {
-        if (!next_frame(s, q, last_video, frame)) return;
+        if (!next_frame(s, e.play_send_timeout_ms, q, last_video, frame)) return;
         out.clear();
         uint64_t octets = 0;
         uint32_t ts = rtp_time(video, frame.timestamp, start.video_rtptime);
@@ -160,7 +163,7 @@ void rtsp_play_loop(RtspEngine& e, socket_t s, StreamQueue& q, bool audio_reques
                        unsigned(e.play_send_timeout_ms / 1000));
         if (sent != SendResult::sent) return;
         frame = FrameRecord();  // drop the hold on the frame's bytes
-        if (!serve_inplay_requests(s)) return;
+        if (!serve_inplay_requests(s, e.play_send_timeout_ms)) return;
     }
 }
 

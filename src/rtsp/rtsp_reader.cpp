@@ -74,10 +74,7 @@ ReadStatus RequestReader::next(const ByteSource& source, std::string& request) {
     for (;;) {
         int r = take_request(pending, max_head, max_body, request);
         if (r > 0) return ReadStatus::request;
-        if (r < 0) {
-            pending.clear();
-            return ReadStatus::malformed;
-        }
+        if (r < 0) return ReadStatus::malformed;  // pending keeps the bytes for the answer
         // Waiting for a request to begin is bounded by the idle time-out; once
         // bytes of it are here, the whole of it must arrive within the request
         // time-out, so a client trickling bytes cannot hold the slot for long.

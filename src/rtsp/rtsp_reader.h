@@ -32,7 +32,7 @@ struct RequestReader {
     // Millisecond clock for the deadlines (the tick count; tests inject one).
     std::function<uint64_t()> now_ms;
 
-    std::string pending;  // bytes received but not yet returned
+    std::string pending;  // bytes received but not yet returned (after malformed: the bad ones)
 
     ReadStatus next(const ByteSource& source, std::string& request);
 };
