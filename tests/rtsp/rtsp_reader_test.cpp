@@ -130,7 +130,8 @@ TEST(RequestReader, GarbageIsNeverServed) {
 TEST(ConnectionTable, OneAddressCannotTakeEverySlot) {
     std::vector<socket_t> evicted;
     ConnectionTable t([&evicted](socket_t s) { evicted.push_back(s); });
-    ConnectionBounds b;  // 8 waiting per address, 32 waiting in all
+    ConnectionBounds b;
+    b.per_address_waiting = 8;  // 32 waiting in all
     int admitted = 0;
     for (socket_t s = 100; s < 200; ++s) admitted += t.admit(s, "10.0.0.66", b);
     EXPECT_EQ(admitted, b.per_address_waiting);
