@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -141,6 +140,7 @@ void rtsp_play_loop(RtspEngine& e, socket_t s, StreamQueue& q, bool audio_reques
                                                      video_seq, ts, &octets));
         video.octets += octets;
 
+        const bool audio_had_started = audio.started;
         if (audio_requested && e.audio_enabled) {
             for (const AudioPacket& p : take_audio(e.audio_queue, last_audio)) {
                 append_rtp(out, k_audio_channel, k_audio_payload_type, p.data->data(),
@@ -152,7 +152,10 @@ void rtsp_play_loop(RtspEngine& e, socket_t s, StreamQueue& q, bool audio_reques
         }
 
         uint64_t now = tick_ms();
-        if (!reported || now - last_report >= k_sender_report_ms) {
+        // A report with the first media of each track, so players can line the
+        // tracks up from the start; then every few seconds.
+        if (!reported || now - last_report >= k_sender_report_ms ||
+            audio.started != audio_had_started) {
             reported = true;
             last_report = now;
             append_sender_reports(out, video, audio);

@@ -215,7 +215,9 @@ def main():
         raw_requests(port)
         # ffmpeg answers the Digest challenge, decodes both tracks of the sub stream.
         n, log = ffmpeg_frames(base + "/screensub", 10, "-rtsp_transport", "tcp")
-        check(n >= 95, f"ffmpeg decoded {n} frames of the sub stream\n{log[-600:]}")
+        # Timestamps follow the capture clock, so 10 s of stream hold the
+        # frames really captured in 10 s (a loaded machine misses a few).
+        check(n >= 90, f"ffmpeg decoded {n} frames of the sub stream\n{log[-600:]}")
         check("pcm_mulaw" in log, "SDP without the PCMU track")
         # Audio on, but no sound server: said, and video goes on.
         cam.wait_for("Audio: not available on this PC", 10)
