@@ -25,7 +25,7 @@ pkgs=(
   xvfb x11-utils x11-xserver-utils imagemagick tigervnc-standalone-server
   fonts-noto-core fonts-dejavu-core
   # real clients and peers used by the tests
-  ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  ffmpeg mpv gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   pulseaudio pulseaudio-utils sox iproute2 procps psmisc
   python3 chromium curl libxml2-utils

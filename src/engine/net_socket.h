@@ -44,6 +44,9 @@ bool send_all(socket_t s, const void* data, size_t len);
 inline bool send_all(socket_t s, const std::string& data) {
     return send_all(s, data.data(), data.size());
 }
+// One send: bytes sent (> 0, possibly fewer than len), 0 when nothing could be
+// sent within the send time-out, -1 when the connection failed.
+long send_some(socket_t s, const void* data, size_t len);
 // One recv: >0 bytes read, 0 peer closed, -1 error or time-out.
 long recv_some(socket_t s, void* buf, size_t len);
 // Receive and send time-outs in milliseconds; 0 = none.

@@ -129,6 +129,15 @@ bool send_all(socket_t s, const void* data, size_t len) {
     return true;
 }
 
+long send_some(socket_t s, const void* data, size_t len) {
+    ssize_t n;
+    do {
+        n = send(s, data, len, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+    return n == 0 ? -1 : long(n);
+}
+
 long recv_some(socket_t s, void* buf, size_t len) {
     ssize_t n;
     do {

@@ -1,6 +1,7 @@
 #include "rtsp/rtsp_engine.h"
 
 #include "engine/clock.h"
+#include "engine/crypto.h"
 #include "engine/log.h"
 #include "video/h264_encoder.h"
 #include "video/overlay.h"
@@ -9,7 +10,13 @@
 
 std::atomic<uint8_t> streaming_paused{0};
 
-RtspEngine::RtspEngine() = default;
+RtspEngine::RtspEngine() {
+    random_source = [](uint8_t* out, size_t len) {
+        if (random_bytes(out, len)) return;
+        uint64_t t = tick_ms() * 0x9E3779B97F4A7C15ULL;
+        for (size_t i = 0; i < len; ++i) out[i] = uint8_t(t >> ((i % 8) * 8));
+    };
+}
 RtspEngine::~RtspEngine() = default;
 
 RtspEngine& rtsp_engine() {

@@ -9,12 +9,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "engine/net_socket.h"
+#include "rtsp/connection_table.h"
 #include "rtsp/stream_queue.h"
 #include "video/overlay.h"
 
@@ -58,18 +60,21 @@ struct RtspEngine {
     std::unique_ptr<LoopbackAudio> audio_capture;  // made on the first start
     AudioQueue audio_queue;
 
-    // Flood limits: connections open at once (extra ones are closed at accept),
-    // and how long a connection that does not play may stay silent.
-    // A bound on all connections keeps the thread count finite; a smaller one
-    // on connections that have not started playing keeps idle floods from
-    // crowding out viewers.
-    std::atomic<int32_t> open_connections{0};
-    std::atomic<int32_t> pending_connections{0};
-    int32_t max_connections = 160;
-    int32_t max_pending = 32;
+    // Flood limits: connection slots per client address and in all (see
+    // ConnectionTable), how long a connection may wait silent before a
+    // request, and how long a begun request may take to arrive.
+    ConnectionBounds bounds;
     uint32_t idle_timeout_ms = 30000;
+    uint32_t request_timeout_ms = 5000;
+    // Password guessing: each failed credential check is answered only after
+    // this delay, and a connection is closed after this many of them.
+    uint32_t auth_failure_delay_ms = 1000;
+    int32_t max_auth_failures = 3;
     // A playing client that accepts no data for this long is dropped.
     uint32_t play_send_timeout_ms = 60000;
+    // Random bytes for the initial RTP sequence numbers and timestamps of each
+    // PLAY (the system generator; tests put a fixed source here).
+    std::function<void(uint8_t*, size_t)> random_source;
     // Access units produced by the encoders since start (one per stream per frame,
     // whatever the number of viewers).
     std::atomic<uint64_t> frames_encoded{0};

@@ -41,7 +41,71 @@ RtspOutcome handle_setup(RtspEngine& e, RtspConnState& st, std::string_view head
     return {reply, RtspNext::keep};
 }
 
+bool has_credentials(std::string_view head) {
+    return contains(head, "Authorization:") || contains(head, "authorization:");
+}
+
+// Request-URI of the request line ("" when there is none).
+std::string_view request_uri(std::string_view head) {
+    size_t sp = head.find(' ');
+    if (sp == std::string_view::npos) return {};
+    size_t end = head.find_first_of(" \r\n", sp + 1);
+    return head.substr(sp + 1,
+                       end == std::string_view::npos ? std::string_view::npos : end - sp - 1);
+}
+
+// RTP-Info of the PLAY answer: one entry per track that plays, with the
+// track's control URL (the aggregate URL plus the SDP's a=control), the first
+// sequence number and the RTP time of the first packet.
+std::string rtp_info(std::string_view uri, const PlayStart& ps, bool audio) {
+    std::string base(uri);
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    std::string s = "RTP-Info: url=" + base + "/trackID=0;seq=" + std::to_string(ps.video_seq) +
+                    ";rtptime=" + std::to_string(ps.video_rtptime);
+    if (audio)
+        s += ",url=" + base + "/trackID=1;seq=" + std::to_string(ps.audio_seq) +
+             ";rtptime=" + std::to_string(ps.audio_rtptime);
+    return s + "\r\n";
+}
+
 }  // namespace
+
+PlayStart draw_play_start(const std::function<void(uint8_t*, size_t)>& random_source) {
+    uint8_t b[12] = {};
+    if (random_source) random_source(b, sizeof b);
+    auto u32 = [&](int i) {
+        return uint32_t(b[i]) << 24 | uint32_t(b[i + 1]) << 16 | uint32_t(b[i + 2]) << 8 | b[i + 3];
+    };
+    PlayStart ps;
+    ps.video_seq = uint16_t(b[0] << 8 | b[1]);
+    ps.audio_seq = uint16_t(b[2] << 8 | b[3]);
+    ps.video_rtptime = u32(4);
+    ps.audio_rtptime = u32(8);
+    return ps;
+}
+
+bool valid_request_line(std::string_view request) {
+    size_t eol = request.find('\n');
+    std::string_view line = request.substr(0, eol);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    size_t sp1 = line.find(' ');
+    if (sp1 == 0 || sp1 == std::string_view::npos || sp1 > 32) return false;
+    for (char c : line.substr(0, sp1))
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              c == '_' || c == '-'))
+            return false;
+    size_t sp2 = line.find(' ', sp1 + 1);
+    if (sp2 == std::string_view::npos || sp2 == sp1 + 1) return false;
+    for (char c : line.substr(sp1 + 1, sp2 - sp1 - 1))
+        if ((unsigned char)c <= 0x20 || c == 0x7F) return false;
+    std::string_view version = line.substr(sp2 + 1);
+    return version.size() == 8 && version.substr(0, 5) == "RTSP/" && version[5] >= '0' &&
+           version[5] <= '9' && version[6] == '.' && version[7] >= '0' && version[7] <= '9';
+}
+
+std::string bad_request_reply(int32_t cseq) {
+    return head_with_cseq("400 Bad Request", cseq) + "\r\n";
+}
 
 std::string_view request_head(std::string_view request) {
     size_t end = request.find("\r\n\r\n");
@@ -102,10 +166,11 @@ RtspOutcome handle_rtsp_request(RtspEngine& e, RtspConnState& st, std::string_vi
     std::string_view head = request_head(request);
     std::string_view method = request_method(head);
     int32_t cseq = request_cseq(head);
+    if (!valid_request_line(head)) return {bad_request_reply(cseq), RtspNext::keep};
 
     if (e.stream_auth && !st.authenticated && method != "OPTIONS") {
         if (!check_rtsp_auth(head, method, k_realm, st.nonce, e.user_name, e.password))
-            return {unauthorized_reply(cseq, st.nonce), RtspNext::keep};
+            return {unauthorized_reply(cseq, st.nonce), RtspNext::keep, has_credentials(head)};
         st.authenticated = true;
     }
     if (e.substream_enabled && !e.sub_stream_name.empty() &&
@@ -129,8 +194,12 @@ RtspOutcome handle_rtsp_request(RtspEngine& e, RtspConnState& st, std::string_vi
     }
     if (method == "SETUP") return handle_setup(e, st, head, cseq);
     if (method == "PLAY") {
-        return {head_with_cseq("200 OK", cseq) + session_line() + "Range: npt=0.000-\r\n\r\n",
-                RtspNext::play};
+        st.play_start = draw_play_start(e.random_source);
+        return {
+            head_with_cseq("200 OK", cseq) + session_line() + "Range: npt=0.000-\r\n" +
+                rtp_info(request_uri(head), st.play_start, st.audio_requested && e.audio_enabled) +
+                "\r\n",
+            RtspNext::play};
     }
     if (method == "TEARDOWN") {
         return {teardown_reply(cseq), RtspNext::close};

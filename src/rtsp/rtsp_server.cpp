@@ -5,34 +5,27 @@
 #include "engine/clock.h"
 #include "engine/log.h"
 #include "engine/ports.h"
+#include "rtsp/connection_table.h"
 #include "rtsp/rtsp_connection.h"
 #include "rtsp/rtsp_engine.h"
 
 namespace {
 
-// Starts a detached thread for the connection. Beyond the connection limit, or
-// when no thread can be made, the connection is closed and the camera goes on;
-// too many connections waiting before PLAY make the oldest of them give way.
+// Starts a detached thread for the connection. An address at its bound, or
+// the port at its overall bound, gets the connection closed at once; when no
+// thread can be made the connection is closed and the camera goes on.
 void serve(RtspEngine& e, socket_t s, const std::string& peer) {
-    if (e.open_connections.load() >= e.max_connections) {
-        engine_vlog("RTSP: too many connections, closed %s\n", peer.c_str());
+    ConnectionTable& table = rtsp_connection_table();
+    if (!table.admit(s, peer, e.bounds)) {
+        engine_vlog("RTSP: too many connections from %s, closed\n", peer.c_str());
         net_close(s);
         return;
     }
-    if (int32_t(pending_count()) >= e.max_pending) pending_evict_oldest();
-    e.open_connections.fetch_add(1);
-    e.pending_connections.fetch_add(1);
-    pending_add(s);
     try {
-        std::thread([&e, s, peer] {
-            rtsp_connection(e, s, peer);
-            e.open_connections.fetch_sub(1);
-        }).detach();
+        std::thread([&e, s, peer] { rtsp_connection(e, s, peer); }).detach();
     } catch (const std::system_error&) {
         engine_log("RTSP: no thread for the connection from %s, closed\n", peer.c_str());
-        pending_remove(s);
-        e.pending_connections.fetch_sub(1);
-        e.open_connections.fetch_sub(1);
+        table.closed(s);
         net_close(s);
     }
 }

@@ -9,7 +9,7 @@ std::string b64(const std::vector<uint8_t>& v) {
 }
 }  // namespace
 
-std::string build_sdp(const ParameterSets& ps, bool audio_enabled) {
+std::string build_sdp(const ParameterSets& ps, int fps, bool audio_enabled) {
     std::string s =
         "v=0\r\n"
         "o=- 0 0 IN IP4 0.0.0.0\r\n"
@@ -20,6 +20,8 @@ std::string build_sdp(const ParameterSets& ps, bool audio_enabled) {
         "a=rtpmap:96 H264/90000\r\n";
     s += "a=fmtp:96 packetization-mode=1;profile-level-id=" + ps.profile_level_id +
          ";sprop-parameter-sets=" + b64(ps.sps) + "," + b64(ps.pps) + "\r\n";
+    // Players and stream inspectors read the rate from here before any frame.
+    s += "a=framerate:" + std::to_string(fps) + "\r\n";
     s += "a=control:trackID=0\r\n";
     if (audio_enabled) {
         s += "m=audio 0 RTP/AVP 0\r\n"
@@ -30,5 +32,5 @@ std::string build_sdp(const ParameterSets& ps, bool audio_enabled) {
 }
 
 std::string build_sdp(RtspEngine& e, StreamQueue& q) {
-    return build_sdp(copy_parameter_sets(q), e.audio_enabled != 0);
+    return build_sdp(copy_parameter_sets(q), effective_fps(e), e.audio_enabled != 0);
 }

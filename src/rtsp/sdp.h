@@ -9,6 +9,6 @@
 struct RtspEngine;
 struct StreamQueue;
 
-std::string build_sdp(const ParameterSets& ps, bool audio_enabled);
+std::string build_sdp(const ParameterSets& ps, int fps, bool audio_enabled);
 // Copies the queue's parameter sets under its mutex, then builds the text.
 std::string build_sdp(RtspEngine& e, StreamQueue& q);

@@ -2,6 +2,7 @@
 // stream, queue the access units; the paused picture every 500 ms while
 // streaming is paused; system audio started and stopped with the viewers.
 #include <chrono>
+#include <optional>
 #include <vector>
 
 #include "engine/clock.h"
@@ -25,16 +26,17 @@ struct LoopState {
     bool force_keyframe = true;
     bool was_streaming = false;
     bool paused_sent = false;
-    uint32_t main_ts = 0;
-    uint32_t sub_ts = 0;
+    // Last frame times of each stream (90 kHz media clock, 64 bits).
+    std::optional<uint64_t> main_time, sub_time;
     std::vector<uint8_t> main_paused, sub_paused;
     int main_paused_w = 0, main_paused_h = 0, sub_paused_w = 0, sub_paused_h = 0;
-    uint64_t next_due = 0;  // tick of the next frame
+    uint64_t next_due = 0;    // tick of the next frame
+    uint64_t paused_due = 0;  // tick of the next paused picture
     uint64_t stats_tick = 0;
     uint64_t next_audio_try = 0;
     bool filling = false;                            // silence stands in for the capture
     bool refresh_main = false, refresh_sub = false;  // new parameter sets due after a size change
-    uint64_t fill_start = 0;
+    uint64_t fill_start = 0;                         // media clock, microseconds
     uint64_t fill_packets = 0;
     uint32_t step = 9000;
     size_t limit = 34;
@@ -61,17 +63,21 @@ void stop_audio(RtspEngine& e, const char* message) {
 // capture is not running (no sound server, or streaming paused), paced by the
 // clock: players wait for data on every announced track and stall without it.
 void fill_silence(RtspEngine& e, LoopState& ls) {
-    uint64_t now = tick_ms();
+    uint64_t now = media_clock_us();
     if (!ls.filling) {
         ls.filling = true;
         ls.fill_start = now;
         ls.fill_packets = 0;
+        audio_restarted(e.audio_queue);
     }
     static const std::vector<uint8_t> k_silence(160, 0xFF);
-    uint64_t due = (now - ls.fill_start) / 20 + 1;
+    // Each packet is stamped with the time its 20 ms end, not with when this
+    // loop came round to it.
+    uint64_t due = (now - ls.fill_start) / 20000 + 1;
     while (ls.fill_packets < due) {
-        push_audio_continuous(e.audio_queue, k_silence.data(), k_silence.size());
         ++ls.fill_packets;
+        push_audio_continuous(e.audio_queue, k_silence.data(), k_silence.size(),
+                              ls.fill_start + ls.fill_packets * 20000);
     }
 }
 
@@ -82,6 +88,7 @@ void control_audio(RtspEngine& e, LoopState& ls) {
     } else if (!e.audio_running.load() && tick_ms() >= ls.next_audio_try) {
         if (!e.audio_capture) e.audio_capture = std::make_unique<LoopbackAudio>();
         AudioQueue* q = &e.audio_queue;
+        audio_restarted(*q);
         bool ok = e.audio_capture->start([q](const uint8_t* bytes, size_t len, uint32_t) {
             push_audio_continuous(*q, bytes, len);
         });
@@ -109,9 +116,13 @@ void refresh_parameter_sets(StreamQueue& q, const std::vector<uint8_t>& au) {
     q.params = std::move(ps);
 }
 
+// Encodes and queues one picture taken at media-clock time clock_us; the
+// stream's frame time advances whether or not the encoder yields a frame.
 void encode_and_push(RtspEngine& e, H264Encoder& enc, const uint8_t* picture, int src_width,
-                     bool force_idr, StreamQueue& q, uint32_t ts, size_t limit,
-                     uint64_t captured_us, bool* refresh = nullptr) {
+                     bool force_idr, StreamQueue& q, std::optional<uint64_t>& time, uint32_t step,
+                     size_t limit, uint64_t clock_us, bool* refresh = nullptr) {
+    time = next_frame_time(time, media_ticks(clock_us, 90000), step);
+    const uint32_t ts = uint32_t(*time);
     std::vector<uint8_t> au;
     if (!enc.encode(picture, src_width, force_idr, au) || au.empty()) return;
     e.frames_encoded.fetch_add(1);
@@ -120,7 +131,7 @@ void encode_and_push(RtspEngine& e, H264Encoder& enc, const uint8_t* picture, in
         refresh_parameter_sets(q, au);
         *refresh = false;
     }
-    push_frame(q, std::move(au), key, ts, limit, captured_us);
+    push_frame(q, std::move(au), key, ts, limit);
 }
 
 // The capturer saw a new screen size: new main size, encoders re-opened.
@@ -172,7 +183,8 @@ void stream_one_frame(RtspEngine& e, LoopState& ls) {
         sleep_ms(50);
         return;
     }
-    uint64_t captured_us = wallclock_now_us();
+    uint64_t captured_us = media_clock_us();
+    ls.paused_due = 0;
     const int cw = e.capturer->width(), ch = e.capturer->height();
 
     OverlayRect rects[2];
@@ -188,25 +200,27 @@ void stream_one_frame(RtspEngine& e, LoopState& ls) {
         ls.next_due = 0;
         return;
     }
-    bool force_idr = ls.force_keyframe || e.keyframe_request.exchange(0);
+    // The request is taken even when a keyframe is due anyway, or it would
+    // make the frame after this one a second keyframe.
+    bool requested = e.keyframe_request.exchange(0) != 0;
+    bool force_idr = ls.force_keyframe || requested;
     if (e.main_encoder->is_open()) {
         if (e.main_scaled) {
             scale_nearest(frame, cw, ch, e.main_scale_buffer.data(), e.main_width, e.main_height);
             encode_and_push(e, *e.main_encoder, e.main_scale_buffer.data(), e.main_width, force_idr,
-                            e.main_queue, ls.main_ts, ls.limit, captured_us, &ls.refresh_main);
+                            e.main_queue, ls.main_time, ls.step, ls.limit, captured_us,
+                            &ls.refresh_main);
         } else {
-            encode_and_push(e, *e.main_encoder, frame, cw, force_idr, e.main_queue, ls.main_ts,
-                            ls.limit, captured_us, &ls.refresh_main);
+            encode_and_push(e, *e.main_encoder, frame, cw, force_idr, e.main_queue, ls.main_time,
+                            ls.step, ls.limit, captured_us, &ls.refresh_main);
         }
     }
     if (e.substream_enabled && e.sub_encoder) {
         scale_nearest(frame, cw, ch, e.sub_scale_buffer.data(), e.sub_width, e.sub_height);
         encode_and_push(e, *e.sub_encoder, e.sub_scale_buffer.data(), e.sub_width, force_idr,
-                        e.sub_queue, ls.sub_ts, ls.limit, captured_us, &ls.refresh_sub);
-        ls.sub_ts += ls.step;
+                        e.sub_queue, ls.sub_time, ls.step, ls.limit, captured_us, &ls.refresh_sub);
     }
     ls.force_keyframe = false;
-    ls.main_ts += ls.step;
     pace(ls);
 }
 
@@ -219,24 +233,28 @@ void paused_picture(std::vector<uint8_t>& pic, int& pw, int& ph, int w, int h) {
 }
 
 void stream_paused_picture(RtspEngine& e, LoopState& ls) {
-    bool force = !ls.paused_sent || e.keyframe_request.exchange(0);
-    uint64_t now_us = wallclock_now_us();
+    bool requested = e.keyframe_request.exchange(0) != 0;
+    bool force = !ls.paused_sent || requested;
+    uint64_t now_us = media_clock_us();
     paused_picture(ls.main_paused, ls.main_paused_w, ls.main_paused_h, e.main_width, e.main_height);
     if (!ls.main_paused.empty() && e.main_encoder->is_open())
         encode_and_push(e, *e.main_encoder, ls.main_paused.data(), e.main_width, force,
-                        e.main_queue, ls.main_ts, ls.limit, now_us);
+                        e.main_queue, ls.main_time, k_paused_step, ls.limit, now_us);
     if (e.substream_enabled && e.sub_encoder) {
         paused_picture(ls.sub_paused, ls.sub_paused_w, ls.sub_paused_h, e.sub_width, e.sub_height);
         if (!ls.sub_paused.empty())
             encode_and_push(e, *e.sub_encoder, ls.sub_paused.data(), e.sub_width, force,
-                            e.sub_queue, ls.sub_ts, ls.limit, now_us);
-        ls.sub_ts += k_paused_step;
+                            e.sub_queue, ls.sub_time, k_paused_step, ls.limit, now_us);
     }
-    ls.main_ts += k_paused_step;
     ls.paused_sent = true;
     ls.was_streaming = false;
     ls.next_due = 0;
-    sleep_ms(k_paused_interval_ms);
+    // Paced by deadline like live frames, so the pictures stay 500 ms apart
+    // on the clock that their timestamps follow.
+    uint64_t now = tick_ms();
+    if (ls.paused_due == 0 || now > ls.paused_due + k_paused_interval_ms) ls.paused_due = now;
+    ls.paused_due += k_paused_interval_ms;
+    if (ls.paused_due > now) sleep_ms(uint32_t(ls.paused_due - now));
 }
 
 }  // namespace
@@ -252,6 +270,7 @@ void stream_distribution_loop(RtspEngine& e) {
             ls.was_streaming = false;
             ls.paused_sent = false;
             ls.next_due = 0;
+            ls.paused_due = 0;
             ls.filling = false;
             ls.next_audio_try = 0;
             stop_audio(e, "Audio: capture stopped (no viewers)\n");

@@ -24,7 +24,6 @@ struct FrameRecord {
     uint8_t keyframe = 0;    // holds an IDR slice (NAL type 5)
     uint32_t timestamp = 0;  // RTP, 90 kHz
     uint64_t sequence = 0;
-    uint64_t wallclock_us = 0;  // capture time, microseconds since 1970 (sender reports)
 };
 
 struct StreamQueue {
@@ -37,9 +36,11 @@ struct StreamQueue {
 
 // Appends one access unit. A keyframe first empties the queue, so the queue
 // always starts at the newest keyframe unless more than `limit` frames followed it.
-// wallclock_us: capture time (0 = now).
 void push_frame(StreamQueue& q, std::vector<uint8_t> access_unit, bool keyframe, uint32_t timestamp,
-                size_t limit, uint64_t wallclock_us = 0);
+                size_t limit);
+// Drops every queued frame (a first viewer after an idle spell must not start
+// with a picture taken before it came).
+void clear_frames(StreamQueue& q);
 
 // Frame choice of a play loop. last_sent: sequence of the frame this client sent
 // last, none at first. Returns the next frame in order, or the newest keyframe when
@@ -50,6 +51,22 @@ std::optional<FrameRecord> choose_frame(const StreamQueue& q, std::optional<uint
 // Wall-clock time in microseconds since 1970.
 uint64_t wallclock_now_us();
 
+// The media clock: microseconds of the monotonic clock. Every RTP timestamp
+// stands for a time on it (frames: the capture, audio: the end of the packet's
+// samples), and sender reports pair it with the wall clock, so RTP time keeps
+// step with real time across idle spells, pauses and audio restarts.
+uint64_t media_clock_us();
+// The media clock in units of an RTP clock rate (extended to 64 bits).
+inline uint64_t media_ticks(uint64_t us, uint32_t rate) {
+    return us / 1000000 * rate + us % 1000000 * rate / 1000000;
+}
+// Timestamp of the next frame of a stream: the previous one plus the whole
+// number of steps (at least one) that lands nearest the frame's clock time;
+// the clock time itself for a stream's first frame. Frames paced on time thus
+// step by exactly one frame period and never stray more than half a step from
+// the clock.
+uint64_t next_frame_time(std::optional<uint64_t> previous, uint64_t clock, uint32_t step);
+
 // Copy of a stream's parameter sets, taken under the queue's mutex.
 ParameterSets copy_parameter_sets(StreamQueue& q);
 
@@ -57,7 +74,6 @@ struct AudioPacket {
     SharedBytes data;        // 160 bytes of G.711 mu-law, 20 ms
     uint32_t timestamp = 0;  // RTP, 8 kHz
     uint64_t sequence = 0;
-    uint64_t wallclock_us = 0;  // arrival time, microseconds since 1970
 };
 
 constexpr size_t k_audio_queue_max = 50;  // one second
@@ -66,16 +82,29 @@ struct AudioQueue {
     std::mutex mutex;
     std::deque<AudioPacket> packets;  // oldest first, at most k_audio_queue_max
     uint64_t next_sequence = 0;
-    uint32_t next_timestamp = 0;  // for push_audio_continuous
+    // Media-clock time (8 kHz, 64 bits) of the next sample; 0: not anchored yet.
+    uint64_t next_time = 0;
+    bool restarted = true;  // the source (re)started: anchor the next packet
 };
+
+// Audio that lags the media clock by more than this within one run of its
+// source has lost samples (a stalled sound server): it is moved up to the
+// clock. Late delivery alone does not count, the samples still arrive.
+constexpr uint64_t k_audio_resync_samples = 8000;  // one second
 
 // The audio capture's callback: appends a copy of the packet.
 void push_audio(AudioQueue& q, const uint8_t* bytes, size_t len, uint32_t timestamp);
 
-// Appends a copy with the queue's own running timestamp (advanced by len), so
-// the track's RTP clock stays continuous across capture starts, stops and the
-// silence that stands in for a missing capture.
-void push_audio_continuous(AudioQueue& q, const uint8_t* bytes, size_t len);
+// Appends a copy stamped with the queue's running sample clock (advanced by
+// len), so consecutive packets join without gaps. The first packet after
+// audio_restarted, or one whose running clock lags the media clock by more
+// than k_audio_resync_samples, is first anchored to the media clock: now_us
+// is when its last sample was taken. The clock never goes back.
+void push_audio_continuous(AudioQueue& q, const uint8_t* bytes, size_t len,
+                           uint64_t now_us = media_clock_us());
+// The capture or the silence standing in for it starts (again).
+void audio_restarted(AudioQueue& q);
+void clear_audio(AudioQueue& q);
 
 // Packets newer than last_sent (all held packets when none was sent yet or the
 // client fell behind); updates last_sent to the newest one returned.

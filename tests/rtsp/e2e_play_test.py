@@ -49,6 +49,13 @@ def steps(frames):
     return {frames[i + 1][0] - frames[i][0] for i in range(len(frames) - 1)}
 
 
+def on_clock(frames, step):
+    """Timestamps follow the capture clock in whole frame periods: one step
+    from frame to frame, more only where a frame slot was missed."""
+    gaps = [b[0] - a[0] for a, b in zip(frames, frames[1:])]
+    return all(g % step == 0 and g > 0 for g in gaps) and gaps.count(step) >= 0.8 * len(gaps)
+
+
 def sps(frame):
     return [n for n in frame[2].split(b"\0\0\0\1") if n and n[0] & 0x1F == 7][0]
 
@@ -66,7 +73,7 @@ def rate_and_timestamps(port):
     c.close()
     check(len(frames) >= 95, f"only {len(frames)} frames in 10 s")
     check({5, 7, 8} <= set(frames[0][1]), f"first frame not SPS+PPS+IDR: {frames[0][1]}")
-    check(steps(frames) == {9000}, f"timestamp steps {steps(frames)}")
+    check(on_clock(frames, 9000), f"timestamp steps {steps(frames)}")
     check(all((b - a) % 65536 == 1 for a, b in zip(c.seqs, c.seqs[1:])), "RTP sequence gaps")
     srs = [parse_sender_report(p) for p in reports]
     check(len(srs) >= 2, f"{len(srs)} sender reports in 10 s")
@@ -155,7 +162,7 @@ def screen_change(cam, display, port, base):
     cam.wait_for("RTSP: re-initialised encoders for 1280x800", 15)
     frames = c.read_frames(seconds=2)
     c.close()
-    check(steps(frames) == {9000}, f"timestamps around the change: {steps(frames)}")
+    check(on_clock(frames, 9000), f"timestamps around the change: {steps(frames)}")
     keys = [f for f in frames if 5 in f[1] and 7 in f[1]]
     check(keys, "no IDR with SPS after the change")
     check(probe(base + "/screenlive") == ("h264", 1280, 800), "main size after the change")
@@ -174,7 +181,7 @@ def paused(binary):
         c.play()
         frames = c.read_frames(count=6)
         check(5 in frames[0][1], f"first paused picture is not an IDR frame: {frames[0][1]}")
-        check(steps(frames) == {45000}, f"paused timestamps step {steps(frames)}")
+        check(on_clock(frames, 45000), f"paused timestamps step {steps(frames)}")
         gaps = sorted(b[3] - a[3] for a, b in zip(frames[1:], frames[2:]))
         check(0.35 <= gaps[len(gaps) // 2] <= 0.7, f"paused pictures every {gaps} s")
         if "live-settings watcher not in this build" in cam.output:
@@ -208,7 +215,9 @@ def main():
         raw_requests(port)
         # ffmpeg answers the Digest challenge, decodes both tracks of the sub stream.
         n, log = ffmpeg_frames(base + "/screensub", 10, "-rtsp_transport", "tcp")
-        check(n >= 95, f"ffmpeg decoded {n} frames of the sub stream\n{log[-600:]}")
+        # Timestamps follow the capture clock, so 10 s of stream hold the
+        # frames really captured in 10 s (a loaded machine misses a few).
+        check(n >= 90, f"ffmpeg decoded {n} frames of the sub stream\n{log[-600:]}")
         check("pcm_mulaw" in log, "SDP without the PCMU track")
         # Audio on, but no sound server: said, and video goes on.
         cam.wait_for("Audio: not available on this PC", 10)

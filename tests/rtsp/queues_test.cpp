@@ -92,3 +92,45 @@ TEST(RecentClients, PruneKeepsActiveRows) {
     EXPECT_EQ(std::make_tuple(rows[1].kind, rows[1].active), std::make_tuple(k_client_onvif, 0));
     clients_reset_for_tests();
 }
+
+TEST(MediaClock, FrameTimesFollowTheClockInWholeSteps) {
+    struct Case {
+        std::optional<uint64_t> previous;
+        uint64_t clock;
+        uint64_t expect;
+    };
+    const Case cases[] = {
+        {std::nullopt, 123456, 123456},  // a stream's first frame: the clock
+        {90000, 99000, 99000},           // on time: one step
+        {90000, 103400, 99000},          // late by less than half a step: still one
+        {90000, 103600, 108000},         // a frame slot missed: two steps
+        {90000, 90000, 99000},           // early or at the same time: one step forward
+        {90000, 90000 + 20 * 90000ULL, 90000 + 20 * 90000ULL},  // after an idle spell
+    };
+    for (const Case& c : cases) EXPECT_EQ(next_frame_time(c.previous, c.clock, 9000), c.expect);
+    EXPECT_EQ(media_ticks(2'500'000, 90000), 225000u);
+    EXPECT_EQ(media_ticks(1'000'000'000'123'000ULL, 8000), 8'000'000'000'984ULL);
+}
+
+TEST(MediaClock, AudioJoinsWithoutGapsAndReanchorsOnRestart) {
+    AudioQueue q;
+    uint8_t pkt[160] = {0xFF};
+    auto last_ts = [&q] { return q.packets.back().timestamp; };
+    const uint64_t t0 = 50'000'000;  // media clock, microseconds
+    push_audio_continuous(q, pkt, 160, t0);
+    EXPECT_EQ(last_ts(), uint32_t(media_ticks(t0, 8000) - 160));  // ends now
+    // Late or early delivery of the next packets does not move them.
+    push_audio_continuous(q, pkt, 160, t0 + 300'000);
+    push_audio_continuous(q, pkt, 160, t0 + 5'000);
+    EXPECT_EQ(last_ts(), uint32_t(media_ticks(t0, 8000) + 160));
+    // A restart after an idle spell starts at the clock again.
+    audio_restarted(q);
+    push_audio_continuous(q, pkt, 160, t0 + 20'000'000);
+    EXPECT_EQ(last_ts(), uint32_t(media_ticks(t0 + 20'000'000, 8000) - 160));
+    // So does a run that lost more than a second of samples; never backwards.
+    push_audio_continuous(q, pkt, 160, t0 + 22'000'000);
+    EXPECT_EQ(last_ts(), uint32_t(media_ticks(t0 + 22'000'000, 8000) - 160));
+    audio_restarted(q);
+    push_audio_continuous(q, pkt, 160, t0 + 21'000'000);
+    EXPECT_EQ(last_ts(), uint32_t(media_ticks(t0 + 22'000'000, 8000)));
+}

@@ -25,6 +25,10 @@ struct RequestTest : ::testing::Test {
         e.user_name = "admin";
         e.password = "secret";
         st.nonce = random_hex(16);
+        // Fixed "random" bytes 1, 2, 3, ... so the PLAY answer compares byte for byte.
+        e.random_source = [](uint8_t* out, size_t len) {
+            for (size_t i = 0; i < len; ++i) out[i] = uint8_t(i + 1);
+        };
     }
     RtspOutcome req(const std::string& line, const std::string& headers = "") {
         return handle_rtsp_request(e, st, msg(line, headers));
@@ -59,8 +63,11 @@ TEST_F(RequestTest, OneConnectionsRepliesAndCSeq) {
         {"SETUP rtsp://h/screenlive/trackID=1",
          "CSeq: 5\r\nTransport: RTP/AVP/TCP;interleaved=2-3\r\n",
          k_ok + "5\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n" + k_session + "\r\n"},
-        {"PLAY rtsp://h/screenlive", "CSeq: 6\r\nSession: 12345678\r\n",
-         k_ok + "6\r\n" + k_session + "Range: npt=0.000-\r\n\r\n", RtspNext::play},
+        // Random first sequence number and RTP time (bytes 1-2 and 5-8).
+        {"PLAY rtsp://h/screenlive/", "CSeq: 6\r\nSession: 12345678\r\n",
+         k_ok + "6\r\n" + k_session + "Range: npt=0.000-\r\n" +
+             "RTP-Info: url=rtsp://h/screenlive/trackID=0;seq=258;rtptime=84281096\r\n\r\n",
+         RtspNext::play},
         {"TEARDOWN rtsp://h/screenlive", "CSeq: 7\r\n", k_ok + "7\r\nSession: 12345678\r\n\r\n",
          RtspNext::close},
     };
@@ -76,9 +83,21 @@ TEST_F(RequestTest, OneConnectionsRepliesAndCSeq) {
             .reply.find("interleaved=2-3"),
         std::string::npos);
     EXPECT_TRUE(st.audio_requested);
-    // Garbage gets an answer.
-    EXPECT_EQ(handle_rtsp_request(e, st, std::string("\0\xff garbage", 10)).reply,
-              k_ok + "0\r\n\r\n");
+    EXPECT_NE(
+        req("PLAY rtsp://h/screenlive")
+            .reply.find(
+                "trackID=0;seq=258;rtptime=84281096,url=rtsp://h/screenlive/trackID=1;seq=772;"
+                "rtptime=151653132\r\n"),
+        std::string::npos);
+    // Whatever is not "METHOD URI RTSP/x.y" is refused, never served.
+    for (std::string bad :
+         {std::string("\0\xff garbage", 10), std::string("OPTIONS\r\n"),
+          std::string("OPTIONS * HTTP/1.1\r\nCSeq: 3\r\n"),
+          std::string("OPT IONS rtsp://h/ RTSP/1.0\r\n"), std::string("OPTIONS  RTSP/1.0\r\n")})
+        EXPECT_EQ(
+            handle_rtsp_request(e, st, bad).reply.rfind("RTSP/1.0 400 Bad Request\r\nCSeq: ", 0),
+            0u)
+            << bad;
 
     EXPECT_EQ(request_cseq("CSeq: 99999999999999999999\r\n"), INT32_MAX);
     EXPECT_EQ(request_cseq("CSeq: x\r\n"), 0);

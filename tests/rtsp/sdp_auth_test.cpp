@@ -15,12 +15,12 @@ TEST(Sdp, VideoOnlyAndWithAudio) {
         "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
         "a=fmtp:96 "
         "packetization-mode=1;profile-level-id=42C01F;sprop-parameter-sets=Z0LAHw==,aM48gA==\r\n"
-        "a=control:trackID=0\r\n";
-    EXPECT_EQ(build_sdp(ps, false), video);
-    EXPECT_EQ(build_sdp(ps, true),
+        "a=framerate:15\r\na=control:trackID=0\r\n";
+    EXPECT_EQ(build_sdp(ps, 15, false), video);
+    EXPECT_EQ(build_sdp(ps, 15, true),
               video + "m=audio 0 RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\na=control:trackID=1\r\n");
     // Nothing extracted yet: default profile and a lone comma.
-    EXPECT_NE(build_sdp(ParameterSets{}, false)
+    EXPECT_NE(build_sdp(ParameterSets{}, 10, false)
                   .find("profile-level-id=42C020;sprop-parameter-sets=,\r\n"),
               std::string::npos);
 }
