@@ -30,7 +30,7 @@ pkgs=(
   pulseaudio pulseaudio-utils sox iproute2 procps psmisc
   python3 chromium curl libxml2-utils
   # players and a recorder from the README's "Use it" recipes
-  mpv motion
+  motion
   # QR codes: render the SVG and read it back with a reader we did not write
   zbar-tools librsvg2-bin
 )

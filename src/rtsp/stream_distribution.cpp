@@ -34,6 +34,7 @@ struct LoopState {
     uint64_t paused_due = 0;  // tick of the next paused picture
     uint64_t stats_tick = 0;
     uint64_t next_audio_try = 0;
+    bool audio_failure_told = false;  // the retries after a logged failure stay quiet
     bool filling = false;                            // silence stands in for the capture
     bool refresh_main = false, refresh_sub = false;  // new parameter sets due after a size change
     uint64_t fill_start = 0;                         // media clock, microseconds
@@ -93,11 +94,15 @@ void control_audio(RtspEngine& e, LoopState& ls) {
             push_audio_continuous(*q, bytes, len);
         });
         e.audio_running.exchange(ok ? 1 : 0);
-        engine_log(ok ? "Audio: on\n" : "Audio: not available on this PC\n");
-        engine_vlog(ok ? "Audio: capture started (G.711 8kHz, system loopback)\n"
-                       : "Audio: no audio device - streaming video only\n");
         // A failed start is retried, but not on every frame: each attempt
-        // costs a connection to the sound server and a log line.
+        // costs a connection to the sound server. Only the first failure and
+        // the recovery are logged, not every retry.
+        if (ok || !ls.audio_failure_told) {
+            engine_log(ok ? "Audio: on\n" : "Audio: not available on this PC\n");
+            engine_vlog(ok ? "Audio: capture started (G.711 8kHz, system loopback)\n"
+                           : "Audio: no audio device - streaming video only\n");
+        }
+        ls.audio_failure_told = !ok;
         if (!ok) ls.next_audio_try = tick_ms() + k_audio_retry_ms;
     }
     if (e.audio_running.load()) {
