@@ -106,6 +106,7 @@ const OptionHelp k_options[] = {
     {"--background", 0, "start without opening the control panel"},
     {"--logon-screen", 0, "stream the sign-in screen, with no user interface"},
     {"--relaunch", 0, "wait for the camera that is ending, then take over"},
+    {"--handover", 0, "as --relaunch, for the cameras the service starts"},
     {"--check-pass PASSWORD", 1, "exit 0 when PASSWORD is the administrator password, else 1"},
     {"--import-settings FILE", 1, "copy the importable keys of FILE into zeb.cfg"},
     {"--dump-screens DIR", 1, "write the \"Stream paused\" picture at four sizes as PNG"},

@@ -339,7 +339,9 @@ class Camera:
         self._thread.join(5)
         return self.proc.returncode
 
-    def stop(self, timeout=10):
+    def stop(self, timeout=10, end_copies=True):
+        """Ends the program; with end_copies, also the copies it relaunched of
+        itself (a service's cameras are not its copies: they outlive it)."""
         if self in _running:
             _running.remove(self)
         if self.proc and self.proc.poll() is None:
@@ -354,7 +356,8 @@ class Camera:
         # share its data directory. Other cameras of this script may share it
         # too (single-instance tests): those are not ours to end here.
         others = {c.proc.pid for c in _running if isinstance(c, Camera) and c.proc}
-        left = [p for p in camera_processes(self.binary, self.root) if p not in others]
+        left = [p for p in camera_processes(self.binary, self.root)
+                if p not in others] if end_copies else []
         if left:
             end_processes(left, timeout)
         return self.proc.returncode if self.proc else None
