@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/desktop_wiring.h"
 #include "app/settings_wiring.h"
 #include "engine/auto_revert.h"
 #include "engine/crypto.h"
@@ -164,9 +165,8 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     // 1. One-shot modes.
     for (const char* o : {"--service", "--install-service", "--uninstall-service"})
         if (has_word(args, o)) return not_in_build(o);
-    for (const char* o : {"--dump-screens", "--dump-welcome"})
-        if (word_after(args, o)) return not_in_build(o);
-    if (has_word(args, "--selftest-strings")) return not_in_build("--selftest-strings");
+    if (word_after(args, "--dump-screens")) return not_in_build("--dump-screens");
+    if (int code = 0; desktop_one_shot(args, &code)) return code;
     if (has_word(args, "--check-pass")) return check_pass_mode(args);
     if (has_word(args, "--recovery-code"))
         return print_recovery_code(data_directory(), panel_machine_id(machine_identifier()));
@@ -221,7 +221,7 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     logon_screen.store(v.logon_screen);
 
     // 9. Welcome window.
-    if (has_word(args, "--welcome")) return not_in_build("--welcome");
+    if (has_word(args, "--welcome")) return welcome_only_mode(v);
 
     // 10. Single instance. Signals are blocked first so that every thread
     // started later leaves SIGINT/SIGTERM to the control-panel loop.
@@ -280,6 +280,7 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     // 17. Language.
     v.lang = !c.lang.empty() ? c.lang : first_line_of(v.data_dir + "/setup.lang");
     if (v.lang != "ar" && v.lang != "en") v.lang = "en";
+    first_run_welcome(v);
 
     // 18. Banner (each line also enters the log ring).
     const std::string banner = banner_text(v);
@@ -299,7 +300,7 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     pl.rtsp_port = v.rtsp_port;
     pl.onvif_port = v.onvif_port;
     pl.stream = c.stream;
-    pl.open_window = !v.background;
+    pl.open_window = !v.background && !v.relaunch;
     pl.show_icon = c.show_icon;
     pl.panel_only = v.panel_only;
 
@@ -309,6 +310,6 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
         pl.listen_for_show = false;
         return run_control_panel_loop(pl);
     }
-    // 24. Control-panel loop.
-    return run_control_panel_loop(pl);
+    // 24. Control-panel loop: the desktop on an interactive start.
+    return run_main_loop(pl, v);
 }
