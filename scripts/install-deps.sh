@@ -19,6 +19,9 @@ pkgs=(
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   pulseaudio pulseaudio-utils sox iproute2 procps psmisc
   python3 chromium curl
+  # desktop interface and its tests
+  libgtk-3-dev libayatana-appindicator3-dev python3-pyatspi python3-gi gir1.2-gtk-3.0
+  at-spi2-core dbus-x11
 )
 # Node.js with npm: Debian's packages unless a Node.js with npm is already here.
 if ! command -v npm >/dev/null 2>&1; then pkgs+=(nodejs npm); fi
