@@ -186,6 +186,17 @@ def apply_and_restart(cam, pid):
     new = until(lambda: relaunched_pid(cam.root, pid), "relaunched engine", 30)
     try:
         until(lambda: "@ 12 fps" in cam.output, "relaunched banner", 60)
+        # The relaunched engine is a desktop program again. Its login is
+        # cancelled; a second start's show-panel request brings it back.
+        widget(new, "login_window")
+        widget(new, "Cancel", pyatspi.ROLE_PUSH_BUTTON).queryAction().doAction(0)
+        until(lambda: find(new, "login_window") is None, "login window closed")
+        second = Camera(ARGS.bin, display=cam.display, background=False, data_root=cam.root,
+                        write_cfg=False, env={"GTK_MODULES": "gail:atk-bridge"})
+        second.start(wait_for=None)
+        check(second.wait_exit(30) == 0, "second start did not hand over to the engine")
+        until(lambda: "Panel: show-panel request received" in cam.output, "show-panel request")
+        widget(new, "login_window")
     finally:
         os.kill(new, 15)
 
