@@ -178,4 +178,5 @@ def main():
             print(f"screen change -> first packet of the frame showing it, {len(delays)} changes: "
                   f"median {statistics.median(delays):.0f} ms, p95 {p95:.0f} ms, max {delays[-1]:.0f} ms")
 
-main()
+if __name__ == "__main__":
+    main()

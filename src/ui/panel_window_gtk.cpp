@@ -106,6 +106,8 @@ struct Panel {
 
 namespace {
 
+const std::string k_lrm = "\u200E";
+
 std::string t(const Panel& p, const char* id) {
     return ui_text(id, p.arabic);
 }
@@ -118,10 +120,10 @@ std::string link_main(const Panel& p) {
 std::map<std::string, std::string> read_form(Panel& p) {
     std::map<std::string, std::string> form;
     for (auto& [key, w] : p.inputs) {
-        if (GTK_IS_TOGGLE_BUTTON(w))
-            form[key] = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(w)) ? "1" : "0";
-        else
-            form[key] = gtk_entry_get_text(GTK_ENTRY(w));
+        const bool flag = GTK_IS_TOGGLE_BUTTON(w);
+        const bool on = flag && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(w));
+        form.emplace(key, flag ? std::string(1, on ? '1' : '0')
+                               : std::string(gtk_entry_get_text(GTK_ENTRY(w))));
     }
     return form;
 }
@@ -160,7 +162,9 @@ std::string clients_text(const Panel& p) {
         const char* kind = c.kind == k_client_sub     ? "viewer_sub"
                            : c.kind == k_client_onvif ? "viewer_onvif"
                                                       : "viewer_main";
-        s += "\u200E" + c.address + "\u200E  —  " + t(p, kind) + "  —  ";
+        s += k_lrm;
+        s += c.address;
+        s += k_lrm + "  —  " + t(p, kind) + "  —  ";
         if (c.active)
             s += t(p, "viewer_playing");
         else
@@ -172,23 +176,26 @@ std::string clients_text(const Panel& p) {
     return s;
 }
 
+// Sets a label only when its text changes: an unchanged label costs no layout.
+void set_label(GtkWidget* l, const std::string& text) {
+    if (text != gtk_label_get_text(GTK_LABEL(l))) gtk_label_set_text(GTK_LABEL(l), text.c_str());
+}
+
 void refresh(Panel& p) {
-    if (!p.window) return;
+    if (!p.window || !gtk_widget_get_mapped(p.window)) return;
     const bool paused = streaming_paused.load() != 0;
-    gtk_label_set_text(GTK_LABEL(p.status),
-                       (t(p, paused ? "streaming_paused" : "streaming_on")).c_str());
-    gtk_button_set_label(GTK_BUTTON(p.pause), t(p, paused ? "resume" : "pause").c_str());
-    gtk_label_set_text(GTK_LABEL(p.viewers), clients_text(p).c_str());
+    set_label(p.status, t(p, paused ? "streaming_paused" : "streaming_on"));
+    const std::string pause_text = t(p, paused ? "resume" : "pause");
+    if (pause_text != gtk_button_get_label(GTK_BUTTON(p.pause)))
+        gtk_button_set_label(GTK_BUTTON(p.pause), pause_text.c_str());
+    set_label(p.viewers, clients_text(p));
     const MotionStatus m = motion_status();
-    gtk_label_set_text(GTK_LABEL(p.motion), (t(p, "motion") + ": " +
-                                             t(p, !m.enabled ? "motion_off"
-                                                  : m.active ? "motion_active"
-                                                             : "motion_idle"))
-                                                .c_str());
+    const char* motion = !m.enabled ? "motion_off" : m.active ? "motion_active" : "motion_idle";
+    set_label(p.motion, t(p, "motion") + ": " + t(p, motion));
     std::string w = port_warnings(p.arabic);
     for (const ConfigWarning& cw : config_warnings())
-        w += (w.empty() ? "" : "\n") + (p.arabic ? cw.ar : cw.en);
-    gtk_label_set_text(GTK_LABEL(p.ports), w.empty() ? t(p, "ports_ok").c_str() : w.c_str());
+        w.append(w.empty() ? "" : "\n").append(p.arabic ? cw.ar : cw.en);
+    set_label(p.ports, w.empty() ? t(p, "ports_ok") : w);
 }
 
 void on_copy(GtkButton* b, gpointer) {
@@ -324,8 +331,7 @@ GtkWidget* status_page(Panel& p) {
                          "copy_web"});
     for (const Link& l : links) {
         gtk_grid_attach(GTK_GRID(g), label(t(p, l.id)), 0, row, 1, 1);
-        GtkWidget* url =
-            label("\u200E" + l.url + "\u200E", (std::string("link_") + (l.acc + 5)).c_str());
+        GtkWidget* url = label(k_lrm + l.url + k_lrm, (std::string("link_") + (l.acc + 5)).c_str());
         gtk_label_set_selectable(GTK_LABEL(url), TRUE);
         gtk_grid_attach(GTK_GRID(g), url, 1, row, 1, 1);
         GtkWidget* b = button(t(p, "copy"), l.acc, G_CALLBACK(on_copy), nullptr);
@@ -461,6 +467,7 @@ void panel_show(Panel& p) {
     gtk_widget_show(p.window);
     gtk_window_deiconify(GTK_WINDOW(p.window));
     gtk_window_present(GTK_WINDOW(p.window));
+    refresh(p);
 }
 
 void panel_toggle_pause(Panel& p) {

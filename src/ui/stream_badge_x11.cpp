@@ -44,6 +44,7 @@ struct BadgeWindow {
     Visual* visual = nullptr;
     cairo_surface_t* picture = nullptr;
     int width = 1, height = 1;
+    WorkArea placed;
 
     bool create() {
         d = XOpenDisplay(nullptr);
@@ -83,12 +84,19 @@ struct BadgeWindow {
         XFlush(d);
     }
 
+    // Draws the picture once; later calls only follow a changed work area.
     void draw(const BadgeSettings& s) {
-        if (picture) cairo_surface_destroy(picture);
-        picture = render_badge(s);
-        width = cairo_image_surface_get_width(picture);
-        height = cairo_image_surface_get_height(picture);
-        const BadgePoint p = badge_position(work_area(d), s.corner, width, height);
+        const WorkArea area = work_area(d);
+        if (picture && area.x == placed.x && area.y == placed.y && area.width == placed.width &&
+            area.height == placed.height)
+            return;
+        placed = area;
+        if (!picture) {
+            picture = render_badge(s);
+            width = cairo_image_surface_get_width(picture);
+            height = cairo_image_surface_get_height(picture);
+        }
+        const BadgePoint p = badge_position(area, s.corner, width, height);
         XMoveResizeWindow(d, w, p.x, p.y, unsigned(width), unsigned(height));
         XRaiseWindow(d, w);
         paint();
@@ -119,6 +127,7 @@ void badge_thread(BadgeSettings s, std::function<int()> viewers) {
         const int n = viewers();
         if (n > 0 && !shown) {
             if (ok) {
+                win.placed = {};  // place it afresh each time it is shown
                 win.draw(s);
                 XMapRaised(win.d, win.w);
                 XFlush(win.d);

@@ -199,6 +199,8 @@ def apply_and_restart(cam, pid):
         widget(new, "login_window")
     finally:
         os.kill(new, 15)
+    # SIGTERM ends the desktop loop cleanly, even with the login window up.
+    until(lambda: "UI: stop signal - exiting" in cam.output, "clean stop")
 
 
 def declined(x):
