@@ -16,6 +16,15 @@
 
 namespace {
 
+// A bold title inside a dialog: desktops without a window manager show no title bar.
+GtkWidget* title_label(const std::string& text) {
+    GtkWidget* title = gtk_label_new(nullptr);
+    gchar* markup = g_markup_printf_escaped("<b><big>%s</big></b>", text.c_str());
+    gtk_label_set_markup(GTK_LABEL(title), markup);
+    g_free(markup);
+    return title;
+}
+
 struct Desktop {
     PanelLoopArgs args;
     DesktopInfo info;
@@ -44,8 +53,10 @@ bool login(Desktop& d) {
     name(dlg, "login_window");
     gtk_widget_set_direction(dlg, ar ? GTK_TEXT_DIR_RTL : GTK_TEXT_DIR_LTR);
     name(gtk_dialog_get_widget_for_response(GTK_DIALOG(dlg), GTK_RESPONSE_OK), "login");
+    name(gtk_dialog_get_widget_for_response(GTK_DIALOG(dlg), GTK_RESPONSE_CANCEL), "login_cancel");
     GtkWidget* box = gtk_dialog_get_content_area(GTK_DIALOG(dlg));
     gtk_container_set_border_width(GTK_CONTAINER(box), 16);
+    gtk_box_pack_start(GTK_BOX(box), title_label(ui_text("login_title", ar)), FALSE, FALSE, 6);
     gtk_box_pack_start(GTK_BOX(box), gtk_label_new(ui_text("login_prompt", ar).c_str()), FALSE,
                        FALSE, 6);
     GtkWidget* entry = gtk_entry_new();
@@ -244,6 +255,7 @@ bool show_agreement(bool ar) {
     gtk_widget_set_direction(dlg, ar ? GTK_TEXT_DIR_RTL : GTK_TEXT_DIR_LTR);
     GtkWidget* box = gtk_dialog_get_content_area(GTK_DIALOG(dlg));
     gtk_container_set_border_width(GTK_CONTAINER(box), 16);
+    gtk_box_pack_start(GTK_BOX(box), title_label(ui_text("eula_title", ar)), FALSE, FALSE, 6);
     GtkWidget* text = gtk_label_new(ui_text("eula_body", ar).c_str());
     gtk_label_set_line_wrap(GTK_LABEL(text), TRUE);
     gtk_label_set_max_width_chars(GTK_LABEL(text), 60);
