@@ -12,8 +12,8 @@ Panel* panel_new(const PanelLoopArgs& args, const DesktopInfo& info,
                  std::function<void()> exit_for_restart);
 // Opens the window (creating it when needed) or brings it forward.
 void panel_show(Panel& p);
-// Builds the window's content in the language, keeping unsaved entries.
-void panel_build(Panel& p, bool arabic);
+// Switches the window's language live, keeping unsaved entries.
+void panel_set_language(Panel& p, bool arabic);
 void panel_toggle_pause(Panel& p);
 std::string panel_main_link(const Panel& p);
 bool panel_arabic(const Panel& p);

@@ -99,7 +99,13 @@ struct Panel {
     GtkWidget* file_result = nullptr;
     GtkWidget* firewall = nullptr;
     std::map<std::string, GtkWidget*> inputs;
-    std::map<std::string, std::string> kept;  // form values across a rebuild
+    // Texts that follow the language: widget, text id, untranslated tail.
+    struct Text {
+        GtkWidget* widget;
+        const char* id;
+        std::string tail;
+    };
+    std::vector<Text> texts;
     guint timer = 0;
     std::function<void()> on_exit_for_restart;
 };
@@ -115,6 +121,26 @@ std::string t(const Panel& p, const char* id) {
 std::string link_main(const Panel& p) {
     return "rtsp://" + p.args.address + ":" + std::to_string(p.args.rtsp_port) + "/" +
            p.args.stream;
+}
+
+// A label or button whose text follows the language switch.
+GtkWidget* tr(Panel& p, GtkWidget* w, const char* id, const std::string& tail = "") {
+    p.texts.push_back({w, id, tail});
+    const std::string text = ui_text(id, p.arabic) + tail;
+    if (GTK_IS_LABEL(w))
+        gtk_label_set_text(GTK_LABEL(w), text.c_str());
+    else
+        gtk_button_set_label(GTK_BUTTON(w), text.c_str());
+    return w;
+}
+
+GtkWidget* tlabel(Panel& p, const char* id, const std::string& tail = "",
+                  const char* acc = nullptr) {
+    return tr(p, label("", acc), id, tail);
+}
+
+GtkWidget* tbutton(Panel& p, const char* id, const char* acc, GCallback cb, gpointer data) {
+    return tr(p, button("", acc, cb, data), id);
 }
 
 std::map<std::string, std::string> read_form(Panel& p) {
@@ -133,15 +159,12 @@ ConfigMap load_file(const std::string& cfg) {
     return text ? parse_config_text(*text) : ConfigMap{};
 }
 
-void fill_inputs(Panel& p, bool from_file) {
+void fill_inputs(Panel& p) {
     const ConfigMap m = load_file(p.info.cfg_path);
     const EngineConfig c = read_engine_config(m, k_default_rtsp_port, k_default_onvif_port);
     for (auto& [key, w] : p.inputs) {
         std::string v;
-        if (!from_file && p.kept.count(key))
-            v = p.kept[key];
-        else if (key != "admin_pass")
-            v = default_value(c, key);
+        if (key != "admin_pass") v = default_value(c, key);
         if (GTK_IS_TOGGLE_BUTTON(w))
             gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w), v == "1");
         else
@@ -263,7 +286,7 @@ void on_import(GtkButton*, gpointer data) {
     const ImportResult r = import_file(path, p.info.cfg_path);
     engine_log("Import settings: %d applied, %d rejected%s\n", r.applied, r.rejected,
                r.written ? "" : " (nothing written)");
-    if (r.written) fill_inputs(p, true);
+    if (r.written) fill_inputs(p);
     gtk_label_set_text(GTK_LABEL(p.file_result),
                        t(p, r.written ? "imported" : "import_failed").c_str());
 }
@@ -277,8 +300,7 @@ void on_firewall(GtkButton*, gpointer data) {
 
 void on_language(GtkButton*, gpointer data) {
     Panel& p = *static_cast<Panel*>(data);
-    p.kept = read_form(p);
-    panel_build(p, !p.arabic);
+    panel_set_language(p, !p.arabic);
 }
 
 gboolean on_tick(gpointer data) {
@@ -308,7 +330,7 @@ GtkWidget* status_page(Panel& p) {
     GtkWidget* g = grid_page();
     int row = 0;
     gtk_grid_attach(GTK_GRID(g),
-                    label(t(p, "address") + ": \u200E" + p.args.address + "\u200E", "address"), 0,
+                    tlabel(p, "address", ": \u200E" + p.args.address + "\u200E", "address"), 0,
                     row++, 3, 1);
     struct Link {
         const char* id;
@@ -330,16 +352,16 @@ GtkWidget* status_page(Panel& p) {
                          "http://" + p.args.address + ":" + std::to_string(p.args.web_port) + "/",
                          "copy_web"});
     for (const Link& l : links) {
-        gtk_grid_attach(GTK_GRID(g), label(t(p, l.id)), 0, row, 1, 1);
+        gtk_grid_attach(GTK_GRID(g), tlabel(p, l.id), 0, row, 1, 1);
         GtkWidget* url = label(k_lrm + l.url + k_lrm, (std::string("link_") + (l.acc + 5)).c_str());
         gtk_label_set_selectable(GTK_LABEL(url), TRUE);
         gtk_grid_attach(GTK_GRID(g), url, 1, row, 1, 1);
-        GtkWidget* b = button(t(p, "copy"), l.acc, G_CALLBACK(on_copy), nullptr);
+        GtkWidget* b = tbutton(p, "copy", l.acc, G_CALLBACK(on_copy), nullptr);
         g_object_set_data_full(G_OBJECT(b), "link", g_strdup(l.url.c_str()), g_free);
         gtk_grid_attach(GTK_GRID(g), b, 2, row++, 1, 1);
     }
     if (p.args.panel_only)
-        gtk_grid_attach(GTK_GRID(g), label(t(p, "remote_panel"), "remote"), 0, row++, 3, 1);
+        gtk_grid_attach(GTK_GRID(g), tlabel(p, "remote_panel", "", "remote"), 0, row++, 3, 1);
     p.status = label("", "stream_state");
     gtk_grid_attach(GTK_GRID(g), p.status, 0, row, 2, 1);
     p.pause = button(t(p, "pause"), "pause", G_CALLBACK(on_pause), &p);
@@ -348,7 +370,7 @@ GtkWidget* status_page(Panel& p) {
     gtk_grid_attach(GTK_GRID(g), p.motion, 0, row++, 3, 1);
     p.ports = label("", "ports");
     gtk_grid_attach(GTK_GRID(g), p.ports, 0, row++, 3, 1);
-    gtk_grid_attach(GTK_GRID(g), label(t(p, "viewers") + ":"), 0, row++, 3, 1);
+    gtk_grid_attach(GTK_GRID(g), tlabel(p, "viewers", ":"), 0, row++, 3, 1);
     p.viewers = label("", "viewers");
     gtk_grid_attach(GTK_GRID(g), p.viewers, 0, row++, 3, 1);
     return g;
@@ -361,10 +383,10 @@ GtkWidget* settings_page(Panel& p, int tab) {
         if (f.tab != tab) continue;
         GtkWidget* w;
         if (f.kind == Kind::flag) {
-            w = gtk_check_button_new_with_label(t(p, f.key).c_str());
+            w = tr(p, gtk_check_button_new_with_label(""), f.key);
             gtk_grid_attach(GTK_GRID(g), w, 0, row++, 2, 1);
         } else {
-            gtk_grid_attach(GTK_GRID(g), label(t(p, f.key)), 0, row, 1, 1);
+            gtk_grid_attach(GTK_GRID(g), tlabel(p, f.key), 0, row, 1, 1);
             w = gtk_entry_new();
             gtk_widget_set_hexpand(w, TRUE);
             if (f.kind == Kind::password) gtk_entry_set_visibility(GTK_ENTRY(w), FALSE);
@@ -379,25 +401,25 @@ GtkWidget* settings_page(Panel& p, int tab) {
 GtkWidget* about_page(Panel& p) {
     GtkWidget* g = grid_page();
     int row = 0;
-    gtk_grid_attach(GTK_GRID(g), label(t(p, "app_title")), 0, row++, 3, 1);
+    gtk_grid_attach(GTK_GRID(g), tlabel(p, "app_title"), 0, row++, 3, 1);
     gtk_grid_attach(GTK_GRID(g),
-                    label(t(p, "version") + ": \u200E" + p.info.version + "\u200E", "version"), 0,
+                    tlabel(p, "version", ": \u200E" + p.info.version + "\u200E", "version"), 0,
                     row++, 3, 1);
-    gtk_grid_attach(GTK_GRID(g), label(t(p, "data_dir") + ": \u200E" + p.args.data_dir + "\u200E"),
-                    0, row++, 3, 1);
-    gtk_grid_attach(GTK_GRID(g), label(t(p, "file_path")), 0, row, 1, 1);
+    gtk_grid_attach(GTK_GRID(g), tlabel(p, "data_dir", ": \u200E" + p.args.data_dir + "\u200E"), 0,
+                    row++, 3, 1);
+    gtk_grid_attach(GTK_GRID(g), tlabel(p, "file_path"), 0, row, 1, 1);
     p.file_path = gtk_entry_new();
     name(p.file_path, "file_path");
     gtk_widget_set_hexpand(p.file_path, TRUE);
     gtk_grid_attach(GTK_GRID(g), p.file_path, 1, row++, 2, 1);
-    gtk_grid_attach(GTK_GRID(g), button(t(p, "export"), "export", G_CALLBACK(on_export), &p), 0,
-                    row, 1, 1);
-    gtk_grid_attach(GTK_GRID(g), button(t(p, "import"), "import", G_CALLBACK(on_import), &p), 1,
+    gtk_grid_attach(GTK_GRID(g), tbutton(p, "export", "export", G_CALLBACK(on_export), &p), 0, row,
+                    1, 1);
+    gtk_grid_attach(GTK_GRID(g), tbutton(p, "import", "import", G_CALLBACK(on_import), &p), 1,
                     row++, 1, 1);
     p.file_result = label("", "file_result");
     gtk_grid_attach(GTK_GRID(g), p.file_result, 0, row++, 3, 1);
-    gtk_grid_attach(GTK_GRID(g), button(t(p, "firewall"), "firewall", G_CALLBACK(on_firewall), &p),
-                    0, row++, 1, 1);
+    gtk_grid_attach(GTK_GRID(g), tbutton(p, "firewall", "firewall", G_CALLBACK(on_firewall), &p), 0,
+                    row++, 1, 1);
     p.firewall = label("", "firewall_result");
     gtk_grid_attach(GTK_GRID(g), p.firewall, 0, row++, 3, 1);
     return g;
@@ -415,17 +437,12 @@ Panel* panel_new(const PanelLoopArgs& args, const DesktopInfo& info,
     return p;
 }
 
-void panel_build(Panel& p, bool arabic) {
-    const int page = p.notebook ? gtk_notebook_get_current_page(GTK_NOTEBOOK(p.notebook)) : 0;
-    p.arabic = arabic;
-    gtk_widget_set_default_direction(arabic ? GTK_TEXT_DIR_RTL : GTK_TEXT_DIR_LTR);
-    if (p.content) gtk_widget_destroy(p.content);
-    p.inputs.clear();
+static void panel_build(Panel& p) {
+    gtk_widget_set_default_direction(p.arabic ? GTK_TEXT_DIR_RTL : GTK_TEXT_DIR_LTR);
     gtk_window_set_title(GTK_WINDOW(p.window), t(p, "app_title").c_str());
     p.content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
-    gtk_widget_set_direction(p.content, arabic ? GTK_TEXT_DIR_RTL : GTK_TEXT_DIR_LTR);
     GtkWidget* top = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
-    gtk_box_pack_end(GTK_BOX(top), button(t(p, "lang_switch"), "lang", G_CALLBACK(on_language), &p),
+    gtk_box_pack_end(GTK_BOX(top), tbutton(p, "lang_switch", "lang", G_CALLBACK(on_language), &p),
                      FALSE, FALSE, 6);
     gtk_box_pack_start(GTK_BOX(p.content), top, FALSE, FALSE, 4);
     p.notebook = gtk_notebook_new();
@@ -434,7 +451,7 @@ void panel_build(Panel& p, bool arabic) {
         GtkWidget* page_widget = i == 0   ? status_page(p)
                                  : i == 4 ? about_page(p)
                                           : settings_page(p, i);
-        GtkWidget* tab = gtk_label_new(t(p, tabs[i]).c_str());
+        GtkWidget* tab = tr(p, gtk_label_new(""), tabs[i]);
         gtk_notebook_append_page(GTK_NOTEBOOK(p.notebook), page_widget, tab);
     }
     gtk_box_pack_start(GTK_BOX(p.content), p.notebook, TRUE, TRUE, 0);
@@ -442,14 +459,28 @@ void panel_build(Panel& p, bool arabic) {
     gtk_box_pack_start(GTK_BOX(p.content), p.error, FALSE, FALSE, 4);
     GtkWidget* bottom = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
     gtk_box_pack_end(GTK_BOX(bottom),
-                     button(t(p, "apply_restart"), "apply", G_CALLBACK(on_apply), &p), FALSE, FALSE,
+                     tbutton(p, "apply_restart", "apply", G_CALLBACK(on_apply), &p), FALSE, FALSE,
                      8);
     gtk_box_pack_start(GTK_BOX(p.content), bottom, FALSE, FALSE, 8);
     gtk_container_add(GTK_CONTAINER(p.window), p.content);
-    fill_inputs(p, p.kept.empty());
-    p.kept.clear();
+    fill_inputs(p);
     gtk_widget_show_all(p.content);
-    gtk_notebook_set_current_page(GTK_NOTEBOOK(p.notebook), page);
+}
+
+// Switches the texts and the reading direction in place; entries keep what
+// the user typed.
+void panel_set_language(Panel& p, bool arabic) {
+    p.arabic = arabic;
+    gtk_widget_set_default_direction(arabic ? GTK_TEXT_DIR_RTL : GTK_TEXT_DIR_LTR);
+    gtk_window_set_title(GTK_WINDOW(p.window), t(p, "app_title").c_str());
+    for (const Panel::Text& x : p.texts) {
+        const std::string text = ui_text(x.id, arabic) + x.tail;
+        if (GTK_IS_LABEL(x.widget))
+            gtk_label_set_text(GTK_LABEL(x.widget), text.c_str());
+        else
+            gtk_button_set_label(GTK_BUTTON(x.widget), text.c_str());
+    }
+    for (GtkWidget* l : {p.error, p.file_result, p.firewall}) gtk_label_set_text(GTK_LABEL(l), "");
     refresh(p);
 }
 
@@ -460,7 +491,7 @@ void panel_show(Panel& p) {
         gtk_window_set_default_size(GTK_WINDOW(p.window), 760, 660);
         gtk_window_set_position(GTK_WINDOW(p.window), GTK_WIN_POS_CENTER);
         g_signal_connect(p.window, "delete-event", G_CALLBACK(on_delete), &p);
-        panel_build(p, p.arabic);
+        panel_build(p);
         p.timer = g_timeout_add(1000, on_tick, &p);
         engine_log("UI: control panel opened\n");
     }
