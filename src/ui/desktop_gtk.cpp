@@ -6,6 +6,9 @@
 #include <gtk/gtk.h>
 #include <libayatana-appindicator/app-indicator.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "engine/log.h"
 #include "engine/ui_strings.h"
 #include "rtsp/digest_auth.h"
@@ -37,6 +40,47 @@ struct Desktop {
 };
 
 Desktop* g_desktop = nullptr;
+GtkWidget* g_active_dialog = nullptr;  // the modal window now running, if any
+bool g_stop = false;                   // SIGINT or SIGTERM arrived
+int g_stop_fd = -1;
+
+// Ends the running dialog and the loop: the stop signal, or Exit from the tray.
+void quit_desktop() {
+    if (g_active_dialog)
+        gtk_dialog_response(GTK_DIALOG(g_active_dialog), GTK_RESPONSE_DELETE_EVENT);
+    if (gtk_main_level() > 0) gtk_main_quit();
+}
+
+gboolean on_stop_signal(gint fd, GIOCondition, gpointer) {
+    if (read_stop_signal(fd)) {
+        engine_log("UI: stop signal - exiting\n");
+        g_stop = true;
+        quit_desktop();
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+void watch_stop_signals() {
+    if (g_stop_fd >= 0) return;
+    g_stop_fd = open_stop_signal_fd();
+    if (g_stop_fd >= 0) g_unix_fd_add(g_stop_fd, G_IO_IN, on_stop_signal, nullptr);
+}
+
+// Runs a modal window that a stop signal can end.
+int run_dialog(GtkWidget* dlg) {
+    watch_stop_signals();
+    g_active_dialog = dlg;
+    const int r = gtk_dialog_run(GTK_DIALOG(dlg));
+    g_active_dialog = nullptr;
+    return r;
+}
+
+// Start-up windows run before the loop: a stop signal there ends the process.
+void exit_if_stopped() {
+    if (!g_stop) return;
+    std::fflush(stdout);
+    std::_Exit(0);
+}
 
 void name(GtkWidget* w, const char* n) {
     atk_object_set_name(gtk_widget_get_accessible(w), n);
@@ -71,7 +115,7 @@ bool login(Desktop& d) {
     gtk_window_set_default_size(GTK_WINDOW(dlg), 420, -1);
     gtk_window_set_position(GTK_WINDOW(dlg), GTK_WIN_POS_CENTER);
     gtk_widget_show_all(dlg);
-    while (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_OK) {
+    while (!g_stop && run_dialog(dlg) == GTK_RESPONSE_OK) {
         if (equal_constant_time(gtk_entry_get_text(GTK_ENTRY(entry)), d.info.admin_pass)) {
             d.logged_in = true;
             break;
@@ -100,7 +144,7 @@ void on_copy(GtkMenuItem*, gpointer) {
 }
 void on_exit(GtkMenuItem*, gpointer) {
     engine_log("UI: exit from the tray menu\n");
-    gtk_main_quit();
+    quit_desktop();
 }
 
 gboolean on_tray_tick(gpointer) {
@@ -160,14 +204,6 @@ void start_tray(Desktop& d) {
             "on the taskbar and a second start opens it\n");
 }
 
-gboolean on_stop_signal(gint fd, GIOCondition, gpointer) {
-    if (read_stop_signal(fd)) {
-        engine_log("UI: stop signal - exiting\n");
-        gtk_main_quit();
-    }
-    return G_SOURCE_CONTINUE;
-}
-
 gboolean on_show_request(gint fd, GIOCondition, gpointer) {
     if (drain_panel_requests(fd) > 0) {
         engine_log("Panel: show-panel request received\n");
@@ -202,8 +238,7 @@ int run_desktop_loop(const PanelLoopArgs& args, const DesktopInfo& info) {
         g_desktop->exit_code = 0;
         gtk_main_quit();
     });
-    const int sfd = open_stop_signal_fd();
-    if (sfd >= 0) g_unix_fd_add(sfd, G_IO_IN, on_stop_signal, nullptr);
+    watch_stop_signals();
     const int req = args.panel_only ? -1 : open_panel_request_socket(args.data_dir);
     if (req >= 0) g_unix_fd_add(req, G_IO_IN, on_show_request, nullptr);
     if (args.show_icon && !args.panel_only) start_tray(d);
@@ -218,7 +253,6 @@ int run_desktop_loop(const PanelLoopArgs& args, const DesktopInfo& info) {
     }
     gtk_main();
     close_panel_request_socket(req, args.data_dir);
-    close_descriptor(sfd);
     return d.exit_code;
 }
 
@@ -238,9 +272,10 @@ void show_welcome_window(const WelcomeValues& v, bool ar) {
     gtk_window_set_position(GTK_WINDOW(dlg), GTK_WIN_POS_CENTER);
     gtk_widget_show_all(dlg);
     engine_log("UI: welcome window shown\n");
-    gtk_dialog_run(GTK_DIALOG(dlg));
+    run_dialog(dlg);
     gtk_widget_destroy(dlg);
     while (gtk_events_pending()) gtk_main_iteration();
+    exit_if_stopped();
 }
 
 bool show_agreement(bool ar) {
@@ -264,8 +299,9 @@ bool show_agreement(bool ar) {
     gtk_window_set_position(GTK_WINDOW(dlg), GTK_WIN_POS_CENTER);
     gtk_widget_show_all(dlg);
     engine_log("UI: end-user agreement shown\n");
-    const bool accepted = gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT;
+    const bool accepted = run_dialog(dlg) == GTK_RESPONSE_ACCEPT;
     gtk_widget_destroy(dlg);
     while (gtk_events_pending()) gtk_main_iteration();
+    exit_if_stopped();
     return accepted;
 }
