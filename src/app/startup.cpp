@@ -279,7 +279,7 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
 
     // 17. Language.
     v.lang = !c.lang.empty() ? c.lang : first_line_of(v.data_dir + "/setup.lang");
-    if (v.lang != "ar" && v.lang != "en") v.lang = "en";
+    if (v.lang != "ar" && v.lang != "en") v.lang = "ar";  // the interface is Arabic by default
     first_run_welcome(v);
 
     // 18. Banner (each line also enters the log ring).

@@ -1,10 +1,12 @@
-"""The tray icon of an interactive start under a D-Bus session with a
+"""The one-shot renderings (--dump-welcome, --selftest-strings), and the tray icon of an interactive start under a D-Bus session with a
 StatusNotifier watcher: the icon registers, its menu (read and clicked over
 D-Bus as a tray host does) pauses streaming and exits the program while the
 login window is up. Without a watcher the panel stays reachable and the log says
 why. A stop signal ends a start that waits at its welcome window."""
 import os
+import struct
 import subprocess
+import tempfile
 import time
 
 from gi.repository import Gio, GLib
@@ -16,7 +18,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def desktop_camera(x, welcomed=True):
-    cam = Camera(ARGS.bin, {"eula_accepted": 1, "osd_name": 0, "osd_clock": 0},
+    cam = Camera(ARGS.bin, {"eula_accepted": 1, "lang": "en", "osd_name": 0, "osd_clock": 0},
                  display=x.display, background=False)
     if welcomed:
         open(os.path.join(cam.data_dir, "welcomed.flag"), "w").write("1")
@@ -44,7 +46,23 @@ def click(bus, sender, menu_path, item):
                   None, 0, 20000, None)
 
 
+def one_shot_modes():
+    out = tempfile.mkdtemp(prefix="zeb-ui-dump-")
+    env = dict(os.environ, ProgramData=out, ASAN_OPTIONS="detect_leaks=0")
+    env.pop("DISPLAY", None)  # renderings need no screen
+    r = subprocess.run([ARGS.bin, "--dump-welcome", os.path.join(out, "w")], env=env, timeout=120)
+    check(r.returncode == 0, "--dump-welcome failed")
+    for name in ("welcome_ar.png", "welcome_en.png"):
+        head = open(os.path.join(out, "w", name), "rb").read(24)
+        width, height = struct.unpack(">II", head[16:24])
+        check(head[:8] == b"\x89PNG\r\n\x1a\n" and width == 720 and height > 200, f"{name}: {width}x{height}")
+    report = os.path.join(out, "strings.txt")
+    r = subprocess.run([ARGS.bin, "--selftest-strings", report], env=env, timeout=60)
+    check(r.returncode == 0 and "passed" in open(report).read(), "--selftest-strings")
+
+
 def main():
+    one_shot_modes()
     with Xvfb(1024, 768) as x:
         # No tray: said in the log, the panel (its login first) opens anyway.
         with desktop_camera(x) as cam:
