@@ -6,10 +6,11 @@
 #include "ui/stream_badge.h"
 
 TEST(BadgeTest, AlphaFromOpacity) {
-    struct Case { int opacity, background, text; } cases[] = {
-        {25, 50, 63}, {100, 200, 255}, {80, 160, 204},
-        {0, 50, 63},     // clamped up to 25
-        {250, 200, 255}, // clamped down to 100
+    struct Case {
+        int opacity, background, text;
+    } cases[] = {
+        {25, 50, 63},    {100, 200, 255}, {80, 160, 204}, {0, 50, 63},  // clamped up to 25
+        {250, 200, 255},                                                // clamped down to 100
     };
     for (const Case& c : cases) {
         const BadgeAlpha a = badge_alpha(c.opacity);
@@ -22,8 +23,13 @@ TEST(BadgeTest, AlphaFromOpacity) {
 TEST(BadgeTest, PlacedFourteenPixelsInsideTheWorkArea) {
     // A 1920x1080 screen with a 40 px taskbar at the bottom and one of 60 px on the left.
     const WorkArea area{60, 0, 1860, 1040};
-    struct Case { int corner, x, y; } cases[] = {
-        {0, 74, 14}, {1, 1920 - 14 - 200, 14}, {2, 74, 1040 - 14 - 50}, {3, 1920 - 14 - 200, 976},
+    struct Case {
+        int corner, x, y;
+    } cases[] = {
+        {0, 74, 14},
+        {1, 1920 - 14 - 200, 14},
+        {2, 74, 1040 - 14 - 50},
+        {3, 1920 - 14 - 200, 976},
     };
     for (const Case& c : cases) {
         const BadgePoint p = badge_position(area, c.corner, 200, 50);
@@ -60,14 +66,17 @@ TEST(BadgeTest, CustomTextGivesOneLine) {
 
 TEST(StringsTest, TableAndPlantedFaults) {
     EXPECT_TRUE(check_ui_strings(ui_strings()).empty());
-    struct Case { std::vector<UiString> table; size_t problems; } cases[] = {
+    struct Case {
+        std::vector<UiString> table;
+        size_t problems;
+    } cases[] = {
         {{{"a", "نص", "Text"}}, 0},
-        {{{"a", "", "Text"}}, 1},                                    // missing Arabic
-        {{{"a", "نص", ""}}, 1},                                      // missing English
-        {{{"a", "منفذ RTSP", "RTSP port"}}, 1},                      // unmarked Latin
+        {{{"a", "", "Text"}}, 1},                // missing Arabic
+        {{{"a", "نص", ""}}, 1},                  // missing English
+        {{{"a", "منفذ RTSP", "RTSP port"}}, 1},  // unmarked Latin
         {{{"a", "منفذ \u200ERTSP\u200E", "RTSP port"}}, 0},
-        {{{"a", "المنفذ 8554", "Port 8554"}}, 0},                    // digits alone need no marks
-        {{{"a", "نص", "Text"}, {"a", "نص", "Text"}}, 1},             // duplicate id
+        {{{"a", "المنفذ 8554", "Port 8554"}}, 0},         // digits alone need no marks
+        {{{"a", "نص", "Text"}, {"a", "نص", "Text"}}, 1},  // duplicate id
     };
     for (const Case& c : cases) EXPECT_EQ(check_ui_strings(c.table).size(), c.problems);
     EXPECT_EQ(ui_text("apply_restart", false), "Apply & restart");
@@ -76,15 +85,25 @@ TEST(StringsTest, TableAndPlantedFaults) {
 
 TEST(FirewallTest, BlockedPortsAndTheirCommands) {
     const std::vector<int> ports = {8554, 8000, 8080};
-    struct Case { FirewallRules rules; const char* expect; const char* absent; } cases[] = {
+    struct Case {
+        FirewallRules rules;
+        const char* expect;
+        const char* absent;
+    } cases[] = {
         {{"", "", ""}, "No active firewall", "8554"},
         {{"Status: inactive\n", "", ""}, "No active firewall", "8554"},
         {{"Status: active\n\nTo Action From\n8554/tcp ALLOW Anywhere\n", "", ""},
-         "ufw allow 8000/tcp", "ufw allow 8554/tcp"},
-        {{"", "table inet filter {\n chain input {\n  type filter hook input priority 0; policy drop;\n  tcp dport 8000 accept\n }\n}\n", ""},
-         "tcp dport 8554 accept", "dport 8000 accept\n"},
+         "ufw allow 8000/tcp",
+         "ufw allow 8554/tcp"},
+        {{"",
+          "table inet filter {\n chain input {\n  type filter hook input priority 0; policy "
+          "drop;\n  tcp dport 8000 accept\n }\n}\n",
+          ""},
+         "tcp dport 8554 accept",
+         "dport 8000 accept\n"},
         {{"", "", "-P INPUT DROP\n-A INPUT -p tcp -m tcp --dport 85540 -j ACCEPT\n"},
-         "iptables -I INPUT -p tcp --dport 8554 -j ACCEPT", "No active"},
+         "iptables -I INPUT -p tcp --dport 8554 -j ACCEPT",
+         "No active"},
     };
     for (const Case& c : cases) {
         const std::string r = firewall_report_from(c.rules, ports, false);
