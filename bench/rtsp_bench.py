@@ -178,12 +178,13 @@ def main():
             print(f"screen change -> first packet of the frame showing it, {len(delays)} changes: "
                   f"median {statistics.median(delays):.0f} ms, p95 {p95:.0f} ms, max {delays[-1]:.0f} ms")
 
-try:
-    main()
-finally:
-    left = camera_processes(args.bin)  # every camera this benchmark started must be gone
-    if left:
-        print(f"cameras left running: {left}; ending them")
-        end_processes(left)
-        sys.exit(1)
-    print("no zeb_onvif left running")
+if __name__ == "__main__":
+    try:
+        main()
+    finally:
+        left = camera_processes(args.bin)  # every camera this benchmark started must be gone
+        if left:
+            print(f"cameras left running: {left}; ending them")
+            end_processes(left)
+            sys.exit(1)
+        print("no zeb_onvif left running")

@@ -33,6 +33,9 @@ pkgs=(
   motion
   # QR codes: render the SVG and read it back with a reader we did not write
   zbar-tools librsvg2-bin
+  # desktop interface and its tests
+  libgtk-3-dev libayatana-appindicator3-dev python3-pyatspi python3-gi gir1.2-gtk-3.0
+  at-spi2-core dbus-x11
 )
 # Node.js with npm: Debian's packages unless a Node.js with npm is already here.
 if ! command -v npm >/dev/null 2>&1; then pkgs+=(nodejs npm); fi

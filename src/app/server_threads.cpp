@@ -4,8 +4,11 @@
 // thread that cannot be created ends the process.
 #include "app/server_threads.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
+#include "app/desktop_wiring.h"
 #include "app/settings_wiring.h"
 
 #include "engine/log.h"
@@ -95,8 +98,7 @@ void hand_over_video_settings(StartupValues& v) {
     if (c.osd_name || c.osd_clock)
         engine_log("OSD: stream extras on (name=%d clock=%d)\n", c.osd_name ? 1 : 0,
                    c.osd_clock ? 1 : 0);
-    if (c.warn_live && !v.logon_screen)
-        engine_log("OSD: local streaming warning badge not in this build\n");
+    arm_warning_badge(v);
 }
 
 void start_rtsp(StartupValues& v) {
@@ -193,6 +195,11 @@ void start_settings_watcher(StartupValues& v) {
 void start_subsystems(StartupValues& v) {
     if (v.panel_only) return;  // a panel-only process runs no server
     set_up_onvif_identity(v);
+    if (!agreement_accepted(v)) {  // interactive start only
+        engine_log("EULA declined \u2014 exiting.\n");
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
     hand_over_video_settings(v);
     start_rtsp(v);
     start_onvif(v);

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/desktop_wiring.h"
 #include "app/service_entry.h"
 #include "app/settings_wiring.h"
 #include "engine/auto_revert.h"
@@ -190,9 +191,8 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
 
     // 1. One-shot modes.
     if (int code = 0; service_entry(args, &code)) return code;
-    for (const char* o : {"--dump-screens", "--dump-welcome"})
-        if (word_after(args, o)) return not_in_build(o);
-    if (has_word(args, "--selftest-strings")) return not_in_build("--selftest-strings");
+    if (word_after(args, "--dump-screens")) return not_in_build("--dump-screens");
+    if (int code = 0; desktop_one_shot(args, &code)) return code;
     if (has_word(args, "--check-pass")) return check_pass_mode(args);
     const CommandLineScan scan = scan_command_line(args);
     if (scan.help || scan.version) {
@@ -249,7 +249,7 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     logon_screen.store(v.logon_screen);
 
     // 9. Welcome window.
-    if (has_word(args, "--welcome")) return not_in_build("--welcome");
+    if (has_word(args, "--welcome")) return welcome_only_mode(v);
 
     // 10. Single instance. Signals are blocked first so that every thread
     // started later leaves SIGINT/SIGTERM to the control-panel loop.
@@ -309,7 +309,8 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
 
     // 17. Language.
     v.lang = !c.lang.empty() ? c.lang : first_line_of(v.data_dir + "/setup.lang");
-    if (v.lang != "ar" && v.lang != "en") v.lang = "en";
+    if (v.lang != "ar" && v.lang != "en") v.lang = "ar";  // the interface is Arabic by default
+    first_run_welcome(v);
 
     // 18. Banner (each line also enters the log ring).
     const std::string banner = banner_text(v);
@@ -329,7 +330,7 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     pl.rtsp_port = v.rtsp_port;
     pl.onvif_port = v.onvif_port;
     pl.stream = c.stream;
-    pl.open_window = !v.background;
+    pl.open_window = !v.background && !v.relaunch;
     pl.show_icon = c.show_icon;
     pl.panel_only = v.panel_only;
 
@@ -339,6 +340,6 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
         pl.listen_for_show = false;
         return run_control_panel_loop(pl);
     }
-    // 24. Control-panel loop.
-    return run_control_panel_loop(pl);
+    // 24. Control-panel loop: the desktop on an interactive start.
+    return run_main_loop(pl, v);
 }

@@ -51,6 +51,36 @@ void block_stop_signals() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+int open_stop_signal_fd() {
+    sigset_t set = stop_set();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    return signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+bool read_stop_signal(int fd) {
+    signalfd_siginfo si{};
+    return read(fd, &si, sizeof si) == static_cast<ssize_t>(sizeof si);
+}
+
+int open_panel_request_socket(const std::string& data_dir) { return open_panel_socket(data_dir); }
+
+int drain_panel_requests(int fd) {
+    char buf[256];
+    int n = 0;
+    while (recv(fd, buf, sizeof buf, 0) > 0) ++n;
+    return n;
+}
+
+void close_panel_request_socket(int fd, const std::string& data_dir) {
+    if (fd < 0) return;
+    close(fd);
+    unlink((data_dir + "/panel.sock").c_str());
+}
+
+void close_descriptor(int fd) {
+    if (fd >= 0) close(fd);
+}
+
 int run_control_panel_loop(const PanelLoopArgs& args) {
     sigset_t set = stop_set();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
