@@ -4,7 +4,7 @@
 as a desktop program with the control panel open (logged in through the
 accessibility tree, which itself adds a little work) and the warning badge shown.
 
-Usage: dbus-run-session -- /usr/bin/python3 bench/ui_bench.py --bin build-rel/src/app/zeb_onvif"""
+Usage: dbus-run-session -- /usr/bin/python3 bench/ui_bench.py --bin build-rel/zeb_onvif"""
 
 import os
 import subprocess
