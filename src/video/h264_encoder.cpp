@@ -263,6 +263,10 @@ bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_
     }
     yuv_valid_ = true;
     const bool due = intra_period_ > 0 && since_idr_ + 1 >= intra_period_;
+    // On a still screen a keyframe that cannot be a repeat waits up to half a
+    // period for the next change (the clock's tick), so that the change and
+    // the keyframe cost one coded picture instead of two.
+    const bool overdue = intra_period_ > 0 && since_idr_ + 1 >= intra_period_ + intra_period_ / 2;
     if (!any && !force_idr && known_) {
         if (due && library_since_idr_ == 0 && !last_idr_.empty()) {
             // The decoder's picture is still the one of the last IDR: send it again.
@@ -274,7 +278,7 @@ bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_
             ++counts_.repeated_idr;
             return true;
         }
-        if (!due) {
+        if (!overdue) {
             const int fn = (last_frame_num_ + 1) % (1 << sps_.log2_max_frame_num);
             const int poc = (last_poc_lsb_ + 2) % (1 << sps_.log2_max_poc_lsb);
             if (write_skip_slice(sps_, pps_, ref_idc_, fn, poc, out)) {
