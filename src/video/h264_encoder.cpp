@@ -17,6 +17,9 @@ const char* const k_library_files[] = {"openh264.dll", "orcore.dll"};
 const char* const k_library_files[] = {"libopenh264.so.7", "libopenh264.so"};
 #endif
 
+// Library pictures spent on a large change after it stopped changing.
+constexpr int k_refine_pictures = 3;
+
 using CreateFn = int (*)(ISVCEncoder**);
 using DestroyFn = void (*)(ISVCEncoder*);
 
@@ -85,11 +88,14 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
     yuv_.assign(static_cast<size_t>(width_) * height_ * 3 / 2, 0);
     intra_period_ = fps;
     yuv_valid_ = false;
+    refine_left_ = 0;
     known_ = false;
     offset_ = 0;
     since_idr_ = 0;
     library_since_idr_ = 0;
-    last_idr_.clear();
+    chain_.clear();
+    chain_open_ = false;
+    replay_pos_ = 0;
     counts_ = Counts{};
     return true;
 }
@@ -104,6 +110,8 @@ bool H264Encoder::encode(const uint8_t* bgrx, int src_width, bool force_idr,
     bgrx_to_i420(bgrx, src_width * 4, width_, height_, y, u, v);
 
     yuv_valid_ = false;  // not necessarily the picture encode_changes saw last
+    replay_pos_ = 0;     // (a plain encode during a replay: see encode_changes)
+    chain_open_ = false;
     return run_library(force_idr, out);
 }
 
@@ -212,7 +220,14 @@ void H264Encoder::follow_stream(std::vector<uint8_t>& out, size_t from) {
         out.resize(from);
         out.insert(out.end(), rewritten.begin(), rewritten.end());
     }
-    if (idr) last_idr_.assign(out.begin() + static_cast<std::ptrdiff_t>(from), out.end());
+    if (idr) {
+        chain_.clear();
+        chain_open_ = true;
+    }
+    if (chain_open_ && offset_ == 0)
+        chain_.push_back(Replayed{
+            std::vector<uint8_t>(out.begin() + static_cast<std::ptrdiff_t>(from), out.end()),
+            last_frame_num_, last_poc_lsb_});
 }
 
 void H264Encoder::convert_area(const uint8_t* bgrx, int src_width, const PixelRect& r) {
@@ -250,7 +265,9 @@ bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_
         uint8_t* v = u + static_cast<size_t>(width_ / 2) * (height_ / 2);
         bgrx_to_i420(bgrx, src_width * 4, width_, height_, y, u, v);
         any = true;
+        refine_left_ = k_refine_pictures;
     } else {
+        long long area = 0;
         for (const PixelRect& c : changed) {
             // Chroma is shared by 2x2 pixels: widen to even bounds.
             PixelRect r = clip_rect(
@@ -258,25 +275,38 @@ bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_
                 height_);
             if (r.empty()) continue;
             convert_area(bgrx, src_width, r);
+            area += r.area();
             any = true;
         }
+        // A large change is coded a few more times once it stands still: the
+        // library spends those pictures on sharpening it, as it would on the
+        // whole-frame path. A small one (the clock) is left as first coded.
+        if (any) refine_left_ = area * 50 >= 1LL * width_ * height_ ? k_refine_pictures : 0;
     }
+    if (any) chain_open_ = false;  // the chain shows the picture before this change
     yuv_valid_ = true;
     const bool due = intra_period_ > 0 && since_idr_ + 1 >= intra_period_;
     // On a still screen a keyframe that cannot be a repeat waits up to half a
     // period for the next change (the clock's tick), so that the change and
     // the keyframe cost one coded picture instead of two.
     const bool overdue = intra_period_ > 0 && since_idr_ + 1 >= intra_period_ + intra_period_ / 2;
+    if (replay_pos_ > 0) {
+        if (!any && !force_idr) return replay_next(out);
+        // The decoder is part way through the chain, the library at its end:
+        // only a new IDR brings them together.
+        replay_pos_ = 0;
+        force_idr = true;
+    }
+    if (!any && !force_idr && known_ && refine_left_ > 0) {
+        --refine_left_;
+        return run_library(due, out);
+    }
     if (!any && !force_idr && known_) {
-        if (due && library_since_idr_ == 0 && !last_idr_.empty()) {
-            // The decoder's picture is still the one of the last IDR: send it again.
-            out.insert(out.end(), last_idr_.begin(), last_idr_.end());
-            since_idr_ = 0;
-            offset_ = 0;
-            last_frame_num_ = 0;
-            last_poc_lsb_ = 0;
+        if (due && !chain_.empty() && library_since_idr_ + 1 == int(chain_.size())) {
+            // The library has coded nothing since the last IDR and its
+            // sharpening pictures: the decoder gets the same pictures again.
             ++counts_.repeated_idr;
-            return true;
+            return replay_next(out);
         }
         if (!overdue) {
             const int fn = (last_frame_num_ + 1) % (1 << sps_.log2_max_frame_num);
@@ -287,11 +317,30 @@ bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_
                 ++offset_;
                 ++since_idr_;
                 ++counts_.skipped;
+                chain_open_ = false;
                 return true;
             }
         }
     }
+    // A keyframe coded on a still picture is sharpened like a large change.
+    if (!any && due) refine_left_ = k_refine_pictures;
     return run_library(force_idr || (due && known_), out);
+}
+
+bool H264Encoder::replay_next(std::vector<uint8_t>& out) {
+    const Replayed& r = chain_[replay_pos_];
+    out.insert(out.end(), r.au.begin(), r.au.end());
+    if (replay_pos_ == 0) {
+        since_idr_ = 0;
+        offset_ = 0;
+    } else {
+        ++since_idr_;
+    }
+    last_frame_num_ = r.frame_num;
+    last_poc_lsb_ = r.poc_lsb;
+    replay_pos_ = replay_pos_ + 1 < chain_.size() ? replay_pos_ + 1 : 0;
+    chain_open_ = false;
+    return true;
 }
 
 void H264Encoder::close() {

@@ -39,9 +39,9 @@ class H264Encoder {
     // only inside `changed` (encode-size pixels): only those areas are
     // converted, and when nothing changed the library is not called at all;
     // a P picture of skipped macroblocks (an exact repeat) goes out instead,
-    // or the last IDR access unit again when a keyframe is due and the
-    // library has coded nothing since it. The library's later pictures get
-    // their frame_num and pic_order_cnt_lsb renumbered to follow ours.
+    // or, when a keyframe is due and the library has coded nothing new since,
+    // the last IDR access unit again (with the pictures that sharpened it). The library's later
+    // pictures get their frame_num and pic_order_cnt_lsb renumbered to follow ours.
     bool encode_changes(const uint8_t* bgrx, int src_width, bool force_idr,
                         const std::vector<PixelRect>& changed, std::vector<uint8_t>& out);
     void close();
@@ -79,10 +79,21 @@ class H264Encoder {
     int ref_idc_ = 2;
     int last_frame_num_ = 0;  // as sent
     int last_poc_lsb_ = 0;
-    int offset_ = 0;           // our skip pictures since the last IDR
-    int since_idr_ = 0;        // pictures sent after the last IDR
+    int offset_ = 0;     // our skip pictures since the last IDR
+    int since_idr_ = 0;  // pictures sent after the last IDR
     int library_since_idr_ = 0;
-    std::vector<uint8_t> last_idr_;
+    int refine_left_ = 0;  // library pictures still due for the last large change
+    // The last IDR and the library pictures that directly followed it without
+    // a change (sharpening): sent again when a keyframe is due and the
+    // library has coded nothing else since.
+    struct Replayed {
+        std::vector<uint8_t> au;
+        int frame_num = 0, poc_lsb = 0;
+    };
+    std::vector<Replayed> chain_;
+    bool chain_open_ = false;
+    size_t replay_pos_ = 0;  // next chain picture to send again (0: not replaying)
+    bool replay_next(std::vector<uint8_t>& out);
     Counts counts_;
 };
 
