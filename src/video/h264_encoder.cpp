@@ -280,8 +280,9 @@ bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_
         }
         // A large change is coded a few more times once it stands still: the
         // library spends those pictures on sharpening it, as it would on the
-        // whole-frame path. A small one (the clock) is left as first coded.
-        if (any) refine_left_ = area * 50 >= 1LL * width_ * height_ ? k_refine_pictures : 0;
+        // whole-frame path. A small one (under 5% of the picture: the clock,
+        // listed once where it was and once where it is) is left as first coded.
+        if (any) refine_left_ = area * 20 >= 1LL * width_ * height_ ? k_refine_pictures : 0;
     }
     if (any) chain_open_ = false;  // the chain shows the picture before this change
     yuv_valid_ = true;
