@@ -89,6 +89,7 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
     intra_period_ = fps;
     yuv_valid_ = false;
     refine_left_ = 0;
+    held_change_ = false;
     known_ = false;
     offset_ = 0;
     since_idr_ = 0;
@@ -111,6 +112,7 @@ bool H264Encoder::encode(const uint8_t* bgrx, int src_width, bool force_idr,
 
     yuv_valid_ = false;  // not necessarily the picture encode_changes saw last
     replay_pos_ = 0;     // (a plain encode during a replay: see encode_changes)
+    held_change_ = false;
     chain_open_ = false;
     return run_library(force_idr, out);
 }
@@ -286,6 +288,10 @@ bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_
     }
     if (any) chain_open_ = false;  // the chain shows the picture before this change
     yuv_valid_ = true;
+    if (held_change_) {  // the change held back by a replayed keyframe (below)
+        held_change_ = false;
+        any = true;
+    }
     const bool due = intra_period_ > 0 && since_idr_ + 1 >= intra_period_;
     // On a still screen a keyframe that cannot be a repeat waits up to half a
     // period for the next change (the clock's tick), so that the change and
@@ -302,8 +308,18 @@ bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_
         --refine_left_;
         return run_library(due, out);
     }
+    const bool replayable =
+        known_ && !chain_.empty() && library_since_idr_ + 1 == int(chain_.size());
+    if (any && due && !force_idr && replayable && chain_.size() == 1 && refine_left_ == 0) {
+        // A small change (the clock's tick) when a keyframe is due and the last
+        // IDR still stands: that IDR again now and the change one picture
+        // later costs a P picture instead of a new IDR.
+        held_change_ = true;
+        ++counts_.repeated_idr;
+        return replay_next(out);
+    }
     if (!any && !force_idr && known_) {
-        if (due && !chain_.empty() && library_since_idr_ + 1 == int(chain_.size())) {
+        if (due && replayable) {
             // The library has coded nothing since the last IDR and its
             // sharpening pictures: the decoder gets the same pictures again.
             ++counts_.repeated_idr;

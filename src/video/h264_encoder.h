@@ -82,7 +82,8 @@ class H264Encoder {
     int offset_ = 0;     // our skip pictures since the last IDR
     int since_idr_ = 0;  // pictures sent after the last IDR
     int library_since_idr_ = 0;
-    int refine_left_ = 0;  // library pictures still due for the last large change
+    int refine_left_ = 0;       // library pictures still due for the last large change
+    bool held_change_ = false;  // a change to code at the next call
     // The last IDR and the library pictures that directly followed it without
     // a change (sharpening): sent again when a keyframe is due and the
     // library has coded nothing else since.

@@ -109,6 +109,15 @@ TEST(DamageEncoding, SkipsReplaysAndRenumberedLibraryPictures) {
         {-1, false, 'P'},
         {-1, false, 'P'},
         {-1, false, 'R'},
+        {-1, false, 'Q'},
+        {-1, false, 'Q'},
+        {-1, false, 'Q'},
+        {6, true, 'I'},
+        {-1, false, 'S'},
+        {-1, false, 'S'},
+        {-1, false, 'S'},
+        {7, false, 'R'},   // a small change when due: the IDR again first...
+        {-1, false, 'P'},  // ...and the change one picture later
     };
     SpsInfo sps;
     PpsInfo pps;
@@ -152,9 +161,9 @@ TEST(DamageEncoding, SkipsReplaysAndRenumberedLibraryPictures) {
         last_ref_fn = p.frame_num;
         last_poc = p.poc;
     }
-    EXPECT_EQ(enc.counts().skipped, 10u);
-    EXPECT_EQ(enc.counts().repeated_idr, 4u);
-    EXPECT_EQ(enc.counts().encoded, 13u);
+    EXPECT_EQ(enc.counts().skipped, 13u);
+    EXPECT_EQ(enc.counts().repeated_idr, 5u);
+    EXPECT_EQ(enc.counts().encoded, 15u);
 }
 
 TEST(DamageEncoding, WholePictureAfterPlainEncodeAndReopen) {
