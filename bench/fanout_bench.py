@@ -7,7 +7,10 @@ share of frames that reached each viewer, the encoder's pictures per second
 total minus the single-viewer figure, per viewer and in total.
 
   bench/fanout_bench.py --bin build-rel/src/app/zeb_onvif [--viewers 200]
-                        [--processes 4] [--seconds 300]"""
+                        [--processes 4] [--seconds 300]
+
+The RTSP server accepts at most 160 connections (RtspEngine.max_connections);
+beyond that the server closes new ones, so more viewers need that limit raised."""
 
 import json
 import os
