@@ -15,7 +15,7 @@ as_root() {
 pkgs=(
   # build
   build-essential cmake pkg-config git
-  libssl-dev libx11-dev libxext-dev libxfixes-dev
+  libssl-dev libx11-dev libxext-dev libxfixes-dev libxdamage-dev
   libcairo2-dev libpango1.0-dev libopenh264-dev libopenh264-7
   libturbojpeg0-dev libpulse-dev
   libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev libsystemd-dev

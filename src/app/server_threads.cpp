@@ -80,6 +80,7 @@ OverlaySettings startup_overlay(const StartupValues& v) {
 void hand_over_video_settings(StartupValues& v) {
     const EngineConfig& c = v.config;
     cursor_on.store(c.show_cursor);
+    damage_capture_on.store(c.damage_capture);
     if (c.show_cursor) engine_log("Stream: mouse cursor shown\n");
     MotionConfig motion;
     motion.enabled = c.motion;

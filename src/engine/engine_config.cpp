@@ -363,6 +363,7 @@ EngineConfig read_engine_config(const ConfigMap& m, int default_rtsp, int defaul
     c.warn_text = get_text(m, "warn_text", "", 64, true);
     c.audio = get_flag(m, "audio", false);
     c.show_cursor = get_flag(m, "show_cursor", false);
+    c.damage_capture = get_flag(m, "damage_capture", true);
     c.motion = get_flag(m, "motion", false);
     c.motion_sens = get_int(m, "motion_sens", 5, 1, 10);
     c.motion_min = get_int(m, "motion_min", 500, 100, 5000);

@@ -111,6 +111,7 @@ struct EngineConfig {
     int osd_clock_color = 0;
     int osd_clock_size = 1;
     bool show_cursor = false;
+    bool damage_capture = true;  // read and encode only what changed on screen
     bool warn_live = false;
     int warn_pos = 1;
     int warn_op = 80;

@@ -42,6 +42,9 @@ struct LoopState {
     uint32_t step = 9000;
     size_t limit = 34;
     uint32_t pause_ms = 100;
+    // The scale buffers hold the scaled previous capture (damage path).
+    bool main_scaled_valid = false, sub_scaled_valid = false;
+    std::vector<PixelRect> main_changes, sub_changes;
 };
 
 bool wait_for_viewers(RtspEngine& e) {
@@ -125,11 +128,14 @@ void refresh_parameter_sets(StreamQueue& q, const std::vector<uint8_t>& au) {
 // stream's frame time advances whether or not the encoder yields a frame.
 void encode_and_push(RtspEngine& e, H264Encoder& enc, const uint8_t* picture, int src_width,
                      bool force_idr, StreamQueue& q, std::optional<uint64_t>& time, uint32_t step,
-                     size_t limit, uint64_t clock_us, bool* refresh = nullptr) {
+                     size_t limit, uint64_t clock_us, bool* refresh = nullptr,
+                     const std::vector<PixelRect>* changes = nullptr) {
     time = next_frame_time(time, media_ticks(clock_us, 90000), step);
     const uint32_t ts = uint32_t(*time);
     std::vector<uint8_t> au;
-    if (!enc.encode(picture, src_width, force_idr, au) || au.empty()) return;
+    const bool ok = changes ? enc.encode_changes(picture, src_width, force_idr, *changes, au)
+                            : enc.encode(picture, src_width, force_idr, au);
+    if (!ok || au.empty()) return;
     e.frames_encoded.fetch_add(1);
     bool key = is_keyframe(au.data(), au.size());
     if (key && refresh && *refresh) {
@@ -151,6 +157,8 @@ void reinit_encoders(RtspEngine& e, LoopState& ls) {
         e.main_height = mh < 2 ? 2 : mh;
         e.main_scale_buffer.assign(size_t(e.main_width) * e.main_height * 4, 0);
     }
+    ls.main_scaled_valid = false;
+    ls.sub_scaled_valid = false;
     e.main_encoder->close();
     if (!e.main_encoder->open(e.main_width, e.main_height, fps, e.bitrate)) {
         sleep_ms(200);
@@ -175,6 +183,57 @@ void pace(LoopState& ls) {
         ls.next_due = now;  // fell behind: restart
     ls.next_due += ls.pause_ms;
     if (ls.next_due > now) sleep_ms(uint32_t(ls.next_due - now));
+}
+
+// Scales what changed of the capture into a stream's buffer and lists the
+// destination areas whose pixels really changed.
+void scale_changes(const ScreenCapturer& cap, const uint8_t* frame, std::vector<uint8_t>& buffer,
+                   int w, int h, bool& valid, std::vector<PixelRect>& changes) {
+    const int cw = cap.width(), ch = cap.height();
+    changes.clear();
+    if (!valid || cap.all_changed()) {
+        scale_nearest(frame, cw, ch, buffer.data(), w, h);
+        changes.push_back(PixelRect{0, 0, w, h});
+        valid = true;
+        return;
+    }
+    for (const PixelRect& r : cap.changed_rects()) {
+        PixelRect d = scaled_area(r, cw, ch, w, h);
+        if (!d.empty() && scale_nearest_area(frame, cw, ch, buffer.data(), w, h, d))
+            changes.push_back(d);
+    }
+}
+
+// The damage path: each encoder sees only what changed in its own picture,
+// and codes nothing itself when that is nothing.
+void encode_changes(RtspEngine& e, LoopState& ls, const uint8_t* frame, bool force_idr,
+                    uint64_t captured_us) {
+    const ScreenCapturer& cap = *e.capturer;
+    const int cw = cap.width(), ch = cap.height();
+    if (e.main_encoder->is_open()) {
+        const uint8_t* picture = frame;
+        int stride_px = cw;
+        if (e.main_scaled) {
+            scale_changes(cap, frame, e.main_scale_buffer, e.main_width, e.main_height,
+                          ls.main_scaled_valid, ls.main_changes);
+            picture = e.main_scale_buffer.data();
+            stride_px = e.main_width;
+        } else if (cap.all_changed()) {
+            ls.main_changes.assign(1, PixelRect{0, 0, cw, ch});
+        } else {
+            ls.main_changes = cap.changed_rects();
+        }
+        encode_and_push(e, *e.main_encoder, picture, stride_px, force_idr, e.main_queue,
+                        ls.main_time, ls.step, ls.limit, captured_us, &ls.refresh_main,
+                        &ls.main_changes);
+    }
+    if (e.substream_enabled && e.sub_encoder) {
+        scale_changes(cap, frame, e.sub_scale_buffer, e.sub_width, e.sub_height,
+                      ls.sub_scaled_valid, ls.sub_changes);
+        encode_and_push(e, *e.sub_encoder, e.sub_scale_buffer.data(), e.sub_width, force_idr,
+                        e.sub_queue, ls.sub_time, ls.step, ls.limit, captured_us,
+                        &ls.refresh_sub, &ls.sub_changes);
+    }
 }
 
 void stream_one_frame(RtspEngine& e, LoopState& ls) {
@@ -209,7 +268,10 @@ void stream_one_frame(RtspEngine& e, LoopState& ls) {
     // make the frame after this one a second keyframe.
     bool requested = e.keyframe_request.exchange(0) != 0;
     bool force_idr = ls.force_keyframe || requested;
-    if (e.main_encoder->is_open()) {
+    const bool damage = damage_capture_on.load();
+    if (damage) {
+        encode_changes(e, ls, frame, force_idr, captured_us);
+    } else if (e.main_encoder->is_open()) {
         if (e.main_scaled) {
             scale_nearest(frame, cw, ch, e.main_scale_buffer.data(), e.main_width, e.main_height);
             encode_and_push(e, *e.main_encoder, e.main_scale_buffer.data(), e.main_width, force_idr,
@@ -220,7 +282,7 @@ void stream_one_frame(RtspEngine& e, LoopState& ls) {
                             ls.step, ls.limit, captured_us, &ls.refresh_main);
         }
     }
-    if (e.substream_enabled && e.sub_encoder) {
+    if (e.substream_enabled && e.sub_encoder && !damage) {
         scale_nearest(frame, cw, ch, e.sub_scale_buffer.data(), e.sub_width, e.sub_height);
         encode_and_push(e, *e.sub_encoder, e.sub_scale_buffer.data(), e.sub_width, force_idr,
                         e.sub_queue, ls.sub_time, ls.step, ls.limit, captured_us, &ls.refresh_sub);

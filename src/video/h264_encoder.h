@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "video/color_convert.h"
+#include "video/h264_bitstream.h"
+#include "video/pixel_rect.h"
 
 // SPS and PPS of a stream (NAL units without start codes) and the SDP
 // profile-level-id ("42C020" until an SPS has been seen).
@@ -33,7 +35,24 @@ class H264Encoder {
     // access unit's Annex B bytes to out. Nothing appended when the library
     // skipped the frame. False on a library error or without an open encoder.
     bool encode(const uint8_t* bgrx, int src_width, bool force_idr, std::vector<uint8_t>& out);
+    // The same for a picture that differs from the previous one given this way
+    // only inside `changed` (encode-size pixels): only those areas are
+    // converted, and when nothing changed the library is not called at all;
+    // a P picture of skipped macroblocks (an exact repeat) goes out instead,
+    // or, when a keyframe is due and the library has coded nothing new since,
+    // the last IDR access unit again (with the pictures that sharpened it). The library's later
+    // pictures get their frame_num and pic_order_cnt_lsb renumbered to follow ours.
+    bool encode_changes(const uint8_t* bgrx, int src_width, bool force_idr,
+                        const std::vector<PixelRect>& changed, std::vector<uint8_t>& out);
     void close();
+
+    // Pictures produced so far, by kind (benchmarks and tests).
+    struct Counts {
+        uint64_t encoded = 0;  // by the library
+        uint64_t skipped = 0;  // our skip pictures
+        uint64_t repeated_idr = 0;
+    };
+    const Counts& counts() const { return counts_; }
 
     bool is_open() const { return encoder_ != nullptr; }
     int width() const { return width_; }
@@ -45,6 +64,38 @@ class H264Encoder {
     int width_ = 0;
     int height_ = 0;
     std::vector<uint8_t> yuv_;
+    std::vector<uint8_t> scratch_;  // one area in I420 before it is copied into yuv_
+
+    bool run_library(bool force_idr, std::vector<uint8_t>& out);
+    void convert_area(const uint8_t* bgrx, int src_width, const PixelRect& r);
+    void follow_stream(std::vector<uint8_t>& out, size_t from);
+
+    // Stream state for skip pictures and renumbering.
+    int intra_period_ = 0;
+    bool yuv_valid_ = false;  // yuv_ holds the previous picture of encode_changes
+    bool known_ = false;      // parameter sets parsed and usable for skip pictures
+    SpsInfo sps_;
+    PpsInfo pps_;
+    int ref_idc_ = 2;
+    int last_frame_num_ = 0;  // as sent
+    int last_poc_lsb_ = 0;
+    int offset_ = 0;     // our skip pictures since the last IDR
+    int since_idr_ = 0;  // pictures sent after the last IDR
+    int library_since_idr_ = 0;
+    int refine_left_ = 0;       // library pictures still due for the last large change
+    bool held_change_ = false;  // a change to code at the next call
+    // The last IDR and the library pictures that directly followed it without
+    // a change (sharpening): sent again when a keyframe is due and the
+    // library has coded nothing else since.
+    struct Replayed {
+        std::vector<uint8_t> au;
+        int frame_num = 0, poc_lsb = 0;
+    };
+    std::vector<Replayed> chain_;
+    bool chain_open_ = false;
+    size_t replay_pos_ = 0;  // next chain picture to send again (0: not replaying)
+    bool replay_next(std::vector<uint8_t>& out);
+    Counts counts_;
 };
 
 // Finds the SPS (type 7) and PPS (type 8) in Annex B bytes; a later unit of a

@@ -206,35 +206,49 @@ bool read_show_cursor(const std::map<std::string, std::string>& cfg) {
     return lenient_flag(cfg, "show_cursor", false);
 }
 
-void draw_overlays(uint8_t* bgrx, int W, int H, const OverlaySettings& s) {
-    if (!bgrx || (!s.name_on && !s.clock_on) || W < 64 || H < 64) {
+namespace {
+
+// The plates placed by the last overlay_prepare, composed by overlay_compose.
+struct Placed {
+    const Plate* plate = nullptr;
+    int x = 0, y = 0;
+};
+Placed g_placed[2];
+int g_placed_count = 0;
+uint64_t g_generation = 0;  // plates re-rendered so far
+
+}  // namespace
+
+int overlay_prepare(int W, int H, const OverlaySettings& s, OverlayRect* out) {
+    g_placed_count = 0;
+    if ((!s.name_on && !s.clock_on) || W < 64 || H < 64) {
         publish(nullptr, 0);
-        return;
+        return 0;
     }
     const int m = std::max(8, std::min(W, H) * 15 / 1000);
     OverlayRect rects[2];
     int n = 0;
-
-    cairo_t* cr = target_for(bgrx, W, H);
-    if (!cr) {
-        publish(nullptr, 0);
-        return;
-    }
-    auto compose = [&](const Plate& p, int x, int y) {
-        cairo_set_source_surface(cr, p.image, x, y);
-        cairo_paint(cr);
+    auto place = [&](const Plate& p, int x, int y) {
+        g_placed[n] = Placed{&p, x, y};
         // A plate wider than a small picture is clipped; so is its rectangle,
         // which consumers use to index the frame.
         rects[n++] = OverlayRect{std::max(0, x), std::max(0, y), std::min(W, x + p.width),
                                  std::min(H, y + p.height)};
     };
+    auto cached = [&](Plate& slot, const std::string& text, double f, int op,
+                      int color) -> const Plate& {
+        std::string before = slot.key;
+        const Plate& p = plate_for(slot, text, f, op, color);
+        if (p.key != before) ++g_generation;
+        return p;
+    };
 
     const Plate* name = nullptr;
     if (s.name_on && !s.name_text.empty()) {
-        const Plate& p = plate_for(g_name_plate, s.name_text, font_px(H, s.name_size),
-                                   s.name_opacity, s.name_color);
+        const Plate& p = cached(g_name_plate, s.name_text, font_px(H, s.name_size), s.name_opacity,
+                                s.name_color);
         if (p.image) {
-            compose(p, corner_x(s.name_pos, W, m, p.width), corner_y(s.name_pos, H, m, p.height));
+            place(p, corner_x(s.name_pos, W, m, p.width), corner_y(s.name_pos, H, m, p.height));
             name = &p;
         }
     }
@@ -244,18 +258,45 @@ void draw_overlays(uint8_t* bgrx, int W, int H, const OverlaySettings& s) {
         std::snprintf(text, sizeof text, "%04u-%02u-%02u  %02u:%02u:%02u",
                       unsigned(tm.tm_year + 1900), unsigned(tm.tm_mon + 1), unsigned(tm.tm_mday),
                       unsigned(tm.tm_hour), unsigned(tm.tm_min), unsigned(tm.tm_sec));
-        const Plate& p = plate_for(g_clock_plate, text, font_px(H, s.clock_size), s.clock_opacity,
-                                   s.clock_color);
+        const Plate& p =
+            cached(g_clock_plate, text, font_px(H, s.clock_size), s.clock_opacity, s.clock_color);
         if (p.image) {
             int x = corner_x(s.clock_pos, W, m, p.width);
             int y = corner_y(s.clock_pos, H, m, p.height);
             if (name && s.name_pos == s.clock_pos)
                 y += top_corner(s.clock_pos) ? name->height + 6 : -(name->height + 6);
-            compose(p, x, y);
+            place(p, x, y);
         }
     }
-    cairo_surface_flush(g_target.surface);
+    g_placed_count = n;
     publish(rects, n);
+    for (int i = 0; i < n && out; ++i) out[i] = rects[i];
+    return n;
+}
+
+void overlay_compose(uint8_t* bgrx, int W, int H) {
+    if (!bgrx || g_placed_count == 0) return;
+    cairo_t* cr = target_for(bgrx, W, H);
+    if (!cr) return;
+    for (int i = 0; i < g_placed_count; ++i) {
+        cairo_set_source_surface(cr, g_placed[i].plate->image, g_placed[i].x, g_placed[i].y);
+        cairo_paint(cr);
+    }
+    cairo_surface_flush(g_target.surface);
+}
+
+uint64_t overlay_generation() {
+    return g_generation;
+}
+
+void draw_overlays(uint8_t* bgrx, int W, int H, const OverlaySettings& s) {
+    if (!bgrx) {
+        g_placed_count = 0;
+        publish(nullptr, 0);
+        return;
+    }
+    overlay_prepare(W, H, s, nullptr);
+    overlay_compose(bgrx, W, H);
 }
 
 int overlay_rectangles(OverlayRect* out, int max) {
@@ -279,9 +320,43 @@ void scale_nearest(const uint8_t* src, int src_w, int src_h, uint8_t* dst, int d
     }
 }
 
+bool scale_nearest_area(const uint8_t* src, int src_w, int src_h, uint8_t* dst, int dst_w,
+                        int dst_h, const PixelRect& area) {
+    if (!src || !dst || src_w < 1 || src_h < 1 || dst_w < 1 || dst_h < 1) return false;
+    const PixelRect a = clip_rect(area, dst_w, dst_h);
+    bool changed = false;
+    for (int y = a.top; y < a.bottom; ++y) {
+        const uint8_t* s =
+            src + static_cast<size_t>(static_cast<long long>(y) * src_h / dst_h) * src_w * 4;
+        uint8_t* d = dst + static_cast<size_t>(y) * dst_w * 4;
+        for (int x = a.left; x < a.right; ++x) {
+            uint32_t v, old;
+            std::memcpy(&v, s + static_cast<size_t>(static_cast<long long>(x) * src_w / dst_w) * 4,
+                        4);
+            std::memcpy(&old, d + static_cast<size_t>(x) * 4, 4);
+            if (v != old) {
+                changed = true;
+                std::memcpy(d + static_cast<size_t>(x) * 4, &v, 4);
+            }
+        }
+    }
+    return changed;
+}
+
+PixelRect scaled_area(const PixelRect& r, int src_w, int src_h, int dst_w, int dst_h) {
+    if (src_w < 1 || src_h < 1) return PixelRect{};
+    // Destination pixel x shows source column x * src_w / dst_w: the columns
+    // landing in [left, right) are ceil(left * dst_w / src_w) up to ceil(right * ...).
+    auto up = [](long long a, long long b) { return static_cast<int>((a + b - 1) / b); };
+    PixelRect d{up(1LL * r.left * dst_w, src_w), up(1LL * r.top * dst_h, src_h),
+                up(1LL * r.right * dst_w, src_w), up(1LL * r.bottom * dst_h, src_h)};
+    return clip_rect(d, dst_w, dst_h);
+}
+
 void reset_overlays_for_tests() {
     drop_target();
     drop(g_name_plate);
     drop(g_clock_plate);
+    g_placed_count = 0;
     publish(nullptr, 0);
 }

@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+#include "video/pixel_rect.h"
+
 struct OverlaySettings {
     bool name_on = true;
     int name_pos = 3;                   // 0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right
@@ -41,11 +43,27 @@ void draw_overlays(uint8_t* bgrx, int width, int height, const OverlaySettings& 
 struct OverlayRect {
     int left = 0, top = 0, right = 0, bottom = 0;
 };
+
+// The two halves of draw_overlays, for a capturer that keeps the pixels under
+// the plates: overlay_prepare renders the plates when their key changed,
+// places them, publishes their rectangles and copies them to out (room for 2);
+// overlay_compose draws what the last prepare placed.
+int overlay_prepare(int width, int height, const OverlaySettings& settings, OverlayRect* out);
+void overlay_compose(uint8_t* bgrx, int width, int height);
+// Grows by one whenever a plate is re-rendered (the clock: once a second).
+uint64_t overlay_generation();
 // Copies at most `max` rectangles of the last frame (name first); returns the count.
 int overlay_rectangles(OverlayRect* out, int max);
 
 // BGRX nearest-neighbour scaler; strides src_w * 4 and dst_w * 4.
 void scale_nearest(const uint8_t* src, int src_w, int src_h, uint8_t* dst, int dst_w, int dst_h);
+
+// Scales only the destination pixels inside area; true when any of them
+// changed value.
+bool scale_nearest_area(const uint8_t* src, int src_w, int src_h, uint8_t* dst, int dst_w,
+                        int dst_h, const PixelRect& area);
+// The destination pixels of scale_nearest that show source pixels of r.
+PixelRect scaled_area(const PixelRect& r, int src_w, int src_h, int dst_w, int dst_h);
 
 // Drops the cached plates and the published rectangles (tests only).
 void reset_overlays_for_tests();

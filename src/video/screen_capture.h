@@ -9,11 +9,16 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "video/overlay.h"
 
 // Draw the pointer into captured frames (`show_cursor`); set at start-up and live.
 extern std::atomic<bool> cursor_on;
+// Read only the changed parts of the screen when the windowing system reports
+// them (`damage_capture`, on by default); off: every frame is read and
+// encoded whole.
+extern std::atomic<bool> damage_capture_on;
 
 class ScreenCapturer {
   public:
@@ -45,6 +50,12 @@ class ScreenCapturer {
         return v;
     }
 
+    // What changed in the returned picture since the previous capture: every
+    // pixel (all_changed) or only inside changed_rects. Both paths return
+    // the same picture; only the full-frame path reports everything.
+    bool all_changed() const { return all_changed_; }
+    const std::vector<PixelRect>& changed_rects() const { return changed_; }
+
     struct Platform;  // the windowing-system side (X11 on Linux)
 
   private:
@@ -54,6 +65,23 @@ class ScreenCapturer {
     bool size_changed_ = false;
     bool dpi_aware_ = false;
     std::unique_ptr<Platform> platform_;
+
+    const uint8_t* capture_whole();
+    const uint8_t* capture_changes();
+    void restore_under();
+    void save_under(uint8_t* px, const PixelRect& r);
+    bool mirror_valid_ = false;  // the grab buffer mirrors the screen (damage path)
+    int reread_counter_ = 0;
+    bool all_changed_ = true;
+    std::vector<PixelRect> changed_;
+    // Pixels under the pointer and the plates, put back before the next grab.
+    std::vector<PixelRect> under_rects_;
+    std::vector<uint8_t> under_pixels_;
+    PixelRect pointer_rect_;
+    uint64_t pointer_signature_ = 0;
+    OverlayRect overlay_rects_[2];
+    int overlay_count_ = 0;
+    uint64_t overlay_generation_ = 0;
     std::mutex overlay_lock_;
     OverlaySettings overlay_;
 };

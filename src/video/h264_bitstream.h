@@ -1,0 +1,70 @@
+// Small H.264 bitstream tools for the encoder wrapper: reading the parameter
+// sets the encoder emits, writing a P picture made only of skipped macroblocks
+// (an exact copy of the reference picture), and renumbering the frame_num and
+// pic_order_cnt_lsb of the encoder's own slices so that skip pictures can sit
+// between them. Only what OpenH264's CAVLC streams use is supported; anything
+// else makes the parsers fail and the caller encodes every picture instead.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct SpsInfo {
+    int sps_id = 0;
+    int log2_max_frame_num = 4;
+    int poc_type = 0;
+    int log2_max_poc_lsb = 4;  // poc_type 0 only
+    bool frame_mbs_only = true;
+    int mb_width = 0;
+    int mb_height = 0;
+};
+
+struct PpsInfo {
+    int pps_id = 0;
+    int sps_id = 0;
+    bool cabac = false;
+    bool bottom_field_pic_order_present = false;
+    int num_slice_groups = 1;
+    bool weighted_pred = false;
+    bool deblocking_control_present = false;
+    bool redundant_pic_cnt_present = false;
+};
+
+// Emulation prevention: NAL payload <-> raw byte sequence payload.
+std::vector<uint8_t> nal_to_rbsp(const uint8_t* data, size_t size);
+void rbsp_to_nal(const std::vector<uint8_t>& rbsp, std::vector<uint8_t>& out);
+
+// Parse the RBSP of an SPS or PPS NAL unit (header byte included). False on a
+// unit this module cannot handle (fields, CABAC-only features, scaling lists...).
+bool parse_sps(const std::vector<uint8_t>& rbsp, SpsInfo& out);
+bool parse_pps(const std::vector<uint8_t>& rbsp, PpsInfo& out);
+
+// Appends, with a 4-byte start code, a P slice covering the whole picture with
+// every macroblock skipped. Needs CAVLC, no weighted prediction, frame pictures,
+// pic_order_cnt_type 0 or 2.
+bool write_skip_slice(const SpsInfo& sps, const PpsInfo& pps, int nal_ref_idc, int frame_num,
+                      int poc_lsb, std::vector<uint8_t>& out);
+
+// Slice header fields of a coded slice NAL unit (types 1 and 5).
+struct SliceHeaderInfo {
+    int nal_ref_idc = 0;
+    bool idr = false;
+    int frame_num = 0;
+    int poc_lsb = 0;
+    size_t frame_num_bit = 0;  // bit positions in the RBSP
+    size_t poc_lsb_bit = 0;    // 0 when the slice has no pic_order_cnt_lsb
+};
+bool parse_slice_header(const std::vector<uint8_t>& rbsp, const SpsInfo& sps, const PpsInfo& pps,
+                        SliceHeaderInfo& out);
+// Overwrites frame_num and pic_order_cnt_lsb in a slice RBSP (their widths are
+// fixed by the SPS, so nothing after them moves).
+void rewrite_slice_numbers(std::vector<uint8_t>& rbsp, const SpsInfo& sps,
+                           const SliceHeaderInfo& info, int frame_num, int poc_lsb);
+
+// One Annex B access unit split into NAL units (start codes removed).
+struct NalSpan {
+    const uint8_t* data;
+    size_t size;
+};
+std::vector<NalSpan> split_annexb(const uint8_t* data, size_t size);
