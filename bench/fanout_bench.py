@@ -6,7 +6,7 @@ share of frames that reached each viewer, the encoder's pictures per second
 (it must stay one per frame per stream) and the camera's CPU for delivery:
 total minus the single-viewer figure, per viewer and in total.
 
-  bench/fanout_bench.py --bin build-rel/src/app/zeb_onvif [--viewers 200]
+  bench/fanout_bench.py --bin build-rel/zeb_onvif [--viewers 200]
                         [--processes 4] [--seconds 300]
 
 The RTSP server accepts at most 160 connections (RtspEngine.max_connections);

@@ -11,7 +11,7 @@ each on the damage path, on the whole-frame path (damage_capture = 0) and
 beside GStreamer's ximagesrc use-damage=true ! videoconvert ! openh264enc at
 the same size, rate and bit rate (main stream only), in the same run.
 
-  bench/idle_bench.py --bin build-rel/src/app/zeb_onvif [--seconds 30]
+  bench/idle_bench.py --bin build-rel/zeb_onvif [--seconds 30]
   (use a Release build; figures are CPU time, not wall time)"""
 
 import os
