@@ -14,6 +14,7 @@
 #include "engine/settings_validate.h"
 #include "engine/ui_strings.h"
 #include "host/relaunch.h"
+#include "host/service.h"
 #include "rtsp/recent_clients.h"
 #include "rtsp/rtsp_engine.h"
 #include "ui/firewall_check.h"
@@ -255,8 +256,21 @@ void on_apply(GtkButton*, gpointer data) {
     if (password_changed) write_pwenc_marker(p.args.data_dir, password_protected);
     engine_log("UI: settings saved from the control panel (%d keys) - restarting\n",
                static_cast<int>(check.changes.size()));
+    // Panel-only: the engine runs in another session. With the service, a
+    // restart request reaches it; without, this start becomes the engine.
+    if (p.args.panel_only && !service_installed()) {
+        if (!request_engine_restart(p.args.data_dir)) {
+            set_error(p, "relaunch failed");
+            return;
+        }
+        if (p.on_exit_for_restart) p.on_exit_for_restart();
+        return;
+    }
     if (p.args.panel_only) {
-        write_file_whole(p.args.data_dir + "/restart.req", "1");
+        if (!request_engine_restart(p.args.data_dir)) {
+            set_error(p, "Could not write the restart request (" + file_error_text() + ")");
+            return;
+        }
         GtkWidget* d =
             gtk_message_dialog_new(GTK_WINDOW(p.window), GTK_DIALOG_MODAL, GTK_MESSAGE_INFO,
                                    GTK_BUTTONS_OK, "%s", t(p, "restart_remote").c_str());

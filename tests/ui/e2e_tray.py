@@ -61,6 +61,13 @@ def one_shot_modes():
     check(r.returncode == 0 and "passed" in open(report).read(), "--selftest-strings")
 
 
+def start_watcher():
+    watcher = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "sni_watcher.py")],
+                               stdout=subprocess.PIPE, text=True)
+    wait_line(watcher, "OWNED")
+    return watcher
+
+
 def main():
     one_shot_modes()
     with Xvfb(1024, 768) as x:
@@ -74,10 +81,8 @@ def main():
         cam.start(wait_for="UI: welcome window shown")
         check(cam.stop(30) == 0, "stop during the welcome window")
 
-        watcher = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "sni_watcher.py")],
-                                   stdout=subprocess.PIPE, text=True)
+        watcher = start_watcher()
         try:
-            wait_line(watcher, "OWNED")
             cam = desktop_camera(x)
             with cam:
                 cam.wait_for("UI: tray icon shown (StatusNotifierItem)", 60)
@@ -93,6 +98,11 @@ def main():
                 click(bus, sender, menu, items["Pause streaming"])
                 cam.wait_for("UI: streaming paused from the desktop", 30)
                 check("stream_on = 0" in open(cam.cfg_path).read(), "stream_on not written")
+                # The desktop's tray restarts: the icon comes back by itself.
+                watcher.terminate()
+                watcher.wait(10)
+                watcher = start_watcher()
+                _, sender, path = wait_line(watcher, "ITEM")
                 # Exit works with the login window open (a modal loop of its own).
                 click(bus, sender, menu, items["Exit"])
                 cam.wait_for("UI: exit from the tray menu", 30)

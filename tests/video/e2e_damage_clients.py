@@ -82,9 +82,11 @@ def check_mkv(mkv, seconds):
     check(abs(len(times) - expected) <= expected * 0.02 + 1,
           f"{len(times)} frames in the MKV, expected {expected}")
     # (ffmpeg gives the first two pictures of a session the same time on
-    # either capture path; from there on every picture is one step later.)
-    steps = {round(b - a, 3) for a, b in zip(times[1:], times[2:])}
-    check(steps == {0.1}, f"frame timestamps do not count frames: steps {sorted(steps)[:5]}")
+    # either capture path.) From there on each picture is a whole number of
+    # frame periods later: one, or two where a loaded machine missed a slot.
+    steps = {round((b - a) / 0.1, 2) for a, b in zip(times[1:], times[2:])}
+    check(all(s >= 1 and s == int(s) for s in steps),
+          f"frame timestamps are not whole frame periods apart: {sorted(steps)[:5]}")
     return len(times)
 
 
