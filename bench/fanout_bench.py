@@ -25,17 +25,9 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "harness"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "rtsp"))
 from camera import Camera, Xvfb  # noqa: E402
 from rtsp_client import RtspClient  # noqa: E402
+from viewers import count_access_units, cpu_seconds  # noqa: E402
 
 FPS = 10
-TICKS = os.sysconf("SC_CLK_TCK")
-
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / TICKS
-
-
 def client_process(port, count, warmup, seconds):
     """Plays `count` streams; prints the frames each received during the
     measured window as one JSON line."""
@@ -67,15 +59,9 @@ def client_process(port, count, warmup, seconds):
                 continue
             buf = s["buf"]
             buf += chunk
-            i = 0
-            while len(buf) - i >= 4:
-                length = buf[i + 2] << 8 | buf[i + 3]
-                if len(buf) - i < 4 + length:
-                    break
-                if buf[i + 1] == 0 and length >= 12 and buf[i + 5] & 0x80:
-                    s["frames"] += 1
-                i += 4 + length
-            del buf[:i]
+            units, used = count_access_units(buf)
+            s["frames"] += units
+            del buf[:used]
     print(json.dumps([s["frames"] - m for s, m in zip(conns, marks)]), flush=True)
 
 

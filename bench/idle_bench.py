@@ -17,57 +17,15 @@ the same size, rate and bit rate (main stream only), in the same run.
 import os
 import subprocess
 import sys
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "harness"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "rtsp"))
 from camera import Camera, Xvfb, parse_args  # noqa: E402
-from rtsp_client import RtspClient  # noqa: E402
+from viewers import Viewer, cpu_seconds  # noqa: E402
 
 W, H, FPS, KBPS = 1920, 1080, 10, 2000
-TICKS = os.sysconf("SC_CLK_TCK")
-
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / TICKS
-
-
-class Viewer(threading.Thread):
-    """Plays a stream over RTSP/TCP and counts access units (RTP marker bits
-    on channel 0)."""
-
-    def __init__(self, port, path="/screenlive"):
-        super().__init__(daemon=True)
-        self.c = RtspClient(port)
-        self.c.play(path)
-        self.frames = 0
-        self.stop = False
-
-    def run(self):
-        buf = bytearray(self.c.buf)
-        while not self.stop:
-            try:
-                chunk = self.c.sock.recv(1 << 20)
-            except OSError:
-                break
-            if not chunk:
-                break
-            buf += chunk
-            i = 0
-            while len(buf) - i >= 4:
-                length = buf[i + 2] << 8 | buf[i + 3]
-                if len(buf) - i < 4 + length:
-                    break
-                if buf[i + 1] == 0 and length >= 12 and buf[i + 5] & 0x80:
-                    self.frames += 1
-                i += 4 + length
-            del buf[:i]
-
-
 def text_desktop(path):
     cmd = ["convert", "-size", f"{W}x{H}", "xc:#dfe4ea", "-fill", "white", "-draw",
            f"rectangle 120,20 1500,{H - 20}", "-font", "DejaVu-Sans", "-pointsize", "15",

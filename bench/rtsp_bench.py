@@ -21,48 +21,9 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "harness"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "rtsp"))
 from camera import Camera, Xvfb, camera_processes, end_processes, parse_args  # noqa: E402
 from rtsp_client import RtspClient  # noqa: E402
+from viewers import Viewer, cpu_seconds  # noqa: E402
 
 args = parse_args(lambda ap: ap.add_argument("--seconds", type=float, default=20))
-TICKS = os.sysconf("SC_CLK_TCK")
-
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / TICKS  # utime + stime
-
-
-class Viewer(threading.Thread):
-    """Plays a stream; counts access units (RTP marker bits on channel 0)."""
-
-    def __init__(self, port, path):
-        super().__init__(daemon=True)
-        self.c = RtspClient(port)
-        self.c.play(path)
-        self.frames = 0
-        self.stop = False
-
-    def run(self):
-        buf = bytearray(self.c.buf)
-        while not self.stop:
-            try:
-                chunk = self.c.sock.recv(1 << 20)
-            except OSError:
-                break
-            if not chunk:
-                break
-            buf += chunk
-            i = 0
-            while len(buf) - i >= 4:
-                length = buf[i + 2] << 8 | buf[i + 3]
-                if len(buf) - i < 4 + length:
-                    break
-                if buf[i + 1] == 0 and length >= 12 and buf[i + 5] & 0x80:
-                    self.frames += 1
-                i += 4 + length
-            del buf[:i]
-
-
 def cpu_per_frame(cam, port, viewers):
     vs = [Viewer(port, "/screenlive" if i % 2 == 0 else "/screensub") for i in range(viewers)]
     for v in vs:
