@@ -134,31 +134,33 @@ void rtsp_play_loop(RtspEngine& e, socket_t s, StreamQueue& q, bool audio_reques
     for (;;) {
         if (!next_frame(s, e.play_send_timeout_ms, q, last_video, frame)) return;
         out.clear();
-        uint64_t octets = 0;
-        uint32_t ts = rtp_time(video, frame.timestamp, start.video_rtptime);
-        video.packets += uint32_t(append_access_unit(out, frame.data->data(), frame.data->size(),
-                                                     video_seq, ts, &octets));
-        video.octets += octets;
-
-        const bool audio_had_started = audio.started;
-        if (audio_requested && e.audio_enabled) {
-            for (const AudioPacket& p : take_audio(e.audio_queue, last_audio)) {
-                append_rtp(out, k_audio_channel, k_audio_payload_type, p.data->data(),
-                           p.data->size(), audio_seq++,
-                           rtp_time(audio, p.timestamp, start.audio_rtptime), k_audio_ssrc, true);
-                ++audio.packets;
-                audio.octets += p.data->size();
-            }
-        }
+        const bool video_had_started = video.started, audio_had_started = audio.started;
+        const uint32_t ts = rtp_time(video, frame.timestamp, start.video_rtptime);
+        std::vector<AudioPacket> sound;
+        if (audio_requested && e.audio_enabled) sound = take_audio(e.audio_queue, last_audio);
+        if (!sound.empty()) rtp_time(audio, sound.front().timestamp, start.audio_rtptime);
 
         uint64_t now = tick_ms();
-        // A report with the first media of each track, so players can line the
-        // tracks up from the start; then every few seconds.
+        // A report ahead of the first media of each track, so that players map
+        // its RTP time to the wall clock from its first packet on (a report
+        // that came after would shift the track in time); then every few seconds.
         if (!reported || now - last_report >= k_sender_report_ms ||
-            audio.started != audio_had_started) {
+            video.started != video_had_started || audio.started != audio_had_started) {
             reported = true;
             last_report = now;
             append_sender_reports(out, video, audio);
+        }
+
+        uint64_t octets = 0;
+        video.packets += uint32_t(append_access_unit(out, frame.data->data(), frame.data->size(),
+                                                     video_seq, ts, &octets));
+        video.octets += octets;
+        for (const AudioPacket& p : sound) {
+            append_rtp(out, k_audio_channel, k_audio_payload_type, p.data->data(), p.data->size(),
+                       audio_seq++, rtp_time(audio, p.timestamp, start.audio_rtptime), k_audio_ssrc,
+                       true);
+            ++audio.packets;
+            audio.octets += p.data->size();
         }
         SendResult sent = send_to_viewer(s, out.data(), out.size(), e.play_send_timeout_ms);
         if (sent == SendResult::stalled)
