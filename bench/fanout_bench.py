@@ -9,8 +9,8 @@ total minus the single-viewer figure, per viewer and in total.
   bench/fanout_bench.py --bin build-rel/zeb_onvif [--viewers 200]
                         [--processes 4] [--seconds 300]
 
-The RTSP server accepts at most 160 connections (RtspEngine.max_connections);
-beyond that the server closes new ones, so more viewers need that limit raised."""
+The RTSP server takes at most 256 connections, and at most 32 from one address,
+so the viewers connect from several loopback addresses (127.0.1.x, 25 each)."""
 
 import json
 import os
@@ -28,13 +28,16 @@ from rtsp_client import RtspClient  # noqa: E402
 from viewers import count_access_units, cpu_seconds  # noqa: E402
 
 FPS = 10
-def client_process(port, count, warmup, seconds):
+PER_ADDRESS = 25
+
+
+def client_process(port, count, warmup, seconds, first):
     """Plays `count` streams; prints the frames each received during the
     measured window as one JSON line."""
     sel = selectors.DefaultSelector()
     conns = []
-    for _ in range(count):
-        c = RtspClient(port, timeout=30)
+    for i in range(first, first + count):
+        c = RtspClient(port, timeout=30, source=f"127.0.1.{i // PER_ADDRESS + 1}")
         c.play("/screenlive")
         c.sock.setblocking(False)
         state = {"buf": bytearray(c.buf), "frames": 0, "client": c}
@@ -72,11 +75,11 @@ def main():
     ap.add_argument("--viewers", type=int, default=200)
     ap.add_argument("--processes", type=int, default=4)
     ap.add_argument("--seconds", type=float, default=300)
-    ap.add_argument("--client", nargs=4, type=float, help=argparse.SUPPRESS)
+    ap.add_argument("--client", nargs=5, type=float, help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.client:
-        port, count, warmup, seconds = args.client
-        client_process(int(port), int(count), warmup, seconds)
+        port, count, warmup, seconds, first = args.client
+        client_process(int(port), int(count), warmup, seconds, int(first))
         return
     with Xvfb(1920, 1080) as x:
         subprocess.run(["xsetroot", "-solid", "#5080a0"], env=x.env())
@@ -106,8 +109,8 @@ def main():
                 per = [args.viewers // args.processes + (i < args.viewers % args.processes)
                        for i in range(args.processes)]
                 clients = [subprocess.Popen([sys.executable, __file__, "--bin", args.bin, "--client", str(port),
-                                             str(n), str(warmup), str(args.seconds)],
-                                            stdout=subprocess.PIPE, text=True) for n in per]
+                                             str(n), str(warmup), str(args.seconds), str(sum(per[:i]))],
+                                            stdout=subprocess.PIPE, text=True) for i, n in enumerate(per)]
                 time.sleep(warmup + 2)  # everyone connected and playing
                 c0, t0 = cpu_seconds(cam.proc.pid), time.time()
                 first = re.findall(r"RTSP: (\d+) frames encoded", cam.output)

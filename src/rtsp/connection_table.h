@@ -15,7 +15,7 @@
 #include "engine/net_socket.h"
 
 struct ConnectionBounds {
-    int32_t max_total = 160;           // all connections (one thread each)
+    int32_t max_total = 256;           // all connections (one thread each)
     int32_t max_waiting = 32;          // connections not yet playing
     int32_t per_address_total = 32;    // an address's connections
     int32_t per_address_waiting = 16;  // an address's connections not yet playing

@@ -8,9 +8,11 @@ import time
 
 
 class RtspClient:
-    def __init__(self, port, host="127.0.0.1", timeout=10, auth=None):
-        """auth: an Authorization header value sent with every request()."""
-        self.sock = socket.create_connection((host, port), timeout=timeout)
+    def __init__(self, port, host="127.0.0.1", timeout=10, auth=None, source=None):
+        """auth: an Authorization header value sent with every request();
+        source: the local address to connect from (another loopback address)."""
+        self.sock = socket.create_connection((host, port), timeout=timeout,
+                                             source_address=(source, 0) if source else None)
         self.auth = {"Authorization": auth} if auth else {}
         self.buf = b""
         self.cseq = 0
