@@ -19,6 +19,8 @@ pkgs=(
   libcairo2-dev libpango1.0-dev libopenh264-dev libopenh264-7
   libturbojpeg0-dev libpulse-dev
   libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev libsystemd-dev
+  # the Windows platform unit tests cross-build GoogleTest from its sources
+  googletest
   # fuzzing: clang with libFuzzer and the sanitizer run-times
   clang libclang-rt-14-dev
   # screens and fonts
