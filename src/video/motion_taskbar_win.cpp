@@ -2,8 +2,9 @@
 // (SHAppBarMessage, ABM_GETTASKBARPOS). The question is asked as a
 // per-monitor DPI-aware thread, so the rectangle is in the same physical
 // pixels as the captured picture even on a scaled screen.
-#include <shellapi.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
 
 #include "video/motion_detector.h"
 #include "video/motion_taskbar.h"

@@ -3,10 +3,11 @@
 // thread, which makes, uses and releases the recorder. The mix format is taken
 // as the device gives it (float or 16-bit, any rate and channel count); the
 // mixing and decimation are the portable code's.
+#include <windows.h>
+// after windows.h, which they need
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 #include <objbase.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <mutex>
@@ -142,7 +143,7 @@ bool WasapiLoopbackSource::read_available(
         UINT32 frames = 0;
         DWORD flags = 0;
         hr = capture_->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
-        if (FAILED(hr)) break;
+        if (FAILED(hr) || hr == AUDCLNT_S_BUFFER_EMPTY) break;
         if (frames > 0) sink((flags & AUDCLNT_BUFFERFLAGS_SILENT) ? nullptr : data, frames);
         hr = capture_->ReleaseBuffer(frames);
         if (FAILED(hr)) break;

@@ -19,6 +19,8 @@
 #include <thread>
 
 #include "engine/clock.h"
+#include "video/motion_detector.h"
+#include "video/motion_taskbar.h"
 #include "video/screen_capture.h"
 #include "video/system_audio.h"
 
@@ -182,6 +184,12 @@ int main(int argc, char** argv) {
                 H, frames > 0 ? ms / frames : 0.0);
     failures += grabbed != frames;
     capturer.release();
+    MotionRect bar;
+    if (motion_query_taskbar(&bar))
+        std::printf("capture_check: taskbar at %d,%d-%d,%d\n", bar.left, bar.top, bar.right,
+                    bar.bottom);
+    else
+        std::printf("capture_check: no taskbar\n");
     std::printf("capture_check: %s\n", failures ? "FAILED" : "passed");
     return failures ? 1 : 0;
 }
