@@ -2,7 +2,8 @@
 # Runs the Windows capture and audio checks under Wine on a private Xvfb
 # screen, inside a network namespace of its own (wineserver included).
 #   run_capture_check.sh DIR   (DIR holds show_window.exe and capture_check.exe;
-#                               the Wine prefix is DIR/wineprefix, made once)
+#                               the Wine prefix is $WINEPREFIX, else DIR/wineprefix,
+#                               made once)
 # Writes DIR/capture.ppm and the logs DIR/capture_check.log, DIR/audio_check.log.
 set -u
 dir=$(cd "${1:?usage: run_capture_check.sh DIR}" && pwd)
@@ -13,7 +14,7 @@ ip link set lo up
 
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
-export WINEPREFIX="$dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="${WINEPREFIX:-$dir/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -32,11 +33,38 @@ for _ in $(seq 300); do [ -s "$work/displayfd" ] && break; sleep 0.1; done
 [ -s "$work/displayfd" ] || { echo "Xvfb did not start"; exit 1; }
 export DISPLAY=":$(head -n1 "$work/displayfd")"
 
+mkdir -p "$WINEPREFIX"
+# A wineserver that already serves the prefix lives in another namespace and
+# would take our programs (and our `wineserver -k`) there: refuse instead.
+if python3 - "$WINEPREFIX" <<'PY'
+import os, socket, sys
+prefix = sys.argv[1]
+st = os.stat(prefix)
+tmp = f".wine-{os.getuid()}"
+try:
+    tmp = open(os.path.join(prefix, "wineserver")).read().strip() or tmp
+except OSError:
+    pass
+path = os.path.join("/tmp", tmp, f"server-{st.st_dev:x}-{st.st_ino:x}", "socket")
+s = socket.socket(socket.AF_UNIX)
+try:
+    s.connect(path)
+except OSError:
+    sys.exit(1)
+sys.exit(0)
+PY
+then
+    trap - EXIT
+    echo "a wineserver already serves $WINEPREFIX; stop it first (WINEPREFIX=$WINEPREFIX $wineserver -k)"
+    rm -rf "$work"
+    kill "${pids[@]}" 2>/dev/null
+    exit 1
+fi
+timeout 600 "$wineserver" -f -p >/dev/null 2>&1 &
+pids+=($!)
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     timeout 180 "$wine" wineboot -i >"$work/wineboot.log" 2>&1 || { echo "wineboot failed"; exit 1; }
 fi
-timeout 600 "$wineserver" -p >/dev/null 2>&1 &
-pids+=($!)
 
 X=200 Y=150 W=640 H=360
 timeout 300 "$wine" "$dir/show_window.exe" $X $Y $W $H >"$work/show.log" 2>&1 &
