@@ -25,6 +25,7 @@ struct ScreenCapturer::Platform {
     int width = 0;
     int height = 0;
     bool ready = false;
+    bool blit_failing = false;
     std::vector<uint8_t> pixels;
     // The pointer fetched by capture_pointer_rect, drawn by capture_draw_pointer.
     bool have_pointer = false;
@@ -163,7 +164,17 @@ bool capture_ready(const ScreenCapturer::Platform& p) {
 
 uint8_t* capture_grab(ScreenCapturer::Platform& p) {
     if (!p.ready) return nullptr;
-    if (!BitBlt(p.memory, 0, 0, p.width, p.height, p.screen, 0, 0, k_capture_rop)) return nullptr;
+    // While the screen cannot be read (the secure desktop of a lock screen or
+    // an elevation prompt), the bitmap keeps the last picture and the stream
+    // goes on with it instead of stalling its viewers.
+    if (!BitBlt(p.memory, 0, 0, p.width, p.height, p.screen, 0, 0, k_capture_rop)) {
+        if (!p.blit_failing)
+            engine_vlog("Capture: screen not readable (error %lu), repeating the last picture\n",
+                        static_cast<unsigned long>(GetLastError()));
+        p.blit_failing = true;
+    } else {
+        p.blit_failing = false;
+    }
     // GetDIBits wants the bitmap not selected anywhere while it reads it.
     SelectObject(p.memory, p.old_bitmap);
     const int rows = GetDIBits(p.memory, p.bitmap, 0, static_cast<UINT>(p.height), p.pixels.data(),
@@ -233,6 +244,7 @@ void capture_teardown(ScreenCapturer::Platform& p) {
     p.screen = nullptr;
     p.old_bitmap = nullptr;
     p.have_pointer = false;
+    p.blit_failing = false;
     p.ready = false;
     p.pixels.clear();
     p.pixels.shrink_to_fit();
