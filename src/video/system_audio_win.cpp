@@ -114,8 +114,11 @@ bool WasapiLoopbackSource::open(AudioMixFormat& format) {
         if (SUCCEEDED(hr)) hr = E_POINTER;
         return fail("Audio: GetMixFormat failed (hr=0x%08lX)\n", hr);
     }
-    if (!audio_format_supported(plain_tag(mix_), mix_->wBitsPerSample, mix_->nSamplesPerSec,
-                                mix_->nChannels, format.kind)) {
+    uint32_t tag = plain_tag(mix_);
+    if (!((tag == 3 && mix_->wBitsPerSample == 32) || (tag == 1 && mix_->wBitsPerSample == 16)))
+        tag = mix_->wFormatTag;  // a refusal names the device's own tag
+    if (!audio_format_supported(tag, mix_->wBitsPerSample, mix_->nSamplesPerSec, mix_->nChannels,
+                                format.kind)) {
         release();
         return false;
     }
