@@ -22,7 +22,11 @@ bool gdiplus_ready() {
     static const bool ready = [] {
         GdiplusStartupInput input;
         ULONG_PTR token = 0;
-        return GdiplusStartup(&token, &input, nullptr) == Ok;
+        if (GdiplusStartup(&token, &input, nullptr) != Ok) return false;
+        // The header's wrapper caches this format on first use without a
+        // lock; make that first use here, before any other thread draws.
+        StringFormat::GenericTypographic();
+        return true;
     }();
     return ready;
 }
@@ -121,7 +125,8 @@ bool right_to_left(const std::wstring& text) {
 
 // One line, no wrapping or clipping, the logical box starting at the origin.
 StringFormat* line_format(const std::wstring& text) {
-    StringFormat* f = StringFormat::GenericTypographic()->Clone();
+    const StringFormat* typographic = StringFormat::GenericTypographic();
+    StringFormat* f = typographic ? typographic->Clone() : nullptr;
     if (f)
         f->SetFormatFlags(StringFormatFlagsNoWrap | StringFormatFlagsNoClip |
                           StringFormatFlagsMeasureTrailingSpaces |

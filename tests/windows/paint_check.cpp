@@ -2,6 +2,7 @@
 // overlay plates (Latin and Arabic), the four paused pictures and a JPEG into
 // the directory given, checks what can be checked by numbers, and leaves the
 // files for a look. Exit status 0 when every check passed.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -76,6 +77,18 @@ void check_overlays(const std::string& dir) {
                "plate darkens the picture");
     }
     expect(write_png(dir + "/overlay_default.png", frame.data(), W, H), "overlay_default.png");
+
+    // The next grab rewrites the same buffer: the plates go onto the new pixels.
+    std::vector<uint8_t> first = frame;
+    std::fill(frame.begin(), frame.end(), uint8_t{0xF0});
+    draw_overlays(frame.data(), W, H, s);
+    if (n == 2) {
+        const int y = (r[0].top + r[0].bottom) / 2;
+        expect(pixel(frame, W, r[0].left - 6, y) == 0xF0F0F0, "new grab kept outside the plate");
+        expect(pixel(frame, W, r[0].left + 6, y) != pixel(first, W, r[0].left + 6, y) &&
+                   (pixel(frame, W, r[0].left + 6, y) & 0xFF) < 0xF0,
+               "plate composed over the new grab");
+    }
 
     frame = backdrop(1280, 720);
     s.name_text = "كاميرا المكتب 7";
