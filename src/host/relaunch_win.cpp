@@ -3,7 +3,7 @@
 // file or pipe goes on in the new engine); its sockets and the mutex never
 // are, so the new process can bind and claim them once this one has ended.
 #include <windows.h>
-//
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <cstdio>
