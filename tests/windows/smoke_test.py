@@ -142,13 +142,8 @@ class Platform:
 
 def make_prefix(prefix):
     """Creates the Wine prefix once (about 13 s); later runs reuse it."""
-    if os.path.exists(os.path.join(prefix, "system.reg")):
-        return
-    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    env.pop("DISPLAY", None)
-    run(["timeout", "180", WINE, "wineboot", "-i"], timeout=200, env=env)
-    run(["timeout", "60", WINESERVER, "-w"], timeout=70, env=env)
-    h.check(os.path.exists(os.path.join(prefix, "system.reg")), "wineboot made no prefix")
+    out = run(["bash", os.path.join(HERE, "make-prefix.sh"), prefix], timeout=300)
+    h.check(out.returncode == 0, f"no Wine prefix: {out.stderr.decode(errors='replace')}")
 
 
 def wineserver_socket(prefix):
