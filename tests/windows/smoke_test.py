@@ -238,11 +238,20 @@ def picture_error(a, b, box, step_px=8):
     return {k: v[0] / max(v[1], 1) for k, v in sums.items()}
 
 
+# show_window.exe's window: where the test puts it, and its four quadrants
+# (top-left red, top-right green, bottom-left blue, bottom-right white).
+WINDOW = (200, 120, 480, 320)
+QUADRANTS = ((0.25, 0.25, (255, 0, 0)), (0.75, 0.25, (0, 255, 0)),
+             (0.25, 0.75, (0, 0, 255)), (0.75, 0.75, (255, 255, 255)))
+
+
 def show_window(plat, display):
-    """Puts a Win32 window with known content on the screen and waits until
-    the X server shows it; returns (process, its box on the screen)."""
+    """Puts a Win32 window with known content on the screen (show_window.exe
+    when built, else Wine's notepad) and waits until the X server shows it;
+    returns (process, the X screen, the window's box, whether it is ours)."""
     tools = [os.path.join(os.path.dirname(p), "show_window.exe") for p in (plat.exe, plat.prefix)]
-    argv = [t for t in tools if os.path.exists(t)][:1] or ["notepad"]
+    tool = next((t for t in tools if os.path.exists(t)), None)
+    argv = [tool, *map(str, WINDOW)] if tool else ["notepad"]
     env = dict(plat.env, DISPLAY=display)
     win = Child(["timeout", "-k", "5", "300", WINE, *argv], env=env,
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -257,11 +266,25 @@ def show_window(plat, display):
 
     pic, box = wait_until("the Win32 window on the X screen", steady, WAIT, 0.5)
     print(f"window {os.path.basename(argv[0])} at {box}", flush=True)
-    return win, pic, box
+    if tool:
+        x, y, w, hgt = WINDOW
+        h.check(abs(box[0] - x) <= 4 and abs(box[1] - y) <= 4 and abs(box[2] - (x + w)) <= 8
+                and abs(box[3] - (y + hgt)) <= 8, f"show_window.exe at {box}, not {WINDOW}")
+    return win, pic, box, tool is not None
+
+
+def quadrant_errors(pic):
+    """Largest channel error at each quadrant's centre of show_window's window."""
+    x, y, w, hgt = WINDOW
+    out = []
+    for fx, fy, want in QUADRANTS:
+        i = (int(y + fy * hgt) * SCREEN[0] + int(x + fx * w)) * 3
+        out.append(max(abs(pic[i + c] - want[c]) for c in range(3)))
+    return out
 
 
 def check_picture(cam, display, plat, shots):
-    win, ref, box = show_window(plat, display)
+    win, ref, box, ours = show_window(plat, display)
     url = stream_url(cam, "winmain", FIRST_PASS)
     result = {}
 
@@ -272,12 +295,17 @@ def check_picture(cam, display, plat, shots):
             return None
         result["err"] = picture_error(got, ref, box)
         result["pic"] = got
+        if ours:
+            result["quadrants"] = quadrant_errors(got)
+            if max(result["quadrants"]) > 48:
+                return False
         return result["err"][True] < 20 and result["err"][False] < 12
 
     try:
         wait_until("the window in the camera's picture", matches, WAIT, 1)
     finally:
-        print(f"picture difference (inside, outside the window): {result.get('err')}", flush=True)
+        print(f"picture difference (inside, outside the window): {result.get('err')}; "
+              f"quadrant colour errors: {result.get('quadrants')}", flush=True)
         if shots and "pic" in result:
             for name, data in (("camera_frame", result["pic"]), ("x_screen", ref)):
                 run(["ffmpeg", "-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", "rgb24",
