@@ -14,9 +14,6 @@ int main() {
     }
     std::printf("held\n");
     std::fflush(stdout);
-    char buf[64];
-    while (std::fgets(buf, sizeof buf, stdin)) {
-    }
-    CloseHandle(m);
+    Sleep(INFINITE);
     return 0;
 }
