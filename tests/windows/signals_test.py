@@ -42,7 +42,8 @@ from smoke_test import Child, h, run, step, wait_until  # noqa: E402
 WAIT = s.WAIT
 SCREEN = s.SCREEN
 SHOW_LINE = "Panel: show-panel request received"
-PANEL_ONLY_LINE = "Panel-only mode: the camera runs in another session on this PC\n"
+# Whole lines; the Windows console's text mode ends them with CR LF.
+PANEL_ONLY_LINE = "Panel-only mode: the camera runs in another session on this PC"
 
 
 def tool(plat, name):
@@ -52,16 +53,20 @@ def tool(plat, name):
     return path
 
 
-def when_logged(cam, text, timeout=WAIT):
-    """Waits for text in the camera's output; returns the time it arrived
-    (polled finely, so the figure is good to some tens of milliseconds)."""
+def logged(cam, line):
+    return re.search("^" + re.escape(line) + "\r?$", cam.output, re.M) is not None
+
+
+def when_logged(cam, line, timeout=WAIT):
+    """Waits for a whole line in the camera's output; returns the time it
+    arrived (polled finely, so the figure is good to some tens of ms)."""
     deadline = time.time() + timeout
-    while text not in cam.output:
+    while not logged(cam, line):
         if time.time() > deadline:
-            raise TimeoutError(f"no {text!r} in the camera's output")
+            raise TimeoutError(f"no {line!r} in the camera's output")
         if cam.proc.poll() is not None:
             time.sleep(0.5)
-            h.check(text in cam.output, f"camera exited ({cam.proc.returncode}) before {text!r}")
+            h.check(logged(cam, line), f"camera exited ({cam.proc.returncode}) before {line!r}")
         time.sleep(0.02)
     return time.time()
 
@@ -109,7 +114,7 @@ class Viewer:
 
 
 def check_badge(plat, cam):
-    cam.wait_for("OSD: local streaming warning armed (corner=3)\n", WAIT)
+    when_logged(cam, "OSD: local streaming warning armed (corner=3)")
     if plat.wine:
         line = cam.wait_for(re.compile(r"OSD: cannot exclude the streaming warning from screen "
                                        r"capture \(error \d+\)[^\n]*"), WAIT)
@@ -117,7 +122,7 @@ def check_badge(plat, cam):
         h.check(window_rect(plat) is None or not window_rect(plat)["visible"],
                 "no badge before anybody watches")
     viewer = Viewer(cam, seconds=8)
-    shown_at = when_logged(cam, "OSD: streaming warning shown (viewers=1)\n")
+    shown_at = when_logged(cam, "OSD: streaming warning shown (viewers=1)")
     try:
         wait_until("ffmpeg's PLAY", lambda: viewer.play_at, 30, 0.05)
     except TimeoutError:
@@ -139,7 +144,7 @@ def check_badge(plat, cam):
         h.check(got["exstyle"] == "0x80800a8",  # layered, no-activate, tool, topmost, transparent
                 f"extended styles {got['exstyle']}")
     ended = viewer.wait_end(90)
-    hidden_at = when_logged(cam, "OSD: streaming warning hidden\n")
+    hidden_at = when_logged(cam, "OSD: streaming warning hidden")
     hidden_delay = hidden_at - ended
     print(f"badge hidden {hidden_delay:.2f} s after the viewer left", flush=True)
     if plat.wine:
