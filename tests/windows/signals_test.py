@@ -119,8 +119,8 @@ def check_badge(plat, cam):
         line = cam.wait_for(re.compile(r"OSD: cannot exclude the streaming warning from screen "
                                        r"capture \(error \d+\)[^\n]*"), WAIT)
         print("affinity:", line, flush=True)
-        h.check(window_rect(plat) is None or not window_rect(plat)["visible"],
-                "no badge before anybody watches")
+        before = window_rect(plat)
+        h.check(before is None or not before["visible"], f"no badge before anybody watches: {before}")
     viewer = Viewer(cam, seconds=8)
     shown_at = when_logged(cam, "OSD: streaming warning shown (viewers=1)")
     try:
