@@ -5,18 +5,19 @@
 #   build-win/dist/               what a Windows PC needs, ready to copy
 #   build-win/vistrel-windows.zip the same folder as a zip
 # Installs the Debian packages it needs first (as root, or with sudo).
-# Options: --no-deps skips the package check; --tests also builds the Windows
-# unit-test programs (run them with wine64).
+# Options: --no-deps skips the package check; --no-tests leaves out the
+# Windows test programs (tests/windows, run under Wine; the smoke test's
+# show_window.exe among them).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=${BUILD_WIN:-$here/build-win}
 deps=1
-tests=OFF
+tests=ON
 for a in "$@"; do
   case "$a" in
     --no-deps) deps=0 ;;
-    --tests) tests=ON ;;
-    *) echo "usage: $0 [--no-deps] [--tests]" >&2; exit 2 ;;
+    --no-tests) tests=OFF ;;
+    *) echo "usage: $0 [--no-deps] [--no-tests]" >&2; exit 2 ;;
   esac
 done
 jobs=${JOBS:-$(nproc)}
@@ -58,7 +59,7 @@ fi
 
 # --- the program -------------------------------------------------------------
 cfg=(-S "$here" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake"
-     -DCMAKE_BUILD_TYPE=Release -DZEB_WINDOWS_TESTS=$tests
+     -DCMAKE_BUILD_TYPE=Release -DENABLE_TESTS=$tests
      # -O2: GCC 12 at -O3 reports false -Wrestrict overlaps inside std::string.
      -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG")
 if [ -n "$launcher" ]; then
@@ -72,7 +73,8 @@ dist="$out/dist"
 rm -rf "$dist" "$out/vistrel-windows.zip"
 mkdir -p "$dist"
 x86_64-w64-mingw32-strip -s "$out/zeb_onvif.exe" -o "$dist/zeb_onvif.exe"
-cp "$out/openh264.dll" "$out/openh264-LICENSE.txt" "$dist/"
+cp "$out/openh264.dll" "$dist/"
+sed 's/$/\r/' "$out/openh264-LICENSE.txt" > "$dist/openh264-LICENSE.txt"
 sed 's/$/\r/' "$here/packaging/README-Windows.txt" > "$dist/README-Windows.txt"
 python3 - "$dist" "$out/vistrel-windows.zip" <<'PY'
 import os, sys, zipfile
