@@ -1,11 +1,11 @@
 // The desktop interface of the Windows build, until its Win32 windows exist:
-// no control panel, tray, welcome window or badge. An interactive start runs
+// no control panel, tray, welcome window or agreement (the badge is in
+// stream_badge_win.cpp). An interactive start runs
 // the headless control-panel loop, as --background does.
 #include <cstdio>
 
 #include "engine/log.h"
 #include "ui/desktop.h"
-#include "ui/stream_badge.h"
 
 namespace {
 
@@ -49,9 +49,4 @@ int dump_welcome(const std::string&) {
 
 int selftest_strings_mode(const std::string*) {
     return not_in_build("--selftest-strings");
-}
-
-bool arm_stream_badge(const BadgeSettings&, std::function<int()>) {
-    engine_log("OSD: the local streaming warning is not in this build\n");
-    return false;
 }

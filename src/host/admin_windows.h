@@ -1,0 +1,22 @@
+// The windows of the Windows desktop interface that other processes and the
+// shell talk to: the message-only window "ZEBAdminMsg" that receives the
+// registered "ZEB_ShowAdmin_Orvanta" from a second start, the class
+// "ZEBAdminWnd" of the control panel, and the hidden pop-up "ZEBTrayWatch"
+// that receives "TaskbarCreated" when the shell re-creates the taskbar. Made
+// and used on the thread that runs the message loop.
+#pragma once
+
+#include <functional>
+
+struct AdminWindowHandlers {
+    std::function<void()> show_panel;       // a second start asked for the panel
+    std::function<void()> taskbar_created;  // the shell lost the tray icons
+    std::function<void()> session_ending;   // the user signs out or shuts down
+};
+
+// Registers the messages and classes and creates both windows, letting the two
+// registered messages through their message filters. False when the message
+// window cannot be made (logged); the tray watch failing is logged only.
+bool setup_admin_windows(const AdminWindowHandlers& handlers);
+// Destroys the windows made above.
+void destroy_admin_windows();
