@@ -7,7 +7,8 @@
 ;   makensis -DDIST=<folder with the program> -DOUTFILE=<setup.exe> vistrel.nsi
 ; Silent use: vistrel-setup.exe /S, uninstall.exe /S.
 
-Unicode true
+; A 64-bit installer, like the program (it installs nothing 32-bit).
+Target amd64-unicode
 ManifestDPIAware true
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
@@ -23,7 +24,6 @@ RequestExecutionLevel admin
 !endif
 
 !include LogicLib.nsh
-!include x64.nsh
 
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vistrel"
 
@@ -51,10 +51,6 @@ UninstPage instfiles
 !macroend
 
 Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_ICONSTOP|MB_OK "Vistrel needs 64-bit Windows." /SD IDOK
-    Abort
-  ${EndIf}
   SetRegView 64
 FunctionEnd
 
