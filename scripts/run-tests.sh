@@ -45,6 +45,9 @@ if [ "${WINDOWS_TESTS:-1}" != 0 ]; then
   win_step "Wine prefix" bash "$here/tests/windows/make-prefix.sh" "$win_dir/wineprefix" || status=1
   win_step "smoke test" timeout 600 python3 "$here/tests/windows/smoke_test.py" \
       --exe "$win_dir/zeb_onvif.exe" --prefix "$win_dir/wineprefix" || status=1
+  win_step "service and installer" timeout 300 python3 "$here/tests/windows/service_test.py" \
+      --exe "$win_dir/zeb_onvif.exe" --prefix "$win_dir/wineprefix" \
+      --setup "$win_dir/vistrel-setup.exe" || status=1
   win_step "unit tests under Wine" timeout 600 bash "$here/tests/windows/run-unit-tests.sh" \
       "$win_dir" || status=1
   windows_summary="Windows part: $(( $(date +%s) - win_started )) s (budget 720 s on 2 cores)"$'\n'"$win_times"

@@ -41,13 +41,16 @@ UninstPage instfiles
 ; Ends the service and every running camera of this program, so that its
 ; files can be replaced or removed. The service's --uninstall-service waits
 ; until the service has stopped; a camera in a user's session outlives the
-; service and is ended by name.
+; service and is ended by name. The program is a console program: nsExec
+; runs it without a console window and puts its output in the details.
 !macro StopCamera EXE
   ${If} ${FileExists} "${EXE}"
     DetailPrint "Removing the camera service"
-    ExecWait '"${EXE}" --uninstall-service'
+    nsExec::ExecToLog '"${EXE}" --uninstall-service'
+    Pop $0
   ${EndIf}
-  ExecWait '"$SYSDIR\taskkill.exe" /F /IM zeb_onvif.exe'
+  nsExec::ExecToLog '"$SYSDIR\taskkill.exe" /F /IM zeb_onvif.exe'
+  Pop $0
 !macroend
 
 Function .onInit
@@ -79,7 +82,8 @@ Section "Vistrel"
   WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
 
   DetailPrint "Installing the camera service"
-  ExecWait '"$INSTDIR\zeb_onvif.exe" --install-service' $0
+  nsExec::ExecToLog '"$INSTDIR\zeb_onvif.exe" --install-service'
+  Pop $0
   ${If} $0 != 0
     SetErrorLevel 2
     MessageBox MB_ICONEXCLAMATION|MB_OK \

@@ -17,20 +17,13 @@
 #include "engine/log.h"
 #include "engine/paths.h"
 #include "host/camera_launcher.h"
+#include "host/win_text.h"
 
 namespace {
 
-std::wstring to_wide(const std::string& s) {
-    if (s.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(n > 0 ? n : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
-
 // The executable's file name ("zeb_onvif.exe" as shipped).
 std::wstring camera_file_name() {
-    const std::wstring path = to_wide(program_path());
+    const std::wstring path = host_wide(program_path());
     const size_t slash = path.find_last_of(L"\\/");
     const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
     return name.empty() ? L"zeb_onvif.exe" : name;
@@ -39,8 +32,8 @@ std::wstring camera_file_name() {
 // Creates the camera process with the token on the desktop; the process
 // handle, or nullptr (logged) on failure.
 HANDLE create_camera(HANDLE token, const wchar_t* options, const wchar_t* desktop, DWORD* pid) {
-    const std::wstring exe = to_wide(program_path());
-    const std::wstring dir = to_wide(program_directory());
+    const std::wstring exe = host_wide(program_path());
+    const std::wstring dir = host_wide(program_directory());
     std::wstring line = L"\"" + exe + L"\" " + options;
     std::vector<wchar_t> cmd(line.begin(), line.end());
     cmd.push_back(L'\0');
@@ -51,12 +44,15 @@ HANDLE create_camera(HANDLE token, const wchar_t* options, const wchar_t* deskto
         engine_log("Service: cannot build the camera's environment (error %lu)\n", GetLastError());
         env = nullptr;
     }
+    // The program is a console program: a camera the service starts in the
+    // background must not open a console window on the user's desktop or on
+    // the sign-in screen.
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.lpDesktop = desk.data();
     PROCESS_INFORMATION pi{};
     const BOOL ok = CreateProcessAsUserW(token, exe.c_str(), cmd.data(), nullptr, nullptr, FALSE,
-                                         CREATE_UNICODE_ENVIRONMENT, env,
+                                         CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, env,
                                          dir.empty() ? nullptr : dir.c_str(), &si, &pi);
     const DWORD err = GetLastError();
     if (env) DestroyEnvironmentBlock(env);

@@ -16,6 +16,7 @@
 #include "host/relaunch.h"
 #include "host/service.h"
 #include "host/session_sources.h"
+#include "host/win_text.h"
 
 namespace {
 
@@ -24,14 +25,6 @@ const wchar_t k_display_name_w[] = L"Vistrel Camera Service";
 constexpr DWORD k_wait_hint_ms = 4000;
 // How long uninstall waits for the service to stop before deleting it.
 constexpr DWORD k_stop_wait_ms = 10000;
-
-std::wstring to_wide(const std::string& s) {
-    if (s.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(n > 0 ? n : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
 
 // Closes a service-manager handle when it goes out of scope.
 struct ScHandle {
@@ -189,7 +182,7 @@ SERVICE_STATUS query_status(SC_HANDLE service) {
 }  // namespace
 
 bool prepare_shared_data_directory(const std::string& dir) {
-    const std::wstring wdir = to_wide(dir);
+    const std::wstring wdir = host_wide(dir);
     if (!directory_exists(dir)) {
         // Every level above is made as usual; the data directory itself
         // carries the shared rights from the start.
@@ -217,7 +210,7 @@ bool service_installed() {
 }
 
 int install_service() {
-    const std::wstring exe = to_wide(program_path());
+    const std::wstring exe = host_wide(program_path());
     if (exe.empty()) {
         engine_log("Service: cannot find this program's path\n");
         return 1;
@@ -249,7 +242,7 @@ int install_service() {
                    k_service_name, GetLastError());
         return 1;
     }
-    std::wstring text = to_wide(k_service_description);
+    std::wstring text = host_wide(k_service_description);
     SERVICE_DESCRIPTIONW description{text.data()};
     if (!ChangeServiceConfig2W(service.h, SERVICE_CONFIG_DESCRIPTION, &description))
         engine_log("Service: cannot set the description (error %lu)\n", GetLastError());
