@@ -5,6 +5,7 @@
 // own token moved to the console session, on the Winlogon desktop.
 #include <windows.h>
 // After windows.h, which they need.
+#include <shellapi.h>
 #include <tlhelp32.h>
 #include <userenv.h>
 #include <wtsapi32.h>
@@ -65,6 +66,45 @@ HANDLE create_camera(HANDLE token, const wchar_t* options, const wchar_t* deskto
     return pi.hProcess;
 }
 
+// Whether the process was started with one of the service options (an
+// installer's --install-service or --uninstall-service, or the service
+// itself): those are not cameras, and ending one would cut an installation
+// short. A command line that cannot be read counts as a camera's.
+bool runs_service_option(DWORD pid) {
+    using Query = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+    static const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    if (!query) return false;
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!h) return false;
+    constexpr ULONG k_command_line_information = 60;
+    std::vector<unsigned char> buf(4096);
+    ULONG len = 0;
+    LONG status =
+        query(h, k_command_line_information, buf.data(), static_cast<ULONG>(buf.size()), &len);
+    if (status < 0 && len > buf.size()) {
+        buf.resize(len);
+        status = query(h, k_command_line_information, buf.data(), len, &len);
+    }
+    CloseHandle(h);
+    if (status < 0) return false;
+    struct CountedText {
+        USHORT length, capacity;
+        const wchar_t* text;
+    };
+    const auto* line = reinterpret_cast<const CountedText*>(buf.data());
+    const std::wstring text(line->text, line->length / sizeof(wchar_t));
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(text.c_str(), &argc);
+    if (!argv) return false;
+    bool found = false;
+    for (int i = 1; i < argc && !found; ++i)
+        for (const wchar_t* option : {L"--service", L"--install-service", L"--uninstall-service"})
+            found |= wcscmp(argv[i], option) == 0;
+    LocalFree(argv);
+    return found;
+}
+
 class WinLauncher : public CameraLauncher {
   public:
     ~WinLauncher() override {
@@ -82,7 +122,9 @@ class WinLauncher : public CameraLauncher {
         PROCESSENTRY32W pe{};
         pe.dwSize = sizeof pe;
         for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe)) {
-            if (pe.th32ProcessID == self || _wcsicmp(pe.szExeFile, name_.c_str()) != 0) continue;
+            if (pe.th32ProcessID == self || _wcsicmp(pe.szExeFile, name_.c_str()) != 0 ||
+                runs_service_option(pe.th32ProcessID))
+                continue;
             CameraProcess c;
             c.pid = static_cast<long>(pe.th32ProcessID);
             DWORD session = 0;

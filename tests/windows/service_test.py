@@ -149,6 +149,12 @@ def check_service_cycle(plat, netns, exe_unix, rtsp):
         print(f"camera {pid}: {line}", flush=True)
         check_camera_line(line, exe_win)
         wait_until("the camera's RTSP port", lambda: port_answers(rtsp))
+        # The camera on the sign-in screen streams like any other.
+        probe = ["ffprobe", "-v", "error", "-rtsp_transport", "tcp", "-select_streams", "v:0",
+                 "-show_entries", "stream=codec_name", "-of", "csv=p=0",
+                 f"rtsp://127.0.0.1:{rtsp}/svcmain"]
+        got = subprocess.run(probe, capture_output=True, timeout=90).stdout.decode().strip()
+        h.check(got == "h264", f"the service's camera streams: {got!r}")
     with step("--install-service again"):
         out = wine(plat, exe_unix, "--install-service")
         h.check(out.returncode == 0, f"second --install-service exit {out.returncode}")
@@ -225,7 +231,7 @@ def service_test(args, keep):
     rtsp, onvif, web = h.free_ports(3)
     settings = {"rtsp_port": rtsp, "onvif_port": onvif, "web_port": web, "web_admin": 0,
                 "announce_ip": "127.0.0.1", "discovery": 0, "audio": 0, "lang": "en",
-                "eula_accepted": 1, "fps": 5}
+                "eula_accepted": 1, "fps": 5, "stream": "svcmain", "stream_auth": 0}
     # Wine's CreateEnvironmentBlock gives ProgramData as C:\users\Public
     # (Windows: C:\ProgramData), so the service's cameras look there.
     for root in (plat.data_root, os.path.join(plat.prefix, "drive_c", "users", "Public")):
