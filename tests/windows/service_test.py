@@ -20,8 +20,8 @@ Checks:
 - --uninstall-service returns 0 and the service is gone (0 again when absent);
 - with --setup: the installer runs silently (/S), copies the program to
   Program Files\\Vistrel and installs the service, whose camera runs from
-  there; its uninstaller (/S) removes the service and the program files and
-  keeps the settings."""
+  there; run again over that install it replaces the camera; its uninstaller
+  (/S) removes the service and the program files and keeps the settings."""
 
 import argparse
 import fcntl
@@ -198,6 +198,14 @@ def check_installer(plat, netns, setup, rtsp, cfg):
         pid, line = wait_until("the installed camera", lambda: one_camera(netns, exe_win))
         check_camera_line(line, exe_win)
         wait_until("the camera's RTSP port", lambda: port_answers(rtsp))
+    with step("installer /S over the running install"):
+        # An update: the old service and its camera end, the files are
+        # replaced, and the new service starts a new camera.
+        out = wine(plat, setup, "/S", limit=300)
+        h.check(out.returncode == 0, f"installer exit {out.returncode}")
+        h.check(service_command(plat) == f'"{exe_win}" --service', "the service again")
+        again = wait_until("the new camera", lambda: one_camera(netns, exe_win))
+        h.check(again[0] != pid, "a new camera process")
     with step("uninstaller /S"):
         # The uninstaller goes on from a copy of itself in the temporary
         # folder (so it can remove itself): wait for its results.
