@@ -95,6 +95,14 @@ void WINAPI service_main(DWORD, LPWSTR*) {
     do {
         watch_pass(st, *source, *launcher);
     } while (WaitForSingleObject(g_stop_event, k_watch_interval_ms) == WAIT_TIMEOUT);
+    // Ending the sign-in-screen camera may take longer than the last report's
+    // wait hint: say that the stop goes on.
+    DWORD checkpoint = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_status_lock);
+        checkpoint = g_status.dwCheckPoint + 1;
+    }
+    report_status(SERVICE_STOP_PENDING, checkpoint);
     watch_stop(st, *launcher);
     engine_log("Service: stopped\n");
     report_status(SERVICE_STOPPED, 0);
