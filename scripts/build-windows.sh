@@ -73,7 +73,8 @@ dist="$out/dist"
 rm -rf "$dist" "$out/vistrel-windows.zip"
 mkdir -p "$dist"
 x86_64-w64-mingw32-strip -s "$out/zeb_onvif.exe" -o "$dist/zeb_onvif.exe"
-cp "$out/openh264.dll" "$out/openh264-LICENSE.txt" "$dist/"
+cp "$out/openh264.dll" "$dist/"
+sed 's/$/\r/' "$out/openh264-LICENSE.txt" > "$dist/openh264-LICENSE.txt"
 sed 's/$/\r/' "$here/packaging/README-Windows.txt" > "$dist/README-Windows.txt"
 python3 - "$dist" "$out/vistrel-windows.zip" <<'PY'
 import os, sys, zipfile
