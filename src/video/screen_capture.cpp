@@ -21,6 +21,7 @@ constexpr int k_reread_frames = 30;
 
 bool ScreenCapturer::init() {
     release();
+    dpi_aware_ = capture_make_dpi_aware(*platform_);
     int w = 0, h = 0;
     if (!capture_screen_size(*platform_, w, h) || w < 1 || h < 1) return false;
     width_ = w;
@@ -30,7 +31,6 @@ bool ScreenCapturer::init() {
     under_pixels_.clear();
     pointer_rect_ = PixelRect{};
     overlay_count_ = 0;
-    dpi_aware_ = true;  // X11 reports physical pixels; nothing is scaled behind our back
     engine_log("Capture: %dx%d  (DPI-aware thread: %s)\n", w, h,
                dpi_aware_ ? "yes" : "NO - Windows 7/8, scaling may crop the stream");
     if (!capture_setup(*platform_, w, h)) {

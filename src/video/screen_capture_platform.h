@@ -7,6 +7,10 @@
 
 #include "video/screen_capture.h"
 
+// Makes the calling thread see the screen in physical pixels (per-monitor
+// DPI awareness where the system scales); false when it cannot, and then a
+// scaled screen may be grabbed cropped.
+bool capture_make_dpi_aware(ScreenCapturer::Platform& p);
 // Current size of the primary screen; false when there is no usable screen.
 bool capture_screen_size(ScreenCapturer::Platform& p, int& width, int& height);
 // Makes the grab buffers for width x height; false when they cannot be made.
@@ -30,7 +34,7 @@ uint8_t* capture_pixels(ScreenCapturer::Platform& p);
 // the last call and lists those whose pixels really differ; with `full`, or
 // when most of the screen changed, reads everything (all = true when the
 // whole screen must count as changed). Null on failure.
-uint8_t* capture_grab_damage(ScreenCapturer::Platform& p, bool full, std::vector<PixelRect>& changed,
-                             bool& all);
+uint8_t* capture_grab_damage(ScreenCapturer::Platform& p, bool full,
+                             std::vector<PixelRect>& changed, bool& all);
 // Frees everything capture_setup made (idempotent).
 void capture_teardown(ScreenCapturer::Platform& p);

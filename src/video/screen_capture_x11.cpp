@@ -239,6 +239,11 @@ ScreenCapturer::~ScreenCapturer() {
     if (platform_->dpy) XCloseDisplay(platform_->dpy);
 }
 
+// X11 reports physical pixels; nothing is scaled behind our back.
+bool capture_make_dpi_aware(ScreenCapturer::Platform&) {
+    return true;
+}
+
 bool capture_screen_size(ScreenCapturer::Platform& p, int& width, int& height) {
     if (!connect(p)) return false;
     Window root_ret;
