@@ -15,6 +15,7 @@
 
 #include "engine/net_socket.h"
 #include "onvif/onvif_snapshot.h"
+#include "video/jpeg_encoder.h"
 #include "video/screen_capture.h"
 #include "web/web_server.h"
 #include "web/web_snapshot.h"

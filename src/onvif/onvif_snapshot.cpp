@@ -1,28 +1,12 @@
 #include "onvif/onvif_snapshot.h"
 
-#include <turbojpeg.h>
-
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "video/jpeg_encoder.h"
 #include "video/overlay.h"
 #include "video/screen_capture.h"
-
-std::string encode_jpeg_bgrx(const unsigned char* bgrx, int width, int height, int quality) {
-    if (!bgrx || width < 1 || height < 1) return {};
-    tjhandle tj = tjInitCompress();
-    if (!tj) return {};
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    std::string jpeg;
-    if (tjCompress2(tj, bgrx, width, width * 4, height, TJPF_BGRX, &out, &size, TJSAMP_420, quality,
-                    TJFLAG_FASTDCT) == 0)
-        jpeg.assign(reinterpret_cast<const char*>(out), size);
-    tjFree(out);
-    tjDestroy(tj);
-    return jpeg;
-}
 
 StillCapturer::StillCapturer() = default;
 StillCapturer::~StillCapturer() = default;

@@ -1,18 +1,17 @@
 // Overlay plates: rendered once per key (text, font pixels, opacity, colour)
-// into ARGB images, then composed into every frame; the clock's plate changes
+// into translucent canvases, then composed into every frame; the clock's plate changes
 // once a second, the name's only when its settings do.
 #include "video/overlay.h"
-
-#include <cairo.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "video/local_time.h"
-#include "video/text_painter.h"
+#include "video/painter.h"
 
 namespace {
 
@@ -21,7 +20,7 @@ const double k_size_factor[3] = {0.02, 0.026, 0.034};
 
 struct Plate {
     std::string key;
-    cairo_surface_t* image = nullptr;  // ARGB32, null when no plate could be made
+    std::unique_ptr<Canvas> image;  // translucent, null when no plate could be made
     int width = 0;
     int height = 0;
 };
@@ -34,38 +33,25 @@ OverlayRect g_rects[2];
 int g_rect_count = 0;
 
 void drop(Plate& p) {
-    if (p.image) cairo_surface_destroy(p.image);
     p = Plate{};
 }
 
 // Renders one plate; leaves p.image null when the plate would be too small or
 // drawing failed.
 void render_plate(Plate& p, const std::string& text, double f, int opacity, int scheme) {
-    cairo_surface_t* probe = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
-    cairo_t* mcr = cairo_create(probe);
-    TextBox box = measure_text(mcr, text, f, true);
-    cairo_destroy(mcr);
-    cairo_surface_destroy(probe);
-
+    TextBox box = measure_text(text, f, true);
     int pw = static_cast<int>(f * 1.4 + box.width);
     int ph = static_cast<int>(f * 1.9);
     if (pw < 8 || ph < 8) return;
-    cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pw, ph);
-    if (cairo_surface_status(img) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(img);
-        return;
-    }
+    std::unique_ptr<Canvas> img = Canvas::make(pw, ph, PixelLayout::bgra_premul);
+    if (!img->ok()) return;
     int o = std::clamp(opacity, 25, 100);
-    cairo_t* cr = cairo_create(img);
-    cairo_set_antialias(cr, CAIRO_ANTIALIAS_GRAY);
-    rounded_rect(cr, 0, 0, pw, ph, 0.28 * ph);
-    set_rgb(cr, 0x0A0E18, (o * 150 / 100) / 255.0);
-    cairo_fill(cr);
-    set_rgb(cr, k_scheme_rgb[std::clamp(scheme, 0, 4)], (o * 255 / 100) / 255.0);
-    draw_text(cr, text, f, true, (pw - box.width) * 0.5, (ph - box.height) * 0.5);
-    cairo_destroy(cr);
-    cairo_surface_flush(img);
-    p.image = img;
+    img->fill_rounded_rect(0, 0, pw, ph, 0.28 * ph, {0x0A0E18, (o * 150 / 100) / 255.0});
+    img->draw_text(text, f, true, (pw - box.width) * 0.5, (ph - box.height) * 0.5,
+                   {k_scheme_rgb[std::clamp(scheme, 0, 4)], (o * 255 / 100) / 255.0});
+    img->flush();
+    if (!img->ok()) return;
+    p.image = std::move(img);
     p.width = pw;
     p.height = ph;
 }
@@ -98,39 +84,30 @@ double font_px(int H, int size) {
     return std::max(11.0, H * k_size_factor[std::clamp(size, 0, 2)]);
 }
 
-// The drawing context over the frame buffer, kept while the capturer hands us
-// the same buffer (it reuses one per screen size), so a frame allocates nothing.
+// The canvas over the frame buffer, kept while the capturer hands us the same
+// buffer (it reuses one per screen size), so a frame allocates nothing.
 struct Target {
     uint8_t* pixels = nullptr;
     int width = 0;
     int height = 0;
-    cairo_surface_t* surface = nullptr;
-    cairo_t* cr = nullptr;
+    std::unique_ptr<Canvas> canvas;
 };
 Target g_target;
 
 void drop_target() {
-    if (g_target.cr) cairo_destroy(g_target.cr);
-    if (g_target.surface) cairo_surface_destroy(g_target.surface);
     g_target = Target{};
 }
 
-cairo_t* target_for(uint8_t* px, int W, int H) {
-    if (g_target.cr && g_target.pixels == px && g_target.width == W && g_target.height == H) {
-        cairo_surface_mark_dirty(g_target.surface);  // the grab rewrote the pixels
-        return g_target.cr;
+Canvas* target_for(uint8_t* px, int W, int H) {
+    if (g_target.canvas && g_target.pixels == px && g_target.width == W && g_target.height == H) {
+        g_target.canvas->pixels_changed();  // the grab rewrote the pixels
+        return g_target.canvas.get();
     }
     drop_target();
-    cairo_surface_t* surface =
-        cairo_image_surface_create_for_data(px, CAIRO_FORMAT_RGB24, W, H, W * 4);
-    cairo_t* cr = cairo_create(surface);
-    if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
-        cairo_destroy(cr);
-        cairo_surface_destroy(surface);
-        return nullptr;
-    }
-    g_target = Target{px, W, H, surface, cr};
-    return cr;
+    std::unique_ptr<Canvas> canvas = Canvas::over(px, W, H, PixelLayout::bgrx);
+    if (!canvas->ok()) return nullptr;
+    g_target = Target{px, W, H, std::move(canvas)};
+    return g_target.canvas.get();
 }
 
 void publish(const OverlayRect* rects, int n) {
@@ -276,13 +253,11 @@ int overlay_prepare(int W, int H, const OverlaySettings& s, OverlayRect* out) {
 
 void overlay_compose(uint8_t* bgrx, int W, int H) {
     if (!bgrx || g_placed_count == 0) return;
-    cairo_t* cr = target_for(bgrx, W, H);
-    if (!cr) return;
-    for (int i = 0; i < g_placed_count; ++i) {
-        cairo_set_source_surface(cr, g_placed[i].plate->image, g_placed[i].x, g_placed[i].y);
-        cairo_paint(cr);
-    }
-    cairo_surface_flush(g_target.surface);
+    Canvas* frame = target_for(bgrx, W, H);
+    if (!frame) return;
+    for (int i = 0; i < g_placed_count; ++i)
+        frame->draw_canvas(*g_placed[i].plate->image, g_placed[i].x, g_placed[i].y);
+    frame->flush();
 }
 
 uint64_t overlay_generation() {

@@ -1,4 +1,5 @@
-// Drawing shared by the overlay plates and the paused picture: text through pango
+// cairo drawing helpers behind the Linux painter (painter_cairo.cpp) and the GTK
+// pictures that draw on cairo directly: text through pango
 // (HarfBuzz shaping, so Arabic joins and runs right to left) on cairo, with
 // "Segoe UI" falling back to "Noto Sans", then "DejaVu Sans"; colours and rounded boxes.
 #pragma once
@@ -8,10 +9,7 @@
 #include <cstdint>
 #include <string>
 
-struct TextBox {
-    double width = 0;
-    double height = 0;
-};
+#include "video/painter.h"  // TextBox
 
 // Measures text in the given pixel size (logical box of the laid-out line).
 TextBox measure_text(cairo_t* cr, const std::string& text, double px, bool bold);

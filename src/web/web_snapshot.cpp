@@ -1,37 +1,26 @@
 #include "web/web_snapshot.h"
 
-#include <cairo.h>
-
-#include <cstring>
+#include <memory>
 
 #include "engine/screen_metrics.h"
 #include "onvif/onvif_snapshot.h"
 #include "rtsp/rtsp_engine.h"
-#include "video/text_painter.h"
+#include "video/jpeg_encoder.h"
+#include "video/painter.h"
 
 std::vector<uint8_t> paint_web_paused_picture(int width, int height) {
     if (width < 1 || height < 1) return {};
     std::vector<uint8_t> px(static_cast<size_t>(width) * height * 4);
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(px.data(), CAIRO_FORMAT_RGB24,
-                                                                   width, height, width * 4);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
-        return {};
-    }
-    cairo_t* cr = cairo_create(surface);
-    set_rgb(cr, 0x0F0F14);
-    cairo_paint(cr);
+    std::unique_ptr<Canvas> c = Canvas::over(px.data(), width, height, PixelLayout::bgrx);
+    if (!c->ok()) return {};
+    c->fill({0x0F0F14});
     const double big = height / 12, small = height / 22;
-    set_rgb(cr, 0xEBEBEB);
     const std::string ar = "البث متوقّف";
-    const TextBox box = measure_text(cr, ar, big, true);
-    draw_text_centred(cr, ar, big, true, width, (height - box.height) / 2);
-    set_rgb(cr, 0x96A0AF);
-    draw_text_centred(cr, "Stream paused - Vistrel", small, false, width, height * 58 / 100);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    cairo_surface_destroy(surface);
-    return px;  // cairo's RGB24 is BGRX in memory on little-endian machines
+    const TextBox box = measure_text(ar, big, true);
+    c->draw_text_centred(ar, big, true, (height - box.height) / 2, {0xEBEBEB});
+    c->draw_text_centred("Stream paused - Vistrel", small, false, height * 58 / 100, {0x96A0AF});
+    c->flush();
+    return px;
 }
 
 std::string web_snapshot() {
