@@ -47,6 +47,9 @@ if [ "${WINDOWS_TESTS:-1}" != 0 ]; then
       --exe "$win_dir/zeb_onvif.exe" --prefix "$win_dir/wineprefix" || status=1
   win_step "unit tests under Wine" timeout 600 bash "$here/tests/windows/run-unit-tests.sh" \
       "$win_dir" || status=1
+  # Checks the Windows build registers itself (label windows: capture and audio).
+  win_step "Windows build's checks" ctest --test-dir "$win_dir" -L windows \
+      --output-on-failure || status=1
   windows_summary="Windows part: $(( $(date +%s) - win_started )) s (budget 720 s on 2 cores)"$'\n'"$win_times"
   printf '%s' "$windows_summary"
 fi
