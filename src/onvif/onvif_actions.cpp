@@ -8,6 +8,7 @@
 #include "engine/log.h"
 #include "onvif/onvif_services.h"
 #include "onvif/onvif_xml.h"
+#include "video/local_time.h"
 
 const char* const k_fault_not_authorized =
     "<env:Fault><env:Code><env:Value>env:Sender</env:Value><env:Subcode><env:Value>"
@@ -129,7 +130,7 @@ std::string profile_of(const OnvifContext& ctx, bool sub, std::string_view eleme
 Answer get_system_date_and_time(OnvifContext&, const std::string&, const std::string&) {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm utc{};
-    gmtime_r(&now, &utc);
+    utc_time(now, utc);
     return system_date_and_time_body(utc);
 }
 

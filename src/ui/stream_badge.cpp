@@ -1,6 +1,8 @@
 // The badge's rules and picture: alpha, colours, lines, placement, drawing.
 #include "ui/stream_badge.h"
 
+#include <cairo.h>
+
 #include <algorithm>
 
 #include "video/text_painter.h"

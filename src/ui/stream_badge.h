@@ -3,11 +3,12 @@
 // focus and lets the mouse through. Armed once; runs on its own thread.
 #pragma once
 
-#include <cairo.h>
-
 #include <cstdint>
 #include <functional>
 #include <string>
+
+// The badge picture is a cairo surface; only the Linux files draw it.
+typedef struct _cairo_surface cairo_surface_t;
 
 struct BadgeSettings {
     int corner = 1;    // 0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right

@@ -7,6 +7,7 @@
 #include "engine/log.h"
 #include "engine/paths.h"
 #include "engine/ports.h"
+#include "video/local_time.h"
 #include "web/qr_code.h"
 #include "web/recovery.h"
 #include "web/web_pages.h"
@@ -63,8 +64,8 @@ WebAnswer login_route(WebAdminContext& ctx, const WebRequest& req) {
 
 std::string iso_utc(int64_t unix_s) {
     const time_t t = static_cast<time_t>(unix_s);
-    struct tm tm_utc;
-    gmtime_r(&t, &tm_utc);
+    std::tm tm_utc{};
+    utc_time(t, tm_utc);
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm_utc);
     return buf;

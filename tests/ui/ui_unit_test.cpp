@@ -1,4 +1,5 @@
 // Badge rules and picture, the string table's self-test, the firewall check.
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include "engine/ui_strings.h"
