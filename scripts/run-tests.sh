@@ -40,8 +40,8 @@ if [ "${WINDOWS_TESTS:-1}" != 0 ]; then
     win_times+="  $name: $(( $(date +%s) - t0 )) s$([ $rc = 0 ] || echo " FAILED ($rc)")"$'\n'
     return $rc
   }
-  win_step "build (program, openh264.dll, unit tests)" \
-      env BUILD_WIN="$win_dir" bash "$here/scripts/build-windows.sh" --tests || status=1
+  win_step "build (program, openh264.dll, checks)" \
+      env BUILD_WIN="$win_dir" bash "$here/scripts/build-windows.sh" || status=1
   win_step "Wine prefix" bash "$here/tests/windows/make-prefix.sh" "$win_dir/wineprefix" || status=1
   win_step "smoke test" timeout 600 python3 "$here/tests/windows/smoke_test.py" \
       --exe "$win_dir/zeb_onvif.exe" --prefix "$win_dir/wineprefix" || status=1
