@@ -98,3 +98,14 @@ std::optional<std::string> unprotect_data(const std::string& blob, const std::st
     if (EVP_DecryptFinal_ex(ctx.get(), dummy, &fin) != 1) return std::nullopt;
     return out;
 }
+
+bool read_pwenc_marker(const std::string& data_dir) {
+    auto t = read_file(data_dir + "/pwenc", 64);
+    if (!t) return false;
+    const size_t first = t->find_first_not_of(" \t");
+    return first != std::string::npos && (*t)[first] == '1';
+}
+
+bool write_pwenc_marker(const std::string& data_dir, bool on) {
+    return write_file_whole(data_dir + "/pwenc", on ? "1" : "0");
+}

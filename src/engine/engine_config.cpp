@@ -525,15 +525,6 @@ std::string config_path(const std::string& data_dir) {
 
 // ---- Protected admin_pass ------------------------------------------------------------------
 
-bool read_pwenc_marker(const std::string& data_dir) {
-    auto t = read_file(data_dir + "/pwenc", 64);
-    return t && trim_blanks(*t).rfind('1', 0) == 0;
-}
-
-bool write_pwenc_marker(const std::string& data_dir, bool on) {
-    return write_file_whole(data_dir + "/pwenc", on ? "1" : "0");
-}
-
 std::string decode_admin_pass(const std::string& stored, const std::string& data_dir,
                               bool* tampered) {
     auto lockout = [&] {

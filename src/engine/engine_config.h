@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/data_protect.h"
+
 // The parsed file: key -> value, byte-wise key order; a later line with the
 // same key replaces the earlier value.
 using ConfigMap = std::map<std::string, std::string>;
@@ -182,6 +184,5 @@ std::string decode_admin_pass(const std::string& stored, const std::string& data
                               bool* tampered);
 // Clear password -> "enc:" + Base64 of the protected blob; empty on failure.
 std::string encode_admin_pass(const std::string& clear, const std::string& data_dir);
-// The protected-password marker ("pwenc" file in the data directory).
-bool read_pwenc_marker(const std::string& data_dir);
-bool write_pwenc_marker(const std::string& data_dir, bool on);
+// The protected-password marker: read_pwenc_marker / write_pwenc_marker in
+// data_protect.h.

@@ -1,0 +1,61 @@
+#!/bin/bash
+# Runs the Windows platform unit tests (win_platform_tests.exe) under Wine, in
+# a network namespace of its own (loopback only, wineserver included).
+#   run-unit-tests.sh BUILD_DIR [gtest options...]
+# The Wine prefix is $WINEPREFIX, else BUILD_DIR/wineprefix (made once, ~15 s).
+# Exit status: GoogleTest's (0 = all passed); 125 when the set-up failed.
+set -u
+dir=$(cd "${1:?usage: run-unit-tests.sh BUILD_DIR [gtest options...]}" && pwd)
+if [ "${VISTREL_IN_NETNS:-}" != 1 ]; then
+    VISTREL_IN_NETNS=1 exec unshare -n "$0" "$@"
+fi
+shift
+ip link set lo up
+# WS-Discovery's multicast membership needs a route; here it is loopback.
+ip route add 224.0.0.0/4 dev lo
+
+exe="$dir/win_platform_tests.exe"
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+[ -f "$exe" ] || { echo "$exe not found: build win_platform_tests first" >&2; exit 125; }
+[ -x "$wine" ] || { echo "$wine not found (Debian package wine64)" >&2; exit 125; }
+export WINEPREFIX="${WINEPREFIX:-$dir/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+mkdir -p "$WINEPREFIX"
+# A wineserver that already serves the prefix lives in another namespace and
+# would take the tests (and our `wineserver -k`) there: refuse instead.
+if python3 - "$WINEPREFIX" <<'PY'
+import os, socket, sys
+prefix = sys.argv[1]
+st = os.stat(prefix)
+tmp = f".wine-{os.getuid()}"
+try:  # Debian's Wine keeps the server's directory name in the prefix
+    tmp = open(os.path.join(prefix, "wineserver")).read().strip() or tmp
+except OSError:
+    pass
+path = os.path.join("/tmp", tmp, f"server-{st.st_dev:x}-{st.st_ino:x}", "socket")
+s = socket.socket(socket.AF_UNIX)
+try:
+    s.connect(path)
+except OSError:
+    sys.exit(1)
+sys.exit(0)
+PY
+then
+    echo "a wineserver already serves $WINEPREFIX; stop it first (WINEPREFIX=$WINEPREFIX $wineserver -k)" >&2
+    exit 125
+fi
+timeout 900 "$wineserver" -f -p >/dev/null 2>&1 &
+server=$!
+cleanup() {
+    timeout 30 "$wineserver" -k 2>/dev/null
+    wait "$server" 2>/dev/null
+}
+trap cleanup EXIT
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    timeout 300 "$wine" wineboot -i >/dev/null 2>&1 || { echo "wineboot failed" >&2; exit 125; }
+fi
+rc=0
+timeout 600 "$wine" "$exe" "$@" || rc=$?
+exit $rc
