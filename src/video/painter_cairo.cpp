@@ -122,8 +122,8 @@ class CairoCanvas final : public Canvas {
 
     void draw_canvas(Canvas& src, double x, double y, double scale) override {
         auto* s = dynamic_cast<CairoCanvas*>(&src);
+        // No flush of the source: cairo reads its own pending drawing.
         if (!cr_ || !s || !s->surface_ || scale <= 0) return;
-        s->flush();
         if (scale == 1.0) {
             cairo_set_source_surface(cr_, s->surface_, x, y);
             cairo_paint(cr_);

@@ -12,9 +12,6 @@
 
 #include "video/gdiplus_win.h"
 #include "video/painter.h"
-// clang-format off
-#include <shlwapi.h>  // SHCreateMemStream; needs windows.h first
-// clang-format on
 
 using namespace Gdiplus;
 
@@ -348,8 +345,16 @@ std::unique_ptr<Canvas> Canvas::decode_png(const uint8_t* data, size_t size) {
     if (!data || size < 8 || size > 0x7FFFFFFF || std::memcmp(data, k_signature, 8) != 0 ||
         !gdiplus_ready())
         return nullptr;
-    IStream* stream = SHCreateMemStream(data, static_cast<UINT>(size));
-    if (!stream) return nullptr;
+    // A memory stream of ole32 (no shlwapi needed) holding a copy of the bytes.
+    IStream* stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) return nullptr;
+    ULONG written = 0;
+    LARGE_INTEGER zero{};
+    if (FAILED(stream->Write(data, static_cast<ULONG>(size), &written)) || written != size ||
+        FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr))) {
+        stream->Release();
+        return nullptr;
+    }
     std::unique_ptr<Canvas> out;
     {
         std::unique_ptr<Bitmap> image(Bitmap::FromStream(stream));

@@ -24,7 +24,7 @@ for src in src/video/painter_win.cpp src/video/jpeg_encoder_win.cpp src/video/ov
     $cxx -c "$src" -o "$obj"
     objs="$objs $obj"
 done
-$cxx -static -o "$build/paint_check.exe" $objs -lgdiplus -lshlwapi -lole32 -luuid
+$cxx -static -o "$build/paint_check.exe" $objs -lgdiplus -lole32 -luuid
 
 export WINEDEBUG=-all WINEPREFIX="${WINEPREFIX:-$PWD/build-win/wineprefix}"
 status=0
