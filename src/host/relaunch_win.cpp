@@ -2,8 +2,9 @@
 // Only this process's standard handles are passed on (a log redirected to a
 // file or pipe goes on in the new engine); its sockets and the mutex never
 // are, so the new process can bind and claim them once this one has ended.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>

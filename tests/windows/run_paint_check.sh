@@ -3,7 +3,20 @@
 # encoder and runs it under Wine: the numbers it checks decide the exit status,
 # and it leaves the overlay, paused and JPEG pictures in OUT for a look.
 # usage: tests/windows/run_paint_check.sh OUT [BUILD_DIR]   (from the repository root)
+#        tests/windows/run_paint_check.sh --run EXE OUT      (EXE built by CMake; the
+#        prefix is $WINEPREFIX, else wineprefix beside EXE)
 set -eu
+if [ "${1:-}" = --run ]; then
+    exe=$(realpath "${2:?paint_check.exe}")
+    out=$(realpath -m "${3:?output directory}")
+    mkdir -p "$out"
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+        WINEPREFIX="${WINEPREFIX:-$(dirname "$exe")/wineprefix}"
+    status=0
+    timeout 150 /usr/lib/wine/wine64 "$exe" "Z:$(echo "$out" | tr / '\\\\')" || status=$?
+    timeout 30 /usr/lib/wine/wineserver -k || true
+    exit $status
+fi
 out=$(realpath -m "${1:?output directory}")
 build=$(realpath -m "${2:-build-win/paint_check}")
 mkdir -p "$out" "$build"
