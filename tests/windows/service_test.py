@@ -252,6 +252,7 @@ def service_test(args, keep):
 
     check_service_cycle(plat, netns, os.path.abspath(args.exe), rtsp)
     if args.setup:
+        h.check(os.path.exists(args.setup), f"{args.setup} missing (scripts/build-windows.sh)")
         check_installer(plat, netns, os.path.abspath(args.setup), rtsp, cfg)
 
 
