@@ -84,4 +84,6 @@ with zipfile.ZipFile(zip_path + ".tmp", "w", zipfile.ZIP_DEFLATED) as z:
         z.write(os.path.join(dist, name), "Vistrel/" + name)
 os.replace(zip_path + ".tmp", zip_path)
 PY
-echo "build-windows: $out/zeb_onvif.exe, $dist/, $out/vistrel-windows.zip"
+# The installer (Program Files, the service, a Start-menu entry, an uninstaller).
+"$here/packaging/windows/make-installer.sh" "$dist" "$out/vistrel-setup.exe"
+echo "build-windows: $out/zeb_onvif.exe, $dist/, $out/vistrel-windows.zip, $out/vistrel-setup.exe"

@@ -1,6 +1,7 @@
 // Where the service reads the sessions from: systemd-logind (seat0's active
 // session and every session's class, type, display and user), or, in builds
-// with test hooks only, a text file that an end-to-end test rewrites.
+// with test hooks only, a text file that an end-to-end test rewrites. On
+// Windows: the terminal-services sessions.
 #pragma once
 
 #include <memory>
@@ -9,6 +10,9 @@
 #include "host/session_watch.h"
 
 std::unique_ptr<SessionSource> make_logind_session_source();
+// The console session and the signed-in sessions (type "win32", class "user"
+// when a user token can be had, else "greeter" on the sign-in desktop).
+std::unique_ptr<SessionSource> make_wts_session_source();
 
 // The file holds one line "console ID" and one line per session, in
 // enumeration order, of key=value words:

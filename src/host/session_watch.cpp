@@ -12,7 +12,8 @@ const SessionInfo* SessionSnapshot::find(const std::string& wanted) const {
 
 const SessionInfo* served_user_session(const SessionSnapshot& snap) {
     for (const SessionInfo& s : snap.sessions) {
-        const bool graphical = s.type == "x11" || s.type == "wayland";
+        // "win32": an interactive window station of a Windows session.
+        const bool graphical = s.type == "x11" || s.type == "wayland" || s.type == "win32";
         if (s.active && s.session_class == "user" && graphical && !s.display.empty()) return &s;
     }
     return nullptr;

@@ -10,12 +10,12 @@
 #include <vector>
 
 struct SessionInfo {
-    std::string id;  // session id (logind's, or a test's)
+    std::string id;  // session id (logind's, a Windows session number, or a test's)
     bool active = false;
     std::string session_class;  // "user", "greeter", ...
-    std::string type;           // "x11", "wayland", "tty", ...
+    std::string type;           // "x11", "wayland", "tty", "win32", ...
     unsigned uid = 0;
-    std::string display;      // X display, e.g. ":0"; empty without one
+    std::string display;      // X display, e.g. ":0", or Windows desktop; empty without one
     std::string xauthority;   // X authority file; empty when none was found
     std::string runtime_dir;  // XDG_RUNTIME_DIR of the session's user
 };

@@ -77,6 +77,17 @@ def run(argv, timeout=60, **kw):
     return subprocess.run(argv, capture_output=True, timeout=timeout, **kw)
 
 
+def run_program(argv, timeout, env):
+    """Runs a program to its end; returns (exit status, its output). The output
+    goes through a file: Wine's helper processes (services, explorer) inherit
+    the standard handles and would hold a pipe open long after the end."""
+    with tempfile.TemporaryFile() as f:
+        rc = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT,
+                            timeout=timeout, env=env).returncode
+        f.seek(0)
+        return rc, f.read().decode("utf-8", "replace")
+
+
 def wait_until(what, fn, timeout=WAIT, every=0.3):
     """Polls fn until it returns something true; raises on the deadline."""
     deadline = time.time() + timeout
@@ -444,16 +455,16 @@ def check_web(cam):
 
 
 def check_second_start(plat, cam):
-    out = run(plat.argv("--background", limit=90), timeout=120, env=plat.camera_env)
-    h.check(out.returncode == 0, f"second start exit {out.returncode}: {out.stdout[-500:]}")
+    rc, out = run_program(plat.argv("--background", limit=90), 120, plat.camera_env)
+    h.check(rc == 0, f"second start exit {rc}: {out[-500:]}")
     h.check(cam.proc.poll() is None and port_answers(cam.port("web")), "the first still runs")
 
 
 def check_dump_screens(plat, shots):
     out_dir = tempfile.mkdtemp(prefix="zeb-winsmoke-dump-")
-    out = run(plat.argv("--dump-screens", plat.path(out_dir), limit=120), timeout=150,
-              env=plat.camera_env)
-    h.check(out.returncode == 0, f"--dump-screens exit {out.returncode}: {out.stdout[-500:]}")
+    rc, out = run_program(plat.argv("--dump-screens", plat.path(out_dir), limit=120), 150,
+                          plat.camera_env)
+    h.check(rc == 0, f"--dump-screens exit {rc}: {out[-500:]}")
     for name, size in (("16x9", "1280,720"), ("4x3", "1024,768"), ("5x4", "1280,1024"),
                        ("1080p", "1920,1080")):
         path = os.path.join(out_dir, f"dump_paused_{name}.png")
@@ -481,8 +492,8 @@ def reset_pwenc(plat):
     """The protected-password marker lives in the prefix's registry under Wine
     (in the data directory on Linux, emptied with it)."""
     if plat.wine:
-        run([WINE, "reg", "delete", r"HKCU\Software\Orvanta\ZEB", "/v", "pwenc", "/f"],
-            timeout=60, env=plat.env)
+        run_program(["timeout", "60", WINE, "reg", "delete", r"HKCU\Software\Orvanta\ZEB",
+                     "/v", "pwenc", "/f"], 90, plat.env)
 
 
 def start_camera(plat, display, write_cfg=True):
@@ -516,6 +527,9 @@ def smoke(args):
             fcntl.flock(lock, fcntl.LOCK_EX)  # one smoke test per prefix at a time
     with step("screen, sound, wineserver"):
         x = h.Xvfb(*SCREEN).__enter__()  # ended with the rest at exit
+        # Every Wine program on this screen: the first one starts the desktop
+        # process, whose screen size all later ones (the camera too) get.
+        plat.env["DISPLAY"] = x.display
         run(["xsetroot", "-solid", "black"], env=dict(os.environ, DISPLAY=x.display), timeout=30)
         start_pulse(plat.env)
         if plat.has_wine:
