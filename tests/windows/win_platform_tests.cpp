@@ -150,9 +150,12 @@ TEST_F(WinDir, WholeFileWrites) {
     EXPECT_FALSE(read_file(name, 3));  // larger than allowed
 }
 
-// A writer killed at any moment of a run of settings rewrites leaves the old
+// A writer stopped at any moment of a run of settings rewrites leaves the old
 // or the new file whole. The writer is this binary in its --writer mode; it
-// releases a semaphore before each write, and each kill waits for that.
+// releases a semaphore before each write. Windows has no file-size limit to
+// end it inside a write, so the writer is frozen (SuspendThread) at many
+// moments spread over its writes, and the file read as a crash there would
+// leave it; then it is killed as well.
 TEST_F(WinDir, KilledWriterLeavesOldOrNewFile) {
     const auto a = settings_of('a'), b = settings_of('b');
     const std::string text_a = rewrite_config_text("", a);
@@ -164,25 +167,43 @@ TEST_F(WinDir, KilledWriterLeavesOldOrNewFile) {
     ASSERT_NE(sem, nullptr);
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    for (int round = 0; round < 5; ++round) {
-        std::wstring cmd =
-            L"\"" + std::wstring(exe) + L"\" --writer \"" + utf8_to_wide(cfg) + L"\" " + sem_name;
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi{};
-        ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &si, &pi));
-        // Kill after a different number of writes each round.
-        for (int i = 0; i < 5 + 7 * round; ++i)
-            ASSERT_EQ(WaitForSingleObject(sem, 120000), WAIT_OBJECT_0) << "writer stalled";
-        TerminateProcess(pi.hProcess, 9);
-        WaitForSingleObject(pi.hProcess, INFINITE);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
+    std::wstring cmd =
+        L"\"" + std::wstring(exe) + L"\" --writer \"" + utf8_to_wide(cfg) + L"\" " + sem_name;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi));
+    LARGE_INTEGER freq{}, seed{};
+    QueryPerformanceFrequency(&freq);
+    QueryPerformanceCounter(&seed);
+    uint32_t rng = static_cast<uint32_t>(seed.QuadPart) | 1;
+    std::set<std::string> seen;
+    int bad = 0;
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(WaitForSingleObject(sem, 120000), WAIT_OBJECT_0) << "writer stalled";
+        // A varying point inside the write that follows: 0 to 4 ms on.
+        rng = rng * 1664525u + 1013904223u;
+        LARGE_INTEGER t0{}, t{};
+        QueryPerformanceCounter(&t0);
+        const LONGLONG wait = freq.QuadPart * ((rng >> 8) % 4000) / 1000000;
+        do QueryPerformanceCounter(&t);
+        while (t.QuadPart - t0.QuadPart < wait);
+        ASSERT_NE(SuspendThread(pi.hThread), static_cast<DWORD>(-1));
         const std::string now = read(cfg);
-        EXPECT_TRUE(now == text_a || now == text_b) << now.size() << " bytes, round " << round;
+        ResumeThread(pi.hThread);
+        if (now != text_a && now != text_b) ++bad;
+        seen.insert(now.substr(0, 40));
     }
+    TerminateProcess(pi.hProcess, 9);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
     CloseHandle(sem);
+    EXPECT_EQ(bad, 0) << "of 200 looks at the file, " << bad << " saw neither old nor new";
+    EXPECT_GE(seen.size(), 2u) << "the writer made no progress";
+    const std::string last = read(cfg);
+    EXPECT_TRUE(last == text_a || last == text_b) << last.size() << " bytes after the kill";
 }
 
 TEST(WinNet, ExclusiveListenerAndPortFallback) {
