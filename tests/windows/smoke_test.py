@@ -598,6 +598,35 @@ def smoke(args):
     cam.stop()
 
 
+def end_namespace_processes(timeout=10):
+    """Ends what is left in this test's own network namespace: everything in
+    it was started by this test (Wine's helper processes, a wineserver that a
+    late Wine call started again), matched by PID through /proc/PID/ns/net."""
+    mine = os.readlink("/proc/self/ns/net")
+
+    def left():
+        pids = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                if int(pid) != os.getpid() and os.readlink(f"/proc/{pid}/ns/net") == mine:
+                    pids.append(int(pid))
+            except OSError:
+                continue
+        return pids
+
+    pids = left()
+    if pids:
+        names = []
+        for pid in pids:
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    names.append(f.read().split(b"\0")[0].decode(errors="replace"))
+            except OSError:
+                pass
+        print(f"ending what is left in the namespace: {', '.join(names)}", flush=True)
+        h.end_processes(pids, timeout)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", "--bin", dest="exe", required=True,
@@ -620,6 +649,8 @@ def main():
             subprocess.run([WINESERVER, "-k"], env=dict(os.environ, WINEPREFIX=os.path.abspath(
                 args.prefix)), capture_output=True, timeout=60)
         h._end_all()
+        if os.environ.get("ZEB_PRIVATE_NETNS") == "1":
+            end_namespace_processes()
         print("\nstep timings:")
         for name, took, ok in timings:
             print(f"  {name:32s} {took:6.1f} s{'' if ok else '  FAILED'}")
