@@ -73,8 +73,11 @@ dist="$out/dist"
 rm -rf "$dist" "$out/vistrel-windows.zip"
 mkdir -p "$dist"
 x86_64-w64-mingw32-strip -s "$out/zeb_onvif.exe" -o "$dist/zeb_onvif.exe"
-cp "$out/openh264.dll" "$out/openh264-LICENSE.txt" "$dist/"
-sed 's/$/\r/' "$here/packaging/README-Windows.txt" > "$dist/README-Windows.txt"
+cp "$out/openh264.dll" "$dist/"
+# Texts with Windows line ends (Notepad before Windows 10 shows one long line).
+crlf() { awk '{ sub(/\r$/, ""); printf "%s\r\n", $0 }' "$1" > "$2"; }
+crlf "$out/openh264-LICENSE.txt" "$dist/openh264-LICENSE.txt"
+crlf "$here/packaging/README-Windows.txt" "$dist/README-Windows.txt"
 python3 - "$dist" "$out/vistrel-windows.zip" <<'PY'
 import os, sys, zipfile
 dist, zip_path = sys.argv[1], sys.argv[2]

@@ -44,8 +44,9 @@ pkgs=(
 )
 if [ "$windows" = 1 ]; then
   pkgs=(
-    g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 nasm make
-    dpkg-dev zip wine64 fonts-liberation2 xvfb iproute2 curl ffmpeg
+    cmake make python3 ccache
+    g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 nasm
+    dpkg-dev wine64 fonts-liberation2 xvfb iproute2 curl ffmpeg
     # GoogleTest's sources, cross-built for the platform unit tests
     googletest
   )

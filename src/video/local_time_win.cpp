@@ -10,7 +10,8 @@ bool local_time_now(std::tm& out) {
 
 bool utc_time(std::time_t t, std::tm& out) {
     const __time64_t t64 = t;
-    if (_gmtime64_s(&out, &t64) == 0) return true;
+    // Before 1970 the run-time refuses (through its invalid-parameter handler).
+    if (t64 >= 0 && _gmtime64_s(&out, &t64) == 0) return true;
     out = std::tm{};
     return false;
 }
