@@ -6,8 +6,8 @@
 # (only the package installation needs it).
 # Then the Windows part (WINDOWS_TESTS=0 skips it): cross-builds zeb_onvif.exe
 # and openh264.dll into build-win/ (BUILD_WIN), and runs the smoke test and the
-# Windows build's unit tests and checks under Wine, each in a network namespace of its own; it
-# prints how long each step took.
+# Windows build's unit tests and checks under Wine, each in a network namespace
+# of its own; it prints how long each step took.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"

@@ -404,7 +404,7 @@ def check_discovery(cam):
              '</d:Probe></e:Body></e:Envelope>').encode()
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
-    s.bind(("127.0.0.1", 0))
+    s.bind(("0.0.0.0", 0))
 
     def answered():  # the listener may join the group a little after the banner
         s.sendto(probe, ("239.255.255.250", 3702))
@@ -420,6 +420,9 @@ def check_discovery(cam):
         s.close()
     h.check("ProbeMatch" in answer, f"ProbeMatch: {answer[:300]}")
     h.check(f"127.0.0.1:{cam.port('onvif')}/onvif/device_service" in answer, "XAddrs in the answer")
+    if cam.platform.lan:
+        joined = re.search(r"joined (\d+) interface", cam.output)
+        h.check(joined and int(joined.group(1)) >= 1, "the group joined on the namespace's adapter")
 
 
 def web_login(port, password):
@@ -506,6 +509,23 @@ def start_camera(plat, display, write_cfg=True):
     return cam
 
 
+def lan_adapter():
+    """Gives the namespace an adapter besides loopback (one end of a veth
+    pair, 10.77.0.1/24), so that the program has an interface to join the
+    WS-Discovery group on; multicast is routed over it. Where no veth can be
+    made, multicast goes over loopback and only the answering is checked."""
+    ip = ["ip", "link", "add", "zsmk0", "type", "veth", "peer", "name", "zsmk1"]
+    if subprocess.run(ip, capture_output=True).returncode == 0:
+        for cmd in (["ip", "addr", "add", "10.77.0.1/24", "dev", "zsmk0"],
+                    ["ip", "link", "set", "zsmk1", "up"], ["ip", "link", "set", "zsmk0", "up"],
+                    ["ip", "route", "add", "224.0.0.0/4", "dev", "zsmk0"]):
+            subprocess.run(cmd, check=True)
+        return True
+    subprocess.run(["ip", "link", "set", "lo", "multicast", "on"], check=True)
+    subprocess.run(["ip", "route", "add", "224.0.0.0/4", "dev", "lo"], check=True)
+    return False
+
+
 def smoke(args):
     plat = Platform(args.exe, args.prefix)
     shots = os.path.abspath(args.shots) if args.shots else None
@@ -513,8 +533,7 @@ def smoke(args):
         os.makedirs(shots, exist_ok=True)
     with step("namespace"):
         h.private_netns()
-        subprocess.run(["ip", "link", "set", "lo", "multicast", "on"], check=True)
-        subprocess.run(["ip", "route", "add", "224.0.0.0/4", "dev", "lo"], check=True)
+        plat.lan = lan_adapter()
     plat.env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
     # A Linux build captures Wine's windows too: with a prefix at hand its
     # run checks the picture comparison as well.
@@ -579,6 +598,35 @@ def smoke(args):
     cam.stop()
 
 
+def end_namespace_processes(timeout=10):
+    """Ends what is left in this test's own network namespace: everything in
+    it was started by this test (Wine's helper processes, a wineserver that a
+    late Wine call started again), matched by PID through /proc/PID/ns/net."""
+    mine = os.readlink("/proc/self/ns/net")
+
+    def left():
+        pids = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                if int(pid) != os.getpid() and os.readlink(f"/proc/{pid}/ns/net") == mine:
+                    pids.append(int(pid))
+            except OSError:
+                continue
+        return pids
+
+    pids = left()
+    if pids:
+        names = []
+        for pid in pids:
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    names.append(f.read().split(b"\0")[0].decode(errors="replace"))
+            except OSError:
+                pass
+        print(f"ending what is left in the namespace: {', '.join(names)}", flush=True)
+        h.end_processes(pids, timeout)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", "--bin", dest="exe", required=True,
@@ -601,6 +649,8 @@ def main():
             subprocess.run([WINESERVER, "-k"], env=dict(os.environ, WINEPREFIX=os.path.abspath(
                 args.prefix)), capture_output=True, timeout=60)
         h._end_all()
+        if os.environ.get("ZEB_PRIVATE_NETNS") == "1":
+            end_namespace_processes()
         print("\nstep timings:")
         for name, took, ok in timings:
             print(f"  {name:32s} {took:6.1f} s{'' if ok else '  FAILED'}")
