@@ -48,9 +48,11 @@ then
 fi
 timeout 900 "$wineserver" -f -p >/dev/null 2>&1 &
 server=$!
+. "$(dirname "$0")/end-namespace.sh"
 cleanup() {
     timeout 30 "$wineserver" -k 2>/dev/null
     wait "$server" 2>/dev/null
+    end_namespace_processes
 }
 trap cleanup EXIT
 if [ ! -f "$WINEPREFIX/system.reg" ]; then

@@ -17,10 +17,14 @@ wineserver=/usr/lib/wine/wineserver
 export WINEPREFIX="${WINEPREFIX:-$dir/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 work=$(mktemp -d)
 pids=()
+. "$(dirname "$0")/end-namespace.sh"
 cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    # The server first: killing it before its clients leaves Wine's service
+    # processes running without it.
     timeout 30 "$wineserver" -k 2>/dev/null
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
     for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+    end_namespace_processes
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -279,6 +279,8 @@ def main():
             subprocess.run([s.WINESERVER, "-k"], capture_output=True, timeout=60,
                            env=dict(os.environ, WINEPREFIX=os.path.abspath(args.prefix)))
         h._end_all()
+        if os.environ.get("ZEB_PRIVATE_NETNS") == "1":
+            s.end_namespace_processes()
         print("\nstep timings:")
         for name, took, ok in s.timings:
             print(f"  {name:40s} {took:6.1f} s{'' if ok else '  FAILED'}")
