@@ -12,6 +12,7 @@
 
 #include "engine/log.h"
 #include "engine/paths.h"
+#include "engine/paths_shared.h"
 
 namespace {
 
@@ -41,26 +42,6 @@ bool writable_dir(const std::string& dir) {
     return directory_exists(dir) && access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
-// Serialises whole-file writes inside this process, so that two threads that
-// write the same target never share its ".tmp" file.
-std::mutex& write_mutex() {
-    static std::mutex m;
-    return m;
-}
-
-// Says once per path that a symbolic link was refused.
-void note_refused_link(const std::string& path) {
-    static std::mutex m;
-    static std::set<std::string> said;
-    {
-        std::lock_guard<std::mutex> lock(m);
-        if (said.size() >= 64 || !said.insert(path).second) return;
-    }
-    engine_log(
-        "CFG: %s is a symbolic link - not followed (the camera reads and replaces only "
-        "regular files here)\n",
-        path.c_str());
-}
 
 // The ".tmp" file, made new: an old one (left by a crash, or a link planted
 // there) is removed first, and O_EXCL | O_NOFOLLOW never write through a link.

@@ -13,6 +13,7 @@
 
 #include "engine/log.h"
 #include "engine/paths.h"
+#include "engine/paths_shared.h"
 #include "engine/wide_text_win.h"
 
 namespace {
@@ -35,25 +36,6 @@ bool is_separator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
 
-// Serialises whole-file writes inside this process, so that two threads that
-// write the same target never share its ".tmp" file.
-std::mutex& write_mutex() {
-    static std::mutex m;
-    return m;
-}
-
-void note_refused_link(const std::string& path) {
-    static std::mutex m;
-    static std::set<std::string> said;
-    {
-        std::lock_guard<std::mutex> lock(m);
-        if (said.size() >= 64 || !said.insert(path).second) return;
-    }
-    engine_log(
-        "CFG: %s is a symbolic link - not followed (the camera reads and replaces only "
-        "regular files here)\n",
-        path.c_str());
-}
 
 DWORD attributes_of(const std::string& path) {
     return GetFileAttributesW(utf8_to_wide(path).c_str());

@@ -155,3 +155,23 @@ void LoopbackAudio::capture_thread(std::shared_ptr<AudioStartGate> gate) {
     }
     source.reset();
 }
+
+namespace {
+std::mutex g_report_lock;
+std::string g_last_failure;
+}  // namespace
+
+void report_audio_failure(const char* format, unsigned long code) {
+    char line[256];
+    std::snprintf(line, sizeof line, format, code);
+    std::lock_guard<std::mutex> lock(g_report_lock);
+    if (g_last_failure == line) return;
+    g_last_failure = line;
+    std::fputs(line, stdout);
+    std::fflush(stdout);
+}
+
+void report_audio_started() {
+    std::lock_guard<std::mutex> lock(g_report_lock);
+    g_last_failure.clear();
+}

@@ -44,6 +44,13 @@ using AudioSourceFactory = std::function<std::unique_ptr<AudioSource>()>;
 // server) on Linux.
 std::unique_ptr<AudioSource> make_platform_audio_source();
 
+// For the platform recorders: a set-up is retried while it fails, and each
+// retry fails the same way, so a failure line (a printf format with one %lu
+// for the error code) is printed once, until a start succeeds (the "loopback
+// started" line then tells of the recovery) or the line changes.
+void report_audio_failure(const char* format, unsigned long code);
+void report_audio_started();
+
 // True when the recorded format can be converted: 32-bit float (tag 3) or
 // 16-bit integer (tag 1) samples, at least 8000 Hz, at least one channel; sets
 // `kind`. Prints the unsupported-format message otherwise.

@@ -21,26 +21,11 @@ namespace {
 // never answers must not stall the video for long.
 constexpr uint64_t k_setup_timeout_ms = 2000;
 
-// The set-up is retried every few seconds while no sound server runs; each
-// retry fails the same way. A failure is printed once, until a start succeeds
-// (the "loopback started" line then tells of the recovery) or it changes.
-std::mutex g_report_lock;
-std::string g_last_failure;
-
 void report(const char* format, int error) {
-    char line[256];
-    std::snprintf(line, sizeof line, format, static_cast<unsigned long>(error));
-    std::lock_guard<std::mutex> lock(g_report_lock);
-    if (g_last_failure == line) return;
-    g_last_failure = line;
-    std::fputs(line, stdout);
-    std::fflush(stdout);
+    report_audio_failure(format, static_cast<unsigned long>(error));
 }
 
-void note_started() {
-    std::lock_guard<std::mutex> lock(g_report_lock);
-    g_last_failure.clear();
-}
+void note_started() { report_audio_started(); }
 
 class PulseMonitorSource final : public AudioSource {
   public:

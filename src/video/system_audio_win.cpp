@@ -34,26 +34,11 @@ const GUID k_subtype_float = {
 
 constexpr REFERENCE_TIME k_buffer_duration = 2000000;  // 200 ms in 100-ns units
 
-// The distribution loop retries a failed set-up on later frames, and each
-// retry fails the same way: a failure is printed once, until a start succeeds
-// (the "loopback started" line then tells of the recovery) or it changes.
-std::mutex g_report_lock;
-std::string g_last_failure;
-
 void report(const char* format, HRESULT hr) {
-    char line[256];
-    std::snprintf(line, sizeof line, format, static_cast<unsigned long>(hr));
-    std::lock_guard<std::mutex> lock(g_report_lock);
-    if (g_last_failure == line) return;
-    g_last_failure = line;
-    std::fputs(line, stdout);
-    std::fflush(stdout);
+    report_audio_failure(format, static_cast<unsigned long>(hr));
 }
 
-void note_started() {
-    std::lock_guard<std::mutex> lock(g_report_lock);
-    g_last_failure.clear();
-}
+void note_started() { report_audio_started(); }
 
 template <typename T>
 void drop(T*& p) {
