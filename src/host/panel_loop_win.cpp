@@ -67,6 +67,9 @@ int run_control_panel_loop(const PanelLoopArgs& args) {
         windows = setup_admin_windows(h);
     }
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // Tab, Enter and Esc in the panel and login windows, as in a dialog.
+        HWND active = GetActiveWindow();
+        if (active && IsDialogMessageW(active, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

@@ -49,6 +49,9 @@ const Field k_fields[] = {
 const wchar_t k_panel_class[] = L"ZEBAdminWnd";
 const wchar_t k_login_class[] = L"ZEBLoginWnd";
 const UINT_PTR k_refresh_timer = 1;
+// Posted by the language button: the window is rebuilt once the button's own
+// message has returned.
+const UINT k_switch_language = WM_APP + 1;
 const int k_width = 760;
 const int k_height = 660;
 
@@ -136,6 +139,7 @@ struct Panel {
     HWND file_result = nullptr;
     std::map<std::string, HWND> inputs;
     std::vector<HWND> pages[5];
+    int page = 0;
     std::map<int, std::string> copy_links;  // control id -> link
     // Texts that follow the language: control, text id, untranslated tail.
     struct Text {
@@ -234,6 +238,7 @@ void refresh(Panel& p) {
 }
 
 void show_page(Panel& p, int page) {
+    p.page = page;
     for (int i = 0; i < 5; ++i)
         for (HWND w : p.pages[i]) ShowWindow(w, i == page ? SW_SHOW : SW_HIDE);
 }
@@ -333,13 +338,16 @@ LRESULT CALLBACK panel_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_TIMER:
             if (wp == k_refresh_timer) refresh(p);
             return 0;
+        case k_switch_language:
+            panel_set_language(p, !p.arabic);
+            return 0;
         case WM_COMMAND: {
             const int id = LOWORD(wp);
             if (HIWORD(wp) != BN_CLICKED) break;
             if (id >= panel_ids::tab_first && id < panel_ids::tab_first + 5)
                 show_page(p, id - panel_ids::tab_first);
             else if (id == panel_ids::lang)
-                panel_set_language(p, !p.arabic);
+                PostMessageW(hwnd, k_switch_language, 0, 0);
             else if (id == panel_ids::apply)
                 on_apply(p);
             else if (id == panel_ids::pause)
@@ -361,7 +369,7 @@ LRESULT CALLBACK panel_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case WM_DESTROY:
             KillTimer(hwnd, k_refresh_timer);
-            p.window = nullptr;
+            if (p.window == hwnd) p.window = nullptr;
             return 0;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
@@ -496,7 +504,7 @@ void panel_build(Panel& p) {
     show_page(p, 0);
 }
 
-bool create_panel_window(Panel& p) {
+bool create_panel_window(Panel& p, bool log_open = true) {
     register_class(k_panel_class, DefWindowProcW);
     p.window = make_top_window(k_panel_class, t(p, "app_title"), k_width, k_height, p.arabic);
     if (!p.window) {
@@ -510,7 +518,7 @@ bool create_panel_window(Panel& p) {
     SetWindowLongPtrW(p.window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(panel_proc));
     panel_build(p);
     SetTimer(p.window, k_refresh_timer, 1000, nullptr);
-    engine_log("UI: control panel opened\n");
+    if (log_open) engine_log("UI: control panel opened\n");
     return true;
 }
 
@@ -614,11 +622,50 @@ void panel_show(Panel& p) {
         open_panel_window(p);
 }
 
-// Switches the texts in place; entries keep what the user typed. The mirrored
-// layout of the window follows at its next creation.
+namespace {
+
+// The window again in the other reading direction (a mirrored layout is
+// fixed when a window is made), with what the user typed and the page shown.
+void rebuild_mirrored(Panel& p) {
+    const std::map<std::string, std::string> form = read_form(p);
+    const std::string path = window_text(p.file_path);
+    const int page = p.page;
+    const bool visible = IsWindowVisible(p.window);
+    const bool iconic = IsIconic(p.window);
+    HWND old = p.window;
+    p.window = nullptr;
+    p.inputs.clear();
+    p.texts.clear();
+    p.copy_links.clear();
+    for (auto& list : p.pages) list.clear();
+    DestroyWindow(old);
+    if (!create_panel_window(p, false)) return;
+    for (auto& [key, w] : p.inputs) {
+        auto it = form.find(key);
+        if (it == form.end()) continue;
+        if (is_flag(w))
+            SendMessageW(w, BM_SETCHECK, it->second == "1" ? BST_CHECKED : BST_UNCHECKED, 0);
+        else
+            set_text(w, it->second);
+    }
+    set_text(p.file_path, path);
+    show_page(p, page);
+    if (visible) ShowWindow(p.window, iconic ? SW_SHOWMINNOACTIVE : SW_SHOW);
+    refresh(p);
+}
+
+}  // namespace
+
+// Switches the texts and the reading direction; entries keep what the user
+// typed.
 void panel_set_language(Panel& p, bool arabic) {
+    const bool changed = arabic != p.arabic;
     p.arabic = arabic;
     if (!p.window) return;
+    if (changed) {
+        rebuild_mirrored(p);
+        return;
+    }
     set_text(p.window, t(p, "app_title"));
     for (const Panel::Text& x : p.texts) set_text(x.control, ui_text(x.id, arabic) + x.tail);
     for (HWND l : {p.error, p.file_result}) set_text(l, "");

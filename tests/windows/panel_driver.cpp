@@ -3,7 +3,8 @@
 //   panel_driver WRONG_PASSWORD PASSWORD FPS
 // waits for the login window, tries the wrong password (the window must say
 // so), logs in, waits for the panel, tries fps 0 (the settings check must
-// refuse it), then sets fps to FPS and presses Apply & restart. One line per
+// refuse it), then sets fps to FPS, switches the language (the window comes
+// back mirrored with the entry kept) and presses Apply & restart. One line per
 // step on standard output; exit 1 at the first step that fails.
 #include <windows.h>
 
@@ -85,8 +86,23 @@ int main(int argc, char** argv) {
     if (!set_text(panel, fps_id, L"0") || !click(panel, panel_ids::apply))
         return fail("panel controls");
     std::printf("refused: %s\n", text_of(panel, panel_ids::error).c_str());
-    if (!set_text(panel, fps_id, wide(argv[3])) || !click(panel, panel_ids::apply))
+    // The language button rebuilds the window mirrored, keeping the entry.
+    if (!set_text(panel, fps_id, wide(argv[3])) || !click(panel, panel_ids::lang))
         return fail("panel controls");
+    HWND again = nullptr;
+    for (int i = 0; i < 600 && !again; ++i) {
+        HWND w = FindWindowW(L"ZEBAdminWnd", nullptr);
+        if (w && w != panel && IsWindowVisible(w))
+            again = w;
+        else
+            Sleep(100);
+    }
+    if (!again) return fail("no panel after the language switch");
+    panel = again;
+    std::printf("switched: rtl=%d fps=%s\n",
+                (GetWindowLongW(panel, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0,
+                text_of(panel, fps_id).c_str());
+    if (!click(panel, panel_ids::apply)) return fail("panel controls");
     std::printf("applied\n");
     return 0;
 }

@@ -13,7 +13,9 @@ the panel by class and drives their controls by id with window messages:
   and minimise box, showing the file's fps;
 - fps 0 is refused by the settings check, the error shown in the panel and
   the file left alone;
-- a new fps and Apply & restart: the settings file gets it, the first process
+- a new fps typed, then the language switch: the panel comes back mirrored
+  (Arabic) with the typed fps kept;
+- Apply & restart: the settings file gets it, the first process
   ends for the relaunched one (code 0) and the new engine starts with the new
   fps (its banner, on the same output)."""
 
@@ -64,6 +66,8 @@ def check_panel(plat, cam):
     h.check("fps shown: 5" in text, "the panel shows the file's fps")
     h.check(re.search(r"^refused: .*fps", text, re.M), "fps 0 refused with the field named")
     h.check("UI: settings not saved:" in cam.output, "refusal logged")
+    h.check(f"switched: rtl=1 fps={NEW_FPS}" in text,
+            "the language switch mirrors the panel and keeps the typed fps")
     h.check("applied" in text, "Apply & restart pressed")
 
 
