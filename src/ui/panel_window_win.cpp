@@ -549,6 +549,16 @@ void login_try(Panel& p) {
     SetFocus(entry);
 }
 
+// A panel-only start has nothing else to show: without the login it ends
+// rather than stay on with no window. An engine keeps running.
+void login_give_up(Panel& p) {
+    DestroyWindow(p.login);
+    if (p.args.panel_only && !p.logged_in) {
+        engine_log("UI: login cancelled - the panel-only start ends\n");
+        PostQuitMessage(0);
+    }
+}
+
 LRESULT CALLBACK login_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     Panel* pp = from(hwnd);
     if (!pp) return DefWindowProcW(hwnd, msg, wp, lp);
@@ -559,10 +569,10 @@ LRESULT CALLBACK login_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             if (LOWORD(wp) == panel_ids::login_ok || LOWORD(wp) == IDOK)
                 login_try(p);
             else if (LOWORD(wp) == panel_ids::login_cancel || LOWORD(wp) == IDCANCEL)
-                DestroyWindow(hwnd);
+                login_give_up(p);
             return 0;
         case WM_CLOSE:
-            DestroyWindow(hwnd);
+            login_give_up(p);
             return 0;
         case WM_DESTROY:
             p.login = nullptr;

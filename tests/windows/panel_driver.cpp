@@ -6,6 +6,10 @@
 // refuse it), then sets fps to FPS, switches the language (the window comes
 // back mirrored with the entry kept) and presses Apply & restart. One line per
 // step on standard output; exit 1 at the first step that fails.
+//   panel_driver cancel
+// presses Cancel in the login window;
+//   panel_driver quit
+// closes a running camera's message window and waits until it is gone.
 #include <windows.h>
 
 #include <cstdio>
@@ -60,7 +64,25 @@ std::wstring wide(const char* s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) return fail("usage: panel_driver WRONG_PASSWORD PASSWORD FPS");
+    if (argc == 2 && std::string(argv[1]) == "cancel") {
+        HWND login = wait_window(L"ZEBLoginWnd", 60);
+        if (!login || !click(login, panel_ids::login_cancel)) return fail("no login window");
+        std::printf("cancelled\n");
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "quit") {
+        // As the message window's WM_CLOSE ends a camera's loop.
+        HWND msg = FindWindowExW(HWND_MESSAGE, nullptr, L"ZEBAdminMsg", nullptr);
+        if (!msg || !PostMessageW(msg, WM_CLOSE, 0, 0)) return fail("no camera to end");
+        for (int i = 0; i < 600 && FindWindowExW(HWND_MESSAGE, nullptr, L"ZEBAdminMsg", nullptr);
+             ++i)
+            Sleep(100);
+        if (FindWindowExW(HWND_MESSAGE, nullptr, L"ZEBAdminMsg", nullptr))
+            return fail("the camera did not end");
+        std::printf("ended\n");
+        return 0;
+    }
+    if (argc != 4) return fail("usage: panel_driver WRONG_PASSWORD PASSWORD FPS | cancel");
     HWND login = wait_window(L"ZEBLoginWnd", 60);
     if (!login) return fail("no login window");
     std::printf("login window\n");

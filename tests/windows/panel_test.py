@@ -17,7 +17,9 @@ the panel by class and drives their controls by id with window messages:
   (Arabic) with the typed fps kept;
 - Apply & restart: the settings file gets it, the first process
   ends for the relaunched one (code 0) and the new engine starts with the new
-  fps (its banner, on the same output)."""
+  fps (its banner, on the same output);
+- a panel-only start (the mutex held by hold_mutex.exe, as by a camera in
+  another session) shows the login window at once; Cancel ends it with 0."""
 
 import argparse
 import fcntl
@@ -87,6 +89,34 @@ def check_restart(cam):
     print("relaunched with fps", NEW_FPS, flush=True)
 
 
+def end_relaunched(plat):
+    """The relaunched engine left the process tree: end it as its message
+    window's WM_CLOSE does."""
+    out = run(["timeout", "-k", "5", "120", s.WINE,
+               os.path.join(os.path.dirname(plat.exe), "panel_driver.exe"), "quit"],
+              timeout=150, env=plat.camera_env)
+    h.check(out.returncode == 0, f"panel_driver quit: {out.stdout!r}")
+
+
+def check_panel_only_cancel(plat, settings, display, extra):
+    holder = s.Child(["timeout", "-k", "5", "300", s.WINE,
+                      os.path.join(os.path.dirname(plat.exe), "hold_mutex.exe")],
+                     env=plat.camera_env, stdout=subprocess.PIPE)
+    try:
+        h.check(holder.proc.stdout.readline().strip() == b"held", "hold_mutex.exe holds it")
+        cam = h.Camera(plat.exe, settings=settings, display=display, data_root=plat.data_root,
+                       write_cfg=False, background=False, env=extra, prefix=plat.argv()[:-1])
+        cam.start(wait_for="Panel-only mode: the camera runs in another session", timeout=WAIT)
+        out = run(["timeout", "-k", "5", "120", s.WINE,
+                   os.path.join(os.path.dirname(plat.exe), "panel_driver.exe"), "cancel"],
+                  timeout=150, env=plat.camera_env)
+        h.check(out.returncode == 0, f"panel_driver cancel: {out.stdout!r}")
+        h.check(cam.wait_exit(WAIT) == 0, "the panel-only start ended with 0")
+        h.check("UI: login cancelled - the panel-only start ends" in cam.output, "logged")
+    finally:
+        holder.__exit__()
+
+
 def panel(args):
     plat = s.Platform(args.exe, args.prefix)
     h.check(plat.wine, "the panel test is for the Windows build")
@@ -123,6 +153,10 @@ def panel(args):
         check_panel(plat, cam)
     with step("apply and restart"):
         check_restart(cam)
+        end_relaunched(plat)
+    cam.stop()
+    with step("panel-only start, login cancelled"):
+        check_panel_only_cancel(plat, settings, x.display, extra)
 
 
 def main():
