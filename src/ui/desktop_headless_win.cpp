@@ -1,11 +1,14 @@
-// The desktop interface of the Windows build, until its Win32 windows exist:
-// no control panel, tray, welcome window or agreement (the badge is in
-// stream_badge_win.cpp). An interactive start runs
-// the headless control-panel loop, as --background does.
+// The desktop interface of the Windows build: the control panel and its login
+// window (panel_window_win.cpp) on the control-panel loop; no tray, welcome
+// window or agreement yet (the badge is in stream_badge_win.cpp).
+#include <windows.h>
+
 #include <cstdio>
 
 #include "engine/log.h"
+#include "host/admin_windows.h"
 #include "ui/desktop.h"
+#include "ui/panel_win.h"
 
 namespace {
 
@@ -23,11 +26,24 @@ bool desktop_available() {
     return false;
 }
 
-int run_desktop_loop(const PanelLoopArgs& args, const DesktopInfo&) {
+bool panel_tray_present() {
+    return false;
+}
+
+int run_desktop_loop(const PanelLoopArgs& args, const DesktopInfo& info) {
     engine_log(
-        "UI: the desktop panel is not in this build - the camera runs without it "
-        "(Ctrl+C ends it)\n");
-    return run_control_panel_loop(args);
+        "UI: no tray icon in this build - a second start opens the control panel "
+        "(Ctrl+C ends the camera)\n");
+    Panel* panel = panel_new(args, info, [] {
+        engine_log("UI: Apply & restart - this process ends for the relaunched one\n");
+        PostQuitMessage(0);
+    });
+    set_show_panel_handler([panel] { panel_show(*panel); });
+    // Shown before the loop runs; its messages wait in the queue until then.
+    if (args.open_window || args.panel_only) panel_show(*panel);
+    const int code = run_control_panel_loop(args);
+    set_show_panel_handler(nullptr);
+    return code;
 }
 
 void show_welcome_window(const WelcomeValues&, bool) {
