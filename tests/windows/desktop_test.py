@@ -9,10 +9,10 @@ its own, an Xvfb screen, a wineserver for the prefix started there). Checks:
 - --dump-welcome writes welcome_ar.png and welcome_en.png, 720 px wide PNGs
   of different pictures (kept in the build directory to look at);
 - --selftest-strings exits 0 and writes its report to the file it is given;
-- a first interactive start shows the agreement ("ZEBAgreementWnd", read by
-  window_rect.exe); accepting it (a WM_COMMAND IDOK) records eula_accepted;
-  the welcome window ("ZEBWelcomeWnd") follows and, once closed, leaves
-  welcomed.flag; the tray icon is added to the "ZEBAdminMsg" window;
+- a first interactive start shows the welcome window ("ZEBWelcomeWnd", read
+  by window_rect.exe), which once closed (a WM_COMMAND IDOK) leaves
+  welcomed.flag; the agreement ("ZEBAgreementWnd") follows and accepting it
+  records eula_accepted; the tray icon is added to the "ZEBAdminMsg" window;
 - the tray menu's Exit, sent as its WM_COMMAND to "ZEBAdminMsg", ends the
   program with exit code 0."""
 
@@ -63,10 +63,21 @@ def shown(plat, cls):
 
 
 def check_one_shots(plat, out_dir):
+    # The output goes to a file: the first Wine program of a fresh wineserver
+    # starts Wine's own services, which would keep pipes open after it exits.
+    env = plat.camera_env
     shutil.rmtree(out_dir, ignore_errors=True)
-    r = run(plat.argv("--dump-welcome", plat.path(out_dir), limit=120), timeout=150,
-            env=plat.camera_env)
-    h.check(r.returncode == 0, f"--dump-welcome exit {r.returncode}: {r.stdout[-400:]!r}")
+    os.makedirs(out_dir)
+
+    def one_shot(*args):
+        with open(os.path.join(out_dir, "output.txt"), "w+b") as f:
+            code = subprocess.run(plat.argv(*args, limit=120), stdout=f, stderr=subprocess.STDOUT,
+                                  stdin=subprocess.DEVNULL, env=env, timeout=150).returncode
+            f.seek(0)
+            return code, f.read().decode(errors="replace")
+
+    code, out = one_shot("--dump-welcome", plat.path(out_dir))
+    h.check(code == 0, f"--dump-welcome exit {code}: {out[-400:]!r}")
     sizes = {}
     for lang in ("ar", "en"):
         path = os.path.join(out_dir, f"welcome_{lang}.png")
@@ -79,27 +90,26 @@ def check_one_shots(plat, out_dir):
     print("welcome pictures:", sizes, out_dir, flush=True)
 
     report = os.path.join(out_dir, "strings.txt")
-    r = run(plat.argv("--selftest-strings", plat.path(report), limit=120), timeout=150,
-            env=plat.camera_env)
+    code, out = one_shot("--selftest-strings", plat.path(report))
     text = open(report, encoding="utf-8").read() if os.path.exists(report) else ""
-    h.check(r.returncode == 0 and "strings self-test passed" in text,
-            f"--selftest-strings exit {r.returncode}, report {text[-300:]!r}")
+    h.check(code == 0 and "strings self-test passed" in text,
+            f"--selftest-strings exit {code}, report {text[-300:]!r}, output {out[-300:]!r}")
 
 
 def check_first_start(plat, cam):
     cam.start(wait_for=None)
-    when_logged(cam, "UI: end-user agreement shown")
-    got = shown(plat, "ZEBAgreementWnd")
-    h.check(int(got["right"]) - int(got["left"]) >= 560, f"agreement window {got}")
-    h.check(window(plat, "ZEBAgreementWnd", IDOK)["posted"], "accept posted")
     when_logged(cam, "UI: welcome window shown")
-    with open(cam.cfg_path, encoding="utf-8") as f:
-        h.check("eula_accepted = 1" in f.read(), "the accepted agreement is recorded")
     got = shown(plat, "ZEBWelcomeWnd")
     h.check(int(got["right"]) - int(got["left"]) >= 720, f"welcome window {got}")
     h.check(window(plat, "ZEBWelcomeWnd", IDOK)["posted"], "start posted")
-    when_logged(cam, "UI: tray icon shown")
+    when_logged(cam, "UI: end-user agreement shown")
     h.check(os.path.exists(os.path.join(cam.data_dir, "welcomed.flag")), "welcomed.flag written")
+    got = shown(plat, "ZEBAgreementWnd")
+    h.check(int(got["right"]) - int(got["left"]) >= 560, f"agreement window {got}")
+    h.check(window(plat, "ZEBAgreementWnd", IDOK)["posted"], "accept posted")
+    when_logged(cam, "UI: tray icon shown")
+    with open(cam.cfg_path, encoding="utf-8") as f:
+        h.check("eula_accepted = 1" in f.read(), "the accepted agreement is recorded")
     wait_until("rtsp port", lambda: s.port_answers(cam.port("rtsp")), WAIT)
     h.check(window(plat, "ZEBAdminMsg") is not None, "the tray's message window exists")
 
