@@ -1,7 +1,9 @@
 // The welcome picture through the painter: title band, a short explanation
 // and the camera's addresses, wrapped to the picture's width; Arabic lines
 // are right-aligned (the painter shapes them right to left). The same layout
-// as the cairo/pango picture of the GTK desktop.
+// as the cairo/pango picture of the GTK desktop; each line is drawn on its
+// own, so the addresses need no direction marks (fonts without a glyph for
+// U+200E would show a box).
 #include <string>
 #include <vector>
 
@@ -59,8 +61,6 @@ double paragraph(Canvas* c, const std::string& text, double px, bool bold, bool 
 }
 
 double draw_all(Canvas* c, const WelcomeValues& v, bool ar) {
-    const std::string lrm = "\u200E";
-    auto latin = [&](const std::string& s) { return ar ? lrm + s + lrm : s; };
     if (c) {
         auto band = Canvas::make(k_width, 80, PixelLayout::bgrx);
         band->fill_linear_gradient(0, 0, 0, 80, PaintColor{0x1A3366, 1.0},
@@ -79,7 +79,7 @@ double draw_all(Canvas* c, const WelcomeValues& v, bool ar) {
     };
     for (int i = 0; i < (v.web_on ? 3 : 2); ++i) {
         y += paragraph(c, rows[i][0], 14, true, ar, y, 0x505a6e) + 2;
-        y += paragraph(c, latin(rows[i][1]), 17, false, ar, y, 0x1040a0) + 12;
+        y += paragraph(c, rows[i][1], 17, false, ar, y, 0x1040a0) + 12;
     }
     return y + 20;
 }
