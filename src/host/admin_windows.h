@@ -30,3 +30,8 @@ bool setup_admin_windows(const AdminWindowHandlers& handlers);
 void* admin_message_window();
 // Destroys the windows made above.
 void destroy_admin_windows();
+
+// What run_control_panel_loop does on a show-panel request: the desktop
+// interface registers its panel here (host does not know the panel). Without
+// one the request is only logged. Call before the loop runs.
+void set_show_panel_handler(std::function<void()> show);

@@ -57,7 +57,13 @@ bool send_show_panel(const std::string&) {
     const UINT msg = RegisterWindowMessageW(L"ZEB_ShowAdmin_Orvanta");
     if (!msg) return false;
     HWND target = FindWindowExW(HWND_MESSAGE, nullptr, L"ZEBAdminMsg", nullptr);
-    return target && PostMessageW(target, msg, 0, 0);
+    if (!target) return false;
+    // The user just started us: let the running camera bring its login window
+    // or panel to the front (Windows keeps the foreground for the starter).
+    DWORD owner = 0;
+    GetWindowThreadProcessId(target, &owner);
+    if (owner) AllowSetForegroundWindow(owner);
+    return PostMessageW(target, msg, 0, 0);
 }
 
 InstanceOutcome acquire_instance(const std::string& data_dir, const InstanceOptions& opt) {

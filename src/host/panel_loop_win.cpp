@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 
 #include "engine/log.h"
 #include "host/admin_windows.h"
@@ -17,7 +18,8 @@
 namespace {
 
 std::atomic<DWORD> g_loop_thread{0};
-HANDLE g_loop_done = nullptr;  // set when the loop has returned
+HANDLE g_loop_done = nullptr;        // set when the loop has returned
+std::function<void()> g_show_panel;  // the desktop interface's panel, if any
 
 BOOL WINAPI on_console_event(DWORD type) {
     const DWORD thread = g_loop_thread.load();
@@ -31,6 +33,10 @@ BOOL WINAPI on_console_event(DWORD type) {
 }
 
 }  // namespace
+
+void set_show_panel_handler(std::function<void()> show) {
+    g_show_panel = std::move(show);
+}
 
 void block_stop_signals() {
     // Console events arrive on a thread of their own; nothing to block.
@@ -49,12 +55,21 @@ int run_control_panel_loop(const PanelLoopArgs& args) {
         // No tray icon yet, so nothing to restore when the taskbar comes back.
         AdminWindowHandlers h;
         h.show_panel = [] {
-            engine_log(
-                "Panel: show-panel request received (the desktop panel is not in this build)\n");
+            if (!g_show_panel) {
+                engine_log(
+                    "Panel: show-panel request received (the desktop panel is not in this "
+                    "build)\n");
+                return;
+            }
+            engine_log("Panel: show-panel request received\n");
+            g_show_panel();
         };
         windows = setup_admin_windows(h);
     }
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // Tab, Enter and Esc in the panel and login windows, as in a dialog.
+        HWND active = GetActiveWindow();
+        if (active && IsDialogMessageW(active, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

@@ -1,7 +1,8 @@
 // The desktop loop of an interactive start on Windows: the admin windows'
 // message loop on the main thread, the tray icon (Shell_NotifyIconW) and its
 // menu, the show-panel request of a second start, the icon's return when the
-// shell re-creates the taskbar, and Ctrl+C or the console closing. Also the
+// shell re-creates the taskbar, and Ctrl+C or the console closing; the control
+// panel and its login window are panel_window_win.cpp's. Also the
 // welcome window (the welcome picture and a Start button) and the end-user
 // agreement (accept or decline), both run modally before the loop.
 #include <windows.h>
@@ -21,6 +22,7 @@
 #include "host/admin_windows.h"
 #include "rtsp/rtsp_engine.h"
 #include "ui/desktop.h"
+#include "ui/panel_win.h"
 #include "ui/welcome_canvas.h"
 
 namespace {
@@ -199,12 +201,14 @@ struct Desktop {
     bool tray = false;         // the icon is on show
     bool tray_wanted = false;  // the icon belongs on show (restored on "TaskbarCreated")
     NOTIFYICONDATAW nid{};
+    Panel* panel = nullptr;
 };
 
 Desktop g_desktop;
 
+// The panel's language, which its language switch changes.
 bool arabic() {
-    return g_desktop.info.lang == "ar";
+    return g_desktop.panel ? panel_arabic(*g_desktop.panel) : g_desktop.info.lang == "ar";
 }
 
 bool add_tray_icon() {
@@ -228,25 +232,14 @@ void remove_tray_icon() {
     g_desktop.tray = false;
 }
 
+// The login window (once per run), then the control panel.
 void open_panel() {
-    // The Win32 control panel (ui/panel_win.h) is not in this build yet.
-    engine_log("UI: the control panel is not in this build - use the web panel at http://%s:%d/\n",
-               g_desktop.args.address.c_str(), g_desktop.args.web_port);
-}
-
-void toggle_pause() {
-    const bool resume = streaming_paused.load() != 0;
-    // The file first, so the live-settings watcher does not undo the change.
-    if (!write_keys(g_desktop.info.cfg_path, {{"stream_on", resume ? "1" : "0"}}))
-        engine_log("UI: could not persist stream_on - runtime state applied only\n");
-    streaming_paused.store(resume ? 0 : 1);
-    engine_log("UI: streaming %s from the desktop\n", resume ? "resumed" : "paused");
+    if (g_desktop.panel) panel_show(*g_desktop.panel);
 }
 
 void copy_link() {
-    const Desktop& d = g_desktop;
-    const std::wstring link = wide("rtsp://" + d.args.address + ":" +
-                                   std::to_string(d.args.rtsp_port) + "/" + d.args.stream);
+    if (!g_desktop.panel) return;
+    const std::wstring link = wide(panel_main_link(*g_desktop.panel));
     if (!OpenClipboard(static_cast<HWND>(admin_message_window()))) return;
     EmptyClipboard();
     const size_t bytes = (link.size() + 1) * sizeof(wchar_t);
@@ -270,7 +263,7 @@ void on_command(unsigned id) {
             open_panel();
             break;
         case k_cmd_pause:
-            toggle_pause();
+            if (g_desktop.panel) panel_toggle_pause(*g_desktop.panel);
             break;
         case k_cmd_copy:
             copy_link();
@@ -344,6 +337,10 @@ int run_desktop_loop(const PanelLoopArgs& args, const DesktopInfo& info) {
     d.info = info;
     watch_console();
     g_loop_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    d.panel = panel_new(args, info, [] {
+        engine_log("UI: Apply & restart - this process ends for the relaunched one\n");
+        PostQuitMessage(0);
+    });
     bool windows = false;
     if (!args.panel_only) {
         AdminWindowHandlers h;
@@ -377,6 +374,9 @@ int run_desktop_loop(const PanelLoopArgs& args, const DesktopInfo& info) {
     if (args.open_window || args.panel_only || !d.tray) open_panel();
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // Tab, Enter and Esc in the panel and login windows, as in a dialog.
+        HWND active = GetActiveWindow();
+        if (active && IsDialogMessageW(active, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
