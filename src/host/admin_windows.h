@@ -28,6 +28,9 @@ constexpr unsigned k_tray_callback_message = 0x8001;
 bool setup_admin_windows(const AdminWindowHandlers& handlers);
 // The message window (an HWND), null before setup_admin_windows.
 void* admin_message_window();
+// The hidden "ZEBTrayWatch" pop-up (an HWND, may be null): a top-level window
+// that can take the foreground, as the owner of the tray menu must.
+void* admin_watch_window();
 // Destroys the windows made above.
 void destroy_admin_windows();
 

@@ -111,6 +111,10 @@ void* admin_message_window() {
     return g_msg_window;
 }
 
+void* admin_watch_window() {
+    return g_watch_window;
+}
+
 void destroy_admin_windows() {
     if (g_watch_window) DestroyWindow(g_watch_window);
     if (g_msg_window) DestroyWindow(g_msg_window);

@@ -33,6 +33,7 @@ constexpr unsigned k_cmd_open = 1001;
 constexpr unsigned k_cmd_pause = 1002;
 constexpr unsigned k_cmd_copy = 1003;
 constexpr unsigned k_cmd_exit = 1004;
+constexpr unsigned k_cmd_lang = 1005;
 
 const wchar_t k_welcome_class[] = L"ZEBWelcomeWnd";
 const wchar_t k_agreement_class[] = L"ZEBAgreementWnd";
@@ -227,6 +228,18 @@ bool add_tray_icon() {
     return d.tray;
 }
 
+// The tooltip follows the language.
+void retitle_tray_icon() {
+    Desktop& d = g_desktop;
+    if (!d.tray) return;
+    const std::wstring tip = wide(ui_text("app_title", arabic()));
+    d.nid.szTip[0] = L'\0';
+    wcsncpy(d.nid.szTip, tip.c_str(), sizeof d.nid.szTip / sizeof d.nid.szTip[0] - 1);
+    d.nid.uFlags = NIF_TIP;
+    Shell_NotifyIconW(NIM_MODIFY, &d.nid);
+    d.nid.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
+}
+
 void remove_tray_icon() {
     if (g_desktop.tray) Shell_NotifyIconW(NIM_DELETE, &g_desktop.nid);
     g_desktop.tray = false;
@@ -268,6 +281,11 @@ void on_command(unsigned id) {
         case k_cmd_copy:
             copy_link();
             break;
+        case k_cmd_lang:
+            if (g_desktop.panel) panel_set_language(*g_desktop.panel, !arabic());
+            retitle_tray_icon();
+            engine_log("UI: language switched to %s from the tray\n", arabic() ? "ar" : "en");
+            break;
         case k_cmd_exit:
             if (protect_mode()) {
                 engine_log("UI: exit refused - protect_mode is on\n");
@@ -291,6 +309,7 @@ void show_tray_menu() {
     item(k_cmd_open, "tray_open");
     item(k_cmd_pause, streaming_paused.load() ? "resume" : "pause");
     item(k_cmd_copy, "tray_copy");
+    item(k_cmd_lang, "lang_switch");
     if (!protect_mode()) {
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         item(k_cmd_exit, "tray_exit");
@@ -298,11 +317,13 @@ void show_tray_menu() {
     SetMenuDefaultItem(menu, k_cmd_open, FALSE);
     POINT pt;
     GetCursorPos(&pt);
-    HWND owner = static_cast<HWND>(admin_message_window());
+    HWND owner = static_cast<HWND>(admin_watch_window());
+    if (!owner) owner = static_cast<HWND>(admin_message_window());
     SetForegroundWindow(owner);
     const UINT flags = TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON |
                        (ar ? TPM_LAYOUTRTL | TPM_RIGHTALIGN : TPM_LEFTALIGN);
     const unsigned id = TrackPopupMenu(menu, flags, pt.x, pt.y, 0, owner, nullptr);
+    PostMessageW(owner, WM_NULL, 0, 0);  // lets the menu close when the user clicks elsewhere
     DestroyMenu(menu);
     if (id) on_command(id);
 }

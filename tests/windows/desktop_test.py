@@ -13,8 +13,10 @@ its own, an Xvfb screen, a wineserver for the prefix started there). Checks:
   by window_rect.exe), which once closed (a WM_COMMAND IDOK) leaves
   welcomed.flag; the agreement ("ZEBAgreementWnd") follows and accepting it
   records eula_accepted; the tray icon is added to the "ZEBAdminMsg" window;
-- the tray menu's Exit, sent as its WM_COMMAND to "ZEBAdminMsg", ends the
-  program with exit code 0."""
+- the tray menu's Pause and language items, sent as their WM_COMMANDs to
+  "ZEBAdminMsg", pause the stream (kept in the settings file) and switch to
+  Arabic; "TaskbarCreated" to "ZEBTrayWatch" adds the icon again;
+- the tray menu's Exit ends the program with exit code 0."""
 
 import argparse
 import fcntl
@@ -33,7 +35,7 @@ from smoke_test import h, run, step, wait_until  # noqa: E402
 
 WAIT = s.WAIT
 IDOK = 1
-CMD_EXIT = 1004  # the tray menu's Exit item
+CMD_PAUSE, CMD_EXIT, CMD_LANG = 1002, 1004, 1005  # the tray menu's items
 
 
 def png_size(path):
@@ -114,6 +116,19 @@ def check_first_start(plat, cam):
     h.check(window(plat, "ZEBAdminMsg") is not None, "the tray's message window exists")
 
 
+def check_tray_items(plat, cam):
+    """Pause and the language switch through their menu commands, and the
+    icon's return when the shell re-creates the taskbar."""
+    h.check(window(plat, "ZEBAdminMsg", CMD_PAUSE)["posted"], "tray Pause posted")
+    when_logged(cam, "UI: streaming paused from the desktop")
+    with open(cam.cfg_path, encoding="utf-8") as f:
+        h.check("stream_on = 0" in f.read(), "the pause is kept in the settings file")
+    h.check(window(plat, "ZEBAdminMsg", CMD_LANG)["posted"], "tray language posted")
+    when_logged(cam, "UI: language switched to ar from the tray")
+    h.check(window(plat, "ZEBTrayWatch", "TaskbarCreated")["posted"], "TaskbarCreated posted")
+    when_logged(cam, "UI: taskbar re-created - tray icon added again")
+
+
 def check_tray_exit(plat, cam):
     h.check(window(plat, "ZEBAdminMsg", CMD_EXIT)["posted"], "tray Exit posted")
     when_logged(cam, "UI: exit from the tray menu")
@@ -152,6 +167,8 @@ def desktop(args):
                    env=camera_extra, background=False, prefix=plat.argv()[:-1])
     with step("agreement, welcome, tray"):
         check_first_start(plat, cam)
+    with step("tray items, taskbar re-created"):
+        check_tray_items(plat, cam)
     with step("tray exit"):
         check_tray_exit(plat, cam)
 

@@ -3,6 +3,7 @@
 //   window_rect.exe                 the streaming-warning badge ("ZEBStreamWarn")
 //   window_rect.exe CLASS           the first window of CLASS (top-level or message-only)
 //   window_rect.exe CLASS ID        also posts WM_COMMAND ID to it (a button, a menu item)
+//   window_rect.exe CLASS NAME      also posts the registered message NAME to it
 // Prints one line "visible=V left=L top=T right=R bottom=B exstyle=X work=L,T,R,B"
 // (then "posted" when it posted), or "none work=..." when there is no such window.
 #include <windows.h>
@@ -28,8 +29,10 @@ int wmain(int argc, wchar_t** argv) {
         IsWindowVisible(w) ? 1 : 0, r.left, r.top, r.right, r.bottom,
         static_cast<unsigned long long>(ex), work.left, work.top, work.right, work.bottom);
     if (argc > 2) {
-        const WPARAM id = static_cast<WPARAM>(wcstoul(argv[2], nullptr, 10));
-        if (!PostMessageW(w, WM_COMMAND, id, 0)) {
+        const bool named = argv[2][0] < L'0' || argv[2][0] > L'9';
+        const UINT msg = named ? RegisterWindowMessageW(argv[2]) : WM_COMMAND;
+        const WPARAM id = named ? 0 : static_cast<WPARAM>(wcstoul(argv[2], nullptr, 10));
+        if (!PostMessageW(w, msg, id, 0)) {
             std::printf("post failed %lu\n", static_cast<unsigned long>(GetLastError()));
             return 1;
         }
