@@ -26,6 +26,14 @@ LRESULT CALLBACK message_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
         call(g_handlers.show_panel);
         return 0;
     }
+    if (msg == k_tray_callback_message && g_handlers.tray_event) {
+        g_handlers.tray_event(static_cast<long long>(lp));
+        return 0;
+    }
+    if (msg == WM_COMMAND && g_handlers.command) {
+        g_handlers.command(LOWORD(wp));
+        return 0;
+    }
     if (msg == WM_CLOSE) {
         PostQuitMessage(0);
         return 0;
@@ -97,6 +105,14 @@ bool setup_admin_windows(const AdminWindowHandlers& handlers) {
                    static_cast<unsigned long>(GetLastError()));
     allow_message(g_watch_window, g_taskbar_msg);
     return true;
+}
+
+void* admin_message_window() {
+    return g_msg_window;
+}
+
+void* admin_watch_window() {
+    return g_watch_window;
 }
 
 void destroy_admin_windows() {

@@ -3,9 +3,6 @@
 // welcome window shows it; --dump-welcome writes it as PNG files.
 #include <pango/pangocairo.h>
 
-#include <cstdio>
-
-#include "engine/paths.h"
 #include "engine/ui_strings.h"
 #include "ui/desktop.h"
 #include "ui/ui_internal.h"
@@ -98,27 +95,4 @@ bool write_welcome_png(const WelcomeValues& v, bool arabic, const std::string& p
     const bool ok = cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
     cairo_surface_destroy(s);
     return ok;
-}
-
-int dump_welcome(const std::string& dir) {
-    WelcomeValues sample;
-    sample.address = "192.168.1.50";
-    make_directories(dir);
-    const bool ok = write_welcome_png(sample, true, dir + "/welcome_ar.png") &&
-                    write_welcome_png(sample, false, dir + "/welcome_en.png");
-    if (!ok)
-        std::fprintf(stderr, "--dump-welcome: could not write the pictures into %s\n", dir.c_str());
-    return ok ? 0 : 1;
-}
-
-int selftest_strings_mode(const std::string* report_file) {
-    const std::vector<std::string> problems = check_ui_strings(ui_strings());
-    std::string report;
-    for (const std::string& p : problems) report += "FAIL " + p + "\n";
-    report += problems.empty() ? "strings self-test passed (" : "strings self-test failed (";
-    report += std::to_string(ui_strings().size()) + " texts, " + std::to_string(problems.size()) +
-              " problems)\n";
-    std::fputs(report.c_str(), stdout);
-    if (report_file && !write_file_whole(*report_file, report)) return 2;
-    return problems.empty() ? 0 : 1;
 }
