@@ -11,12 +11,6 @@
 
 namespace {
 
-#if defined(_WIN32)
-const char* const k_library_files[] = {"openh264.dll", "orcore.dll"};
-#else
-const char* const k_library_files[] = {"libopenh264.so.7", "libopenh264.so"};
-#endif
-
 // Library pictures spent on a large change after it stopped changing.
 constexpr int k_refine_pictures = 3;
 
@@ -40,10 +34,8 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
     // kbps * 1000 must fit the library's int.
     if (width_ < 1 || height_ < 1 || fps < 1 || kbps < 1 || kbps > 2000000) return false;
 
-    for (const char* file : k_library_files) {
-        library_ = shared_library_open(file);
-        if (library_) break;
-    }
+    for (const char* const* file = k_h264_library_files; *file && !library_; ++file)
+        library_ = shared_library_open(*file);
     if (!library_) return false;
     auto create =
         reinterpret_cast<CreateFn>(shared_library_symbol(library_, "WelsCreateSVCEncoder"));

@@ -2,6 +2,8 @@
 
 #include "video/shared_library.h"
 
+const char* const k_h264_library_files[] = {"libopenh264.so.7", "libopenh264.so", nullptr};
+
 void* shared_library_open(const char* file_name) {
     return dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
 }

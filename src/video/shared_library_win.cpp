@@ -9,6 +9,8 @@
 #include "engine/paths.h"
 #include "video/shared_library.h"
 
+const char* const k_h264_library_files[] = {"openh264.dll", "orcore.dll", nullptr};
+
 namespace {
 
 std::wstring wide(const std::string& s) {
