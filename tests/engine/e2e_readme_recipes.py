@@ -148,7 +148,7 @@ class Recipes:
             fps = frames / duration if duration else 0
             print(f"motion: {movie.name}: {codec}, {frames} frames in {duration:.2f} s"
                   f" = {fps:.1f} fps")
-            check(duration >= 3 and 9 <= fps <= 11, f"{movie.name}: {fps:.1f} fps")
+            check(duration >= 3 and 8.5 <= fps <= 11.5, f"{movie.name}: {fps:.1f} fps")
 
     def zoneminder(self):
         """ZoneMinder needs its database and web server, so it is not run here
