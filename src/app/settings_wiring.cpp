@@ -59,7 +59,9 @@ void relaunch_engine_and_exit(const std::string& program_dir, bool logon_screen,
 }
 
 void start_revert_watcher_if_pending(const StartupValues& v) {
-    if (v.panel_only || revert_seconds_left(v.cfg_path) < 1) return;
+    // A hold that ran out during a long start-up (a port wait) is still
+    // pending: the watcher reverts it at its first look.
+    if (v.panel_only || !revert_is_pending(v.cfg_path)) return;
     std::thread([cfg = v.cfg_path, dir = v.program_dir, logon = v.logon_screen] {
         revert_watcher(cfg, [&] { relaunch_engine_and_exit(dir, logon, true); });
     }).detach();
