@@ -79,7 +79,9 @@ def check_mkv(mkv, seconds):
     check(not problems(r.stderr), f"ffprobe complained: {problems(r.stderr)[:5]}")
     times = [float(t) for t in r.stdout.split() if t]
     expected = seconds * FPS
-    check(abs(len(times) - expected) <= expected * 0.02 + 1,
+    # A loaded machine misses a few capture slots (a double step below);
+    # more than a tenth, or more frames than slots, is a fault.
+    check(expected * 0.9 <= len(times) <= expected * 1.02 + 1,
           f"{len(times)} frames in the MKV, expected {expected}")
     # (ffmpeg gives the first two pictures of a session the same time on
     # either capture path.) From there on each picture is a whole number of
@@ -119,8 +121,9 @@ def scene(name, x, tmp, window=None):
         frames = check_mkv(mkv, ARGS.seconds)
         for client, lines in logs.items():
             check(not lines, f"{name}: {client} reported {lines[:5]}")
-        # Frames arrive live at 10 per second (the wall time also holds the start-up).
-        check(abs(gst_rate - FPS) <= FPS * 0.02, f"{name}: GStreamer timestamps at {gst_rate:.2f}/s")
+        # Frames arrive live at 10 per second (the wall time also holds the
+        # start-up), fewer only where a loaded machine missed a slot.
+        check(FPS * 0.9 <= gst_rate <= FPS * 1.02, f"{name}: GStreamer timestamps at {gst_rate:.2f}/s")
         check(gst_frames >= ARGS.seconds * FPS * 0.9, f"{name}: GStreamer decoded {gst_frames}")
         if window:
             os.kill(window.pid, signal.SIGSTOP)  # the window stops changing
