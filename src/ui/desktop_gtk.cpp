@@ -14,7 +14,7 @@
 #include "rtsp/digest_auth.h"
 #include "rtsp/rtsp_engine.h"
 #include "ui/desktop.h"
-#include "ui/panel_gtk.h"
+#include "ui/panel.h"
 #include "ui/ui_internal.h"
 
 namespace {

@@ -6,60 +6,16 @@
 #include <map>
 #include <vector>
 
-#include "engine/clock.h"
-#include "engine/engine_config.h"
 #include "engine/log.h"
 #include "engine/paths.h"
-#include "engine/ports.h"
-#include "engine/settings_validate.h"
 #include "engine/ui_strings.h"
 #include "host/relaunch.h"
 #include "host/service.h"
-#include "rtsp/recent_clients.h"
-#include "rtsp/rtsp_engine.h"
 #include "ui/firewall_check.h"
-#include "ui/panel_gtk.h"
-#include "video/motion_detector.h"
+#include "ui/panel.h"
+#include "ui/panel_model.h"
 
 namespace {
-
-enum class Kind { number, text, flag, password };
-struct Field {
-    const char* key;
-    Kind kind;
-    int tab;  // 1 video, 2 network, 3 users
-};
-
-const Field k_fields[] = {
-    {"fps", Kind::number, 1},          {"bitrate", Kind::number, 1},
-    {"main_width", Kind::number, 1},   {"substream", Kind::flag, 1},
-    {"sub_width", Kind::number, 1},    {"stream", Kind::text, 1},
-    {"show_cursor", Kind::flag, 1},    {"rtsp_port", Kind::number, 2},
-    {"onvif_port", Kind::number, 2},   {"web_admin", Kind::flag, 2},
-    {"web_port", Kind::number, 2},     {"announce_ip", Kind::text, 2},
-    {"device_name", Kind::text, 2},    {"admin_user", Kind::text, 3},
-    {"admin_pass", Kind::password, 3}, {"stream_auth", Kind::flag, 3},
-};
-
-std::string default_value(const EngineConfig& c, const std::string& k) {
-    auto b = [](bool v) { return std::string(v ? "1" : "0"); };
-    if (k == "fps") return std::to_string(c.fps);
-    if (k == "bitrate") return std::to_string(c.bitrate);
-    if (k == "main_width") return std::to_string(c.main_width);
-    if (k == "substream") return b(c.substream);
-    if (k == "sub_width") return std::to_string(c.sub_width);
-    if (k == "stream") return c.stream;
-    if (k == "show_cursor") return b(c.show_cursor);
-    if (k == "rtsp_port") return std::to_string(c.rtsp_port);
-    if (k == "onvif_port") return std::to_string(c.onvif_port);
-    if (k == "web_admin") return b(c.web_admin);
-    if (k == "web_port") return std::to_string(c.web_port);
-    if (k == "announce_ip") return c.announce_ip;
-    if (k == "device_name") return c.device_name;
-    if (k == "admin_user") return c.admin_user;
-    if (k == "stream_auth") return b(c.stream_auth);
-    return "";
-}
 
 void name(GtkWidget* w, const std::string& n) {
     atk_object_set_name(gtk_widget_get_accessible(w), n.c_str());
@@ -83,10 +39,7 @@ GtkWidget* button(const std::string& text, const char* acc, GCallback cb, gpoint
 
 }  // namespace
 
-struct Panel {
-    PanelLoopArgs args;
-    DesktopInfo info;
-    bool arabic = true;
+struct Panel : PanelModel {
     GtkWidget* window = nullptr;
     GtkWidget* content = nullptr;
     GtkWidget* notebook = nullptr;
@@ -108,7 +61,6 @@ struct Panel {
     };
     std::vector<Text> texts;
     guint timer = 0;
-    std::function<void()> on_exit_for_restart;
 };
 
 namespace {
@@ -116,12 +68,7 @@ namespace {
 const std::string k_lrm = "\u200E";
 
 std::string t(const Panel& p, const char* id) {
-    return ui_text(id, p.arabic);
-}
-
-std::string link_main(const Panel& p) {
-    return "rtsp://" + p.args.address + ":" + std::to_string(p.args.rtsp_port) + "/" +
-           p.args.stream;
+    return panel_text(p, id);
 }
 
 // A label or button whose text follows the language switch.
@@ -155,17 +102,10 @@ std::map<std::string, std::string> read_form(Panel& p) {
     return form;
 }
 
-ConfigMap load_file(const std::string& cfg) {
-    auto text = read_file(cfg);
-    return text ? parse_config_text(*text) : ConfigMap{};
-}
-
 void fill_inputs(Panel& p) {
-    const ConfigMap m = load_file(p.info.cfg_path);
-    const EngineConfig c = read_engine_config(m, k_default_rtsp_port, k_default_onvif_port);
+    const std::map<std::string, std::string> values = panel_file_values(p);
     for (auto& [key, w] : p.inputs) {
-        std::string v;
-        if (key != "admin_pass") v = default_value(c, key);
+        const std::string& v = values.at(key);
         if (GTK_IS_TOGGLE_BUTTON(w))
             gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w), v == "1");
         else
@@ -177,29 +117,6 @@ void set_error(Panel& p, const std::string& text) {
     gtk_label_set_text(GTK_LABEL(p.error), text.c_str());
 }
 
-std::string clients_text(const Panel& p) {
-    const std::vector<RecentClient> list = clients_snapshot();
-    if (list.empty()) return t(p, "no_viewers");
-    std::string s;
-    const uint64_t now = tick_ms();
-    for (const RecentClient& c : list) {
-        const char* kind = c.kind == k_client_sub     ? "viewer_sub"
-                           : c.kind == k_client_onvif ? "viewer_onvif"
-                                                      : "viewer_main";
-        s += k_lrm;
-        s += c.address;
-        s += k_lrm + "  —  " + t(p, kind) + "  —  ";
-        if (c.active)
-            s += t(p, "viewer_playing");
-        else
-            s += t(p, "viewer_left") + " (" + std::to_string((now - c.tick) / 1000) + " " +
-                 t(p, "seconds_ago") + ")";
-        s += "\n";
-    }
-    s.pop_back();
-    return s;
-}
-
 // Sets a label only when its text changes: an unchanged label costs no layout.
 void set_label(GtkWidget* l, const std::string& text) {
     if (text != gtk_label_get_text(GTK_LABEL(l))) gtk_label_set_text(GTK_LABEL(l), text.c_str());
@@ -207,19 +124,13 @@ void set_label(GtkWidget* l, const std::string& text) {
 
 void refresh(Panel& p) {
     if (!p.window || !gtk_widget_get_mapped(p.window)) return;
-    const bool paused = streaming_paused.load() != 0;
-    set_label(p.status, t(p, paused ? "streaming_paused" : "streaming_on"));
-    const std::string pause_text = t(p, paused ? "resume" : "pause");
-    if (pause_text != gtk_button_get_label(GTK_BUTTON(p.pause)))
-        gtk_button_set_label(GTK_BUTTON(p.pause), pause_text.c_str());
-    set_label(p.viewers, clients_text(p));
-    const MotionStatus m = motion_status();
-    const char* motion = !m.enabled ? "motion_off" : m.active ? "motion_active" : "motion_idle";
-    set_label(p.motion, t(p, "motion") + ": " + t(p, motion));
-    std::string w = port_warnings(p.arabic);
-    for (const ConfigWarning& cw : config_warnings())
-        w.append(w.empty() ? "" : "\n").append(p.arabic ? cw.ar : cw.en);
-    set_label(p.ports, w.empty() ? t(p, "ports_ok") : w);
+    const PanelStatus s = panel_status(p, "\n");
+    set_label(p.status, s.state);
+    if (s.pause_button != gtk_button_get_label(GTK_BUTTON(p.pause)))
+        gtk_button_set_label(GTK_BUTTON(p.pause), s.pause_button.c_str());
+    set_label(p.viewers, s.viewers);
+    set_label(p.motion, s.motion);
+    set_label(p.ports, s.ports);
 }
 
 void on_copy(GtkButton* b, gpointer) {
@@ -233,29 +144,11 @@ void on_pause(GtkButton*, gpointer data) {
 
 void on_apply(GtkButton*, gpointer data) {
     Panel& p = *static_cast<Panel*>(data);
-    const ConfigMap file = load_file(p.info.cfg_path);
-    SaveCheck check = validate_save(read_form(p), file);
-    if (!check.ok) {
-        set_error(p, check.error);
-        engine_log("UI: settings not saved: %s\n", check.error.c_str());
+    const std::string error = panel_save(p, read_form(p));
+    if (!error.empty()) {
+        set_error(p, error);
         return;
     }
-    bool password_protected = false;
-    const bool password_changed = check.changes.count("admin_pass") != 0;
-    if (password_changed) {
-        std::string enc = encode_admin_pass(check.changes["admin_pass"], p.args.data_dir);
-        if (!enc.empty()) {
-            check.changes["admin_pass"] = enc;
-            password_protected = true;
-        }
-    }
-    if (!write_keys(p.info.cfg_path, check.changes)) {
-        set_error(p, "Could not write the settings file (" + file_error_text() + ")");
-        return;
-    }
-    if (password_changed) write_pwenc_marker(p.args.data_dir, password_protected);
-    engine_log("UI: settings saved from the control panel (%d keys) - restarting\n",
-               static_cast<int>(check.changes.size()));
     // Panel-only: the engine runs in another session. With the service, a
     // restart request reaches it; without, this start becomes the engine.
     if (p.args.panel_only && !service_installed()) {
@@ -288,21 +181,16 @@ void on_apply(GtkButton*, gpointer data) {
 
 void on_export(GtkButton*, gpointer data) {
     Panel& p = *static_cast<Panel*>(data);
-    const std::string path = gtk_entry_get_text(GTK_ENTRY(p.file_path));
-    auto text = read_file(p.info.cfg_path);
-    const bool ok = !path.empty() && write_file_whole(path, text ? *text : std::string());
-    gtk_label_set_text(GTK_LABEL(p.file_result), t(p, ok ? "exported" : "export_failed").c_str());
+    const char* result = panel_export(p, gtk_entry_get_text(GTK_ENTRY(p.file_path)));
+    gtk_label_set_text(GTK_LABEL(p.file_result), t(p, result).c_str());
 }
 
 void on_import(GtkButton*, gpointer data) {
     Panel& p = *static_cast<Panel*>(data);
-    const std::string path = gtk_entry_get_text(GTK_ENTRY(p.file_path));
-    const ImportResult r = import_file(path, p.info.cfg_path);
-    engine_log("Import settings: %d applied, %d rejected%s\n", r.applied, r.rejected,
-               r.written ? "" : " (nothing written)");
-    if (r.written) fill_inputs(p);
+    const bool written = panel_import(p, gtk_entry_get_text(GTK_ENTRY(p.file_path)));
+    if (written) fill_inputs(p);
     gtk_label_set_text(GTK_LABEL(p.file_result),
-                       t(p, r.written ? "imported" : "import_failed").c_str());
+                       t(p, written ? "imported" : "import_failed").c_str());
 }
 
 void on_firewall(GtkButton*, gpointer data) {
@@ -346,26 +234,7 @@ GtkWidget* status_page(Panel& p) {
     gtk_grid_attach(GTK_GRID(g),
                     tlabel(p, "address", ": \u200E" + p.args.address + "\u200E", "address"), 0,
                     row++, 3, 1);
-    struct Link {
-        const char* id;
-        std::string url;
-        const char* acc;
-    };
-    std::vector<Link> links = {{"rtsp_main", link_main(p), "copy_main"}};
-    if (!p.info.sub_stream.empty())
-        links.push_back({"rtsp_sub",
-                         "rtsp://" + p.args.address + ":" + std::to_string(p.args.rtsp_port) + "/" +
-                             p.info.sub_stream,
-                         "copy_sub"});
-    links.push_back({"onvif_link",
-                     "http://" + p.args.address + ":" + std::to_string(p.args.onvif_port) +
-                         "/onvif/device_service",
-                     "copy_onvif"});
-    if (p.args.web_port > 0)
-        links.push_back({"web_link",
-                         "http://" + p.args.address + ":" + std::to_string(p.args.web_port) + "/",
-                         "copy_web"});
-    for (const Link& l : links) {
+    for (const PanelLink& l : panel_links(p)) {
         gtk_grid_attach(GTK_GRID(g), tlabel(p, l.id), 0, row, 1, 1);
         GtkWidget* url = label(k_lrm + l.url + k_lrm, (std::string("link_") + (l.acc + 5)).c_str());
         gtk_label_set_selectable(GTK_LABEL(url), TRUE);
@@ -393,17 +262,17 @@ GtkWidget* status_page(Panel& p) {
 GtkWidget* settings_page(Panel& p, int tab) {
     GtkWidget* g = grid_page();
     int row = 0;
-    for (const Field& f : k_fields) {
+    for (const PanelField& f : k_panel_fields) {
         if (f.tab != tab) continue;
         GtkWidget* w;
-        if (f.kind == Kind::flag) {
+        if (f.kind == PanelFieldKind::flag) {
             w = tr(p, gtk_check_button_new_with_label(""), f.key);
             gtk_grid_attach(GTK_GRID(g), w, 0, row++, 2, 1);
         } else {
             gtk_grid_attach(GTK_GRID(g), tlabel(p, f.key), 0, row, 1, 1);
             w = gtk_entry_new();
             gtk_widget_set_hexpand(w, TRUE);
-            if (f.kind == Kind::password) gtk_entry_set_visibility(GTK_ENTRY(w), FALSE);
+            if (f.kind == PanelFieldKind::password) gtk_entry_set_visibility(GTK_ENTRY(w), FALSE);
             gtk_grid_attach(GTK_GRID(g), w, 1, row++, 1, 1);
         }
         name(w, f.key);
@@ -444,10 +313,7 @@ GtkWidget* about_page(Panel& p) {
 Panel* panel_new(const PanelLoopArgs& args, const DesktopInfo& info,
                  std::function<void()> exit_for_restart) {
     Panel* p = new Panel;
-    p->args = args;
-    p->info = info;
-    p->arabic = info.lang == "ar";
-    p->on_exit_for_restart = std::move(exit_for_restart);
+    panel_model_init(*p, args, info, std::move(exit_for_restart));
     return p;
 }
 
@@ -516,17 +382,12 @@ void panel_show(Panel& p) {
 }
 
 void panel_toggle_pause(Panel& p) {
-    const bool resume = streaming_paused.load() != 0;
-    // The file first, so the live-settings watcher does not undo the change.
-    if (!write_keys(p.info.cfg_path, {{"stream_on", resume ? "1" : "0"}}))
-        engine_log("UI: could not persist stream_on - runtime state applied only\n");
-    if (!p.args.panel_only) streaming_paused.store(resume ? 0 : 1);
-    engine_log("UI: streaming %s from the desktop\n", resume ? "resumed" : "paused");
+    panel_model_toggle_pause(p);
     refresh(p);
 }
 
 std::string panel_main_link(const Panel& p) {
-    return link_main(p);
+    return panel_link_main(p);
 }
 bool panel_arabic(const Panel& p) {
     return p.arabic;

@@ -9,42 +9,17 @@
 #include <map>
 #include <vector>
 
-#include "engine/clock.h"
-#include "engine/data_protect.h"
-#include "engine/engine_config.h"
 #include "engine/log.h"
 #include "engine/paths.h"
-#include "engine/ports.h"
-#include "engine/settings_validate.h"
 #include "engine/ui_strings.h"
 #include "engine/wide_text_win.h"
 #include "host/relaunch.h"
 #include "host/service.h"
 #include "rtsp/digest_auth.h"
-#include "rtsp/recent_clients.h"
-#include "rtsp/rtsp_engine.h"
+#include "ui/panel_model.h"
 #include "ui/panel_win.h"
-#include "video/motion_detector.h"
 
 namespace {
-
-enum class Kind { number, text, flag, password };
-struct Field {
-    const char* key;
-    Kind kind;
-    int tab;  // 1 video, 2 network, 3 users
-};
-
-const Field k_fields[] = {
-    {"fps", Kind::number, 1},          {"bitrate", Kind::number, 1},
-    {"main_width", Kind::number, 1},   {"substream", Kind::flag, 1},
-    {"sub_width", Kind::number, 1},    {"stream", Kind::text, 1},
-    {"show_cursor", Kind::flag, 1},    {"rtsp_port", Kind::number, 2},
-    {"onvif_port", Kind::number, 2},   {"web_admin", Kind::flag, 2},
-    {"web_port", Kind::number, 2},     {"announce_ip", Kind::text, 2},
-    {"device_name", Kind::text, 2},    {"admin_user", Kind::text, 3},
-    {"admin_pass", Kind::password, 3}, {"stream_auth", Kind::flag, 3},
-};
 
 const wchar_t k_panel_class[] = L"ZEBAdminWnd";
 const wchar_t k_login_class[] = L"ZEBLoginWnd";
@@ -54,26 +29,6 @@ const UINT_PTR k_refresh_timer = 1;
 const UINT k_switch_language = WM_APP + 1;
 const int k_width = 760;
 const int k_height = 660;
-
-std::string default_value(const EngineConfig& c, const std::string& k) {
-    auto b = [](bool v) { return std::string(v ? "1" : "0"); };
-    if (k == "fps") return std::to_string(c.fps);
-    if (k == "bitrate") return std::to_string(c.bitrate);
-    if (k == "main_width") return std::to_string(c.main_width);
-    if (k == "substream") return b(c.substream);
-    if (k == "sub_width") return std::to_string(c.sub_width);
-    if (k == "stream") return c.stream;
-    if (k == "show_cursor") return b(c.show_cursor);
-    if (k == "rtsp_port") return std::to_string(c.rtsp_port);
-    if (k == "onvif_port") return std::to_string(c.onvif_port);
-    if (k == "web_admin") return b(c.web_admin);
-    if (k == "web_port") return std::to_string(c.web_port);
-    if (k == "announce_ip") return c.announce_ip;
-    if (k == "device_name") return c.device_name;
-    if (k == "admin_user") return c.admin_user;
-    if (k == "stream_auth") return b(c.stream_auth);
-    return "";
-}
 
 std::string window_text(HWND w) {
     const int n = GetWindowTextLengthW(w);
@@ -122,10 +77,7 @@ HWND child(HWND parent, const wchar_t* cls, DWORD style, int id, int x, int y, i
 
 }  // namespace
 
-struct Panel {
-    PanelLoopArgs args;
-    DesktopInfo info;
-    bool arabic = true;
+struct Panel : PanelModel {
     bool logged_in = false;
     HWND window = nullptr;
     HWND login = nullptr;
@@ -148,7 +100,6 @@ struct Panel {
         std::string tail;
     };
     std::vector<Text> texts;
-    std::function<void()> on_exit_for_restart;
 };
 
 namespace {
@@ -156,23 +107,13 @@ namespace {
 const std::string k_lrm = "\u200E";
 
 std::string t(const Panel& p, const char* id) {
-    return ui_text(id, p.arabic);
-}
-
-std::string link_main(const Panel& p) {
-    return "rtsp://" + p.args.address + ":" + std::to_string(p.args.rtsp_port) + "/" +
-           p.args.stream;
+    return panel_text(p, id);
 }
 
 HWND tr(Panel& p, HWND w, const char* id, const std::string& tail = "") {
     p.texts.push_back({w, id, tail});
     set_text(w, ui_text(id, p.arabic) + tail);
     return w;
-}
-
-ConfigMap load_file(const std::string& cfg) {
-    auto text = read_file(cfg);
-    return text ? parse_config_text(*text) : ConfigMap{};
 }
 
 bool is_flag(HWND w) {
@@ -189,52 +130,29 @@ std::map<std::string, std::string> read_form(Panel& p) {
     return form;
 }
 
-void fill_inputs(Panel& p) {
-    const ConfigMap m = load_file(p.info.cfg_path);
-    const EngineConfig c = read_engine_config(m, k_default_rtsp_port, k_default_onvif_port);
+void set_inputs(Panel& p, const std::map<std::string, std::string>& values) {
     for (auto& [key, w] : p.inputs) {
-        std::string v;
-        if (key != "admin_pass") v = default_value(c, key);
+        auto it = values.find(key);
+        if (it == values.end()) continue;
         if (is_flag(w))
-            SendMessageW(w, BM_SETCHECK, v == "1" ? BST_CHECKED : BST_UNCHECKED, 0);
+            SendMessageW(w, BM_SETCHECK, it->second == "1" ? BST_CHECKED : BST_UNCHECKED, 0);
         else
-            set_text(w, v);
+            set_text(w, it->second);
     }
 }
 
-std::string clients_text(const Panel& p) {
-    const std::vector<RecentClient> list = clients_snapshot();
-    if (list.empty()) return t(p, "no_viewers");
-    std::string s;
-    const uint64_t now = tick_ms();
-    for (const RecentClient& c : list) {
-        const char* kind = c.kind == k_client_sub     ? "viewer_sub"
-                           : c.kind == k_client_onvif ? "viewer_onvif"
-                                                      : "viewer_main";
-        s += k_lrm + c.address + k_lrm + "  \u2014  " + t(p, kind) + "  \u2014  ";
-        if (c.active)
-            s += t(p, "viewer_playing");
-        else
-            s += t(p, "viewer_left") + " (" + std::to_string((now - c.tick) / 1000) + " " +
-                 t(p, "seconds_ago") + ")";
-        s += "\r\n";
-    }
-    return s;
+void fill_inputs(Panel& p) {
+    set_inputs(p, panel_file_values(p));
 }
 
 void refresh(Panel& p) {
     if (!p.window || !IsWindowVisible(p.window)) return;
-    const bool paused = streaming_paused.load() != 0;
-    set_text(p.status, t(p, paused ? "streaming_paused" : "streaming_on"));
-    set_text(p.pause, t(p, paused ? "resume" : "pause"));
-    set_text(p.viewers, clients_text(p));
-    const MotionStatus m = motion_status();
-    const char* motion = !m.enabled ? "motion_off" : m.active ? "motion_active" : "motion_idle";
-    set_text(p.motion, t(p, "motion") + ": " + t(p, motion));
-    std::string w = port_warnings(p.arabic);
-    for (const ConfigWarning& cw : config_warnings())
-        w.append(w.empty() ? "" : "\r\n").append(p.arabic ? cw.ar : cw.en);
-    set_text(p.ports, w.empty() ? t(p, "ports_ok") : w);
+    const PanelStatus s = panel_status(p, "\r\n");
+    set_text(p.status, s.state);
+    set_text(p.pause, s.pause_button);
+    set_text(p.viewers, s.viewers);
+    set_text(p.motion, s.motion);
+    set_text(p.ports, s.ports);
 }
 
 void show_page(Panel& p, int page) {
@@ -266,30 +184,9 @@ void message_box(const Panel& p, const char* title_id, const char* text_id) {
 }
 
 void on_apply(Panel& p) {
-    const ConfigMap file = load_file(p.info.cfg_path);
-    SaveCheck check = validate_save(read_form(p), file);
-    if (!check.ok) {
-        set_text(p.error, check.error);
-        engine_log("UI: settings not saved: %s\n", check.error.c_str());
-        return;
-    }
-    bool password_protected = false;
-    const bool password_changed = check.changes.count("admin_pass") != 0;
-    if (password_changed) {
-        std::string enc = encode_admin_pass(check.changes["admin_pass"], p.args.data_dir);
-        if (!enc.empty()) {
-            check.changes["admin_pass"] = enc;
-            password_protected = true;
-        }
-    }
-    if (!write_keys(p.info.cfg_path, check.changes)) {
-        set_text(p.error, "Could not write the settings file (" + file_error_text() + ")");
-        return;
-    }
-    if (password_changed) write_pwenc_marker(p.args.data_dir, password_protected);
-    set_text(p.error, "");
-    engine_log("UI: settings saved from the control panel (%d keys) - restarting\n",
-               static_cast<int>(check.changes.size()));
+    const std::string error = panel_save(p, read_form(p));
+    set_text(p.error, error);
+    if (!error.empty()) return;
     if (p.args.panel_only) {
         // The engine runs in another session: the service picks the request
         // up, or a relaunched start becomes the engine. The panel stays open.
@@ -311,19 +208,13 @@ void on_apply(Panel& p) {
 }
 
 void on_export(Panel& p) {
-    const std::string path = window_text(p.file_path);
-    auto text = read_file(p.info.cfg_path);
-    const bool ok = !path.empty() && write_file_whole(path, text ? *text : std::string());
-    set_text(p.file_result, t(p, ok ? "exported" : "export_failed"));
+    set_text(p.file_result, t(p, panel_export(p, window_text(p.file_path))));
 }
 
 void on_import(Panel& p) {
-    const std::string path = window_text(p.file_path);
-    const ImportResult r = import_file(path, p.info.cfg_path);
-    engine_log("Import settings: %d applied, %d rejected%s\n", r.applied, r.rejected,
-               r.written ? "" : " (nothing written)");
-    if (r.written) fill_inputs(p);
-    set_text(p.file_result, t(p, r.written ? "imported" : "import_failed"));
+    const bool written = panel_import(p, window_text(p.file_path));
+    if (written) fill_inputs(p);
+    set_text(p.file_result, t(p, written ? "imported" : "import_failed"));
 }
 
 Panel* from(HWND hwnd) {
@@ -392,23 +283,8 @@ void status_page(Panel& p, HWND w) {
         return l;
     };
     tr(p, text_row(22), "address", ": " + k_lrm + p.args.address + k_lrm);
-    struct Link {
-        const char* id;
-        std::string url;
-    };
-    std::vector<Link> links = {{"rtsp_main", link_main(p)}};
-    if (!p.info.sub_stream.empty())
-        links.push_back({"rtsp_sub", "rtsp://" + p.args.address + ":" +
-                                         std::to_string(p.args.rtsp_port) + "/" +
-                                         p.info.sub_stream});
-    links.push_back({"onvif_link", "http://" + p.args.address + ":" +
-                                       std::to_string(p.args.onvif_port) +
-                                       "/onvif/device_service"});
-    if (p.args.web_port > 0)
-        links.push_back(
-            {"web_link", "http://" + p.args.address + ":" + std::to_string(p.args.web_port) + "/"});
     int copy_id = 2400;
-    for (const Link& l : links) {
+    for (const PanelLink& l : panel_links(p)) {
         page.push_back(tr(p, child(w, L"STATIC", SS_LEFT, 0, k_label_x, y + 4, 210, 22), l.id));
         HWND url = child(w, L"EDIT", ES_READONLY | ES_AUTOHSCROLL, 0, k_input_x, y, 380, 24,
                          WS_EX_CLIENTEDGE);
@@ -433,11 +309,11 @@ void status_page(Panel& p, HWND w) {
 void settings_page(Panel& p, HWND w, int tab) {
     int y = k_top;
     int index = 0;
-    for (const Field& f : k_fields) {
+    for (const PanelField& f : k_panel_fields) {
         const int id = panel_ids::field_first + index++;
         if (f.tab != tab) continue;
         HWND input;
-        if (f.kind == Kind::flag) {
+        if (f.kind == PanelFieldKind::flag) {
             input = tr(
                 p,
                 child(w, L"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP, id, k_label_x, y, k_full_w, 24),
@@ -445,10 +321,10 @@ void settings_page(Panel& p, HWND w, int tab) {
         } else {
             p.pages[tab].push_back(
                 tr(p, child(w, L"STATIC", SS_LEFT, 0, k_label_x, y + 4, 215, 22), f.key));
-            input =
-                child(w, L"EDIT",
-                      ES_AUTOHSCROLL | WS_TABSTOP | (f.kind == Kind::password ? ES_PASSWORD : 0),
-                      id, k_input_x, y, 488, 24, WS_EX_CLIENTEDGE);
+            input = child(w, L"EDIT",
+                          ES_AUTOHSCROLL | WS_TABSTOP |
+                              (f.kind == PanelFieldKind::password ? ES_PASSWORD : 0),
+                          id, k_input_x, y, 488, 24, WS_EX_CLIENTEDGE);
         }
         p.pages[tab].push_back(input);
         p.inputs[f.key] = input;
@@ -618,10 +494,7 @@ void open_login_window(Panel& p) {
 Panel* panel_new(const PanelLoopArgs& args, const DesktopInfo& info,
                  std::function<void()> exit_for_restart) {
     Panel* p = new Panel;
-    p->args = args;
-    p->info = info;
-    p->arabic = info.lang == "ar";
-    p->on_exit_for_restart = std::move(exit_for_restart);
+    panel_model_init(*p, args, info, std::move(exit_for_restart));
     return p;
 }
 
@@ -650,14 +523,7 @@ void rebuild_mirrored(Panel& p) {
     for (auto& list : p.pages) list.clear();
     DestroyWindow(old);
     if (!create_panel_window(p, false)) return;
-    for (auto& [key, w] : p.inputs) {
-        auto it = form.find(key);
-        if (it == form.end()) continue;
-        if (is_flag(w))
-            SendMessageW(w, BM_SETCHECK, it->second == "1" ? BST_CHECKED : BST_UNCHECKED, 0);
-        else
-            set_text(w, it->second);
-    }
+    set_inputs(p, form);
     set_text(p.file_path, path);
     show_page(p, page);
     if (visible) ShowWindow(p.window, iconic ? SW_SHOWMINNOACTIVE : SW_SHOW);
@@ -683,17 +549,12 @@ void panel_set_language(Panel& p, bool arabic) {
 }
 
 void panel_toggle_pause(Panel& p) {
-    const bool resume = streaming_paused.load() != 0;
-    // The file first, so the live-settings watcher does not undo the change.
-    if (!write_keys(p.info.cfg_path, {{"stream_on", resume ? "1" : "0"}}))
-        engine_log("UI: could not persist stream_on - runtime state applied only\n");
-    if (!p.args.panel_only) streaming_paused.store(resume ? 0 : 1);
-    engine_log("UI: streaming %s from the desktop\n", resume ? "resumed" : "paused");
+    panel_model_toggle_pause(p);
     refresh(p);
 }
 
 std::string panel_main_link(const Panel& p) {
-    return link_main(p);
+    return panel_link_main(p);
 }
 
 bool panel_arabic(const Panel& p) {

@@ -1,4 +1,6 @@
-// The control panel window, for the desktop loop (toolkit-side header).
+// The control panel window, for the desktop loop: one set of calls, defined
+// by the GTK panel on Linux and the Win32 panel on Windows. Every call
+// belongs on the thread that runs the desktop loop.
 #pragma once
 
 #include <functional>
@@ -8,9 +10,12 @@
 
 struct Panel;
 
+// exit_for_restart is called after Apply & restart has saved the settings
+// and asked for the engine restart; the desktop loop then ends.
 Panel* panel_new(const PanelLoopArgs& args, const DesktopInfo& info,
                  std::function<void()> exit_for_restart);
-// Opens the window (creating it when needed) or brings it forward.
+// Opens the window (creating it when needed) or brings it forward; on
+// Windows the admin password is asked first, once per run.
 void panel_show(Panel& p);
 // Switches the window's language live, keeping unsaved entries.
 void panel_set_language(Panel& p, bool arabic);
