@@ -87,5 +87,6 @@ with zipfile.ZipFile(zip_path + ".tmp", "w", zipfile.ZIP_DEFLATED) as z:
 os.replace(zip_path + ".tmp", zip_path)
 PY
 # The installer (Program Files, the service, a Start-menu entry, an uninstaller).
-"$here/packaging/windows/make-installer.sh" "$dist" "$out/vistrel-setup.exe"
+"$here/packaging/windows/make-installer.sh" "$dist" "$out/vistrel-setup.exe" \
+  "$out/src/app/zeb_onvif.ico"
 echo "build-windows: $out/zeb_onvif.exe, $dist/, $out/vistrel-windows.zip, $out/vistrel-setup.exe"

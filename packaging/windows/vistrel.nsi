@@ -4,7 +4,7 @@
 ; directory (settings, stored sessions) stays for a later install.
 ;
 ; Built by scripts/build-windows.sh:
-;   makensis -DDIST=<folder with the program> -DOUTFILE=<setup.exe> vistrel.nsi
+;   makensis -DDIST=<folder with the program> -DOUTFILE=<setup.exe> [-DICON=<the program's .ico>] vistrel.nsi
 ; Silent use: vistrel-setup.exe /S, uninstall.exe /S.
 
 ; A 64-bit installer, like the program (it installs nothing 32-bit).
@@ -28,6 +28,10 @@ RequestExecutionLevel admin
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vistrel"
 
 Name "Vistrel"
+!ifdef ICON
+  Icon "${ICON}"
+  UninstallIcon "${ICON}"
+!endif
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\Vistrel"
 ShowInstDetails show

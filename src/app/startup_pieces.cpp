@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/startup.h"
+#include "engine/paths.h"
 
 int positional_port(const std::string& word, int fallback) {
     if (!is_all_digits(word) || word.size() > 5) return fallback;
@@ -157,8 +158,9 @@ std::string help_text() {
     std::string out =
         "Usage: zeb_onvif [RTSP-PORT [ONVIF-PORT]] [OPTION...]\n"
         "Makes this computer's screen a network camera (RTSP, ONVIF). Settings: zeb.cfg in the\n"
-        "data directory ($ProgramData/Orvanta, else /var/lib/orvanta, else "
-        "~/.local/share/orvanta).\n"
+        "data directory (" +
+        data_directory_rule() +
+        ").\n"
         "  RTSP-PORT ONVIF-PORT       ports to use when zeb.cfg sets none (default 8554 8000)\n";
     char line[256];
     for (const OptionHelp& o : k_options) {

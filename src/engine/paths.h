@@ -12,6 +12,8 @@
 // /var/lib/orvanta when it can be created and written, else
 // $HOME/.local/share/orvanta.
 std::string data_directory();
+// Where data_directory() looks, in words for the command-line help.
+std::string data_directory_rule();
 // Directory of the running executable, without a trailing separator.
 std::string program_directory();
 // Full path of the running executable.

@@ -42,7 +42,6 @@ bool writable_dir(const std::string& dir) {
     return directory_exists(dir) && access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
-
 // The ".tmp" file, made new: an old one (left by a crash, or a link planted
 // there) is removed first, and O_EXCL | O_NOFOLLOW never write through a link.
 int create_temp(const std::string& tmp, mode_t mode) {
@@ -69,6 +68,10 @@ std::string data_directory() {
     std::string dir = std::string(home && *home ? home : "/tmp") + "/.local/share/orvanta";
     make_directories(dir);
     return dir;
+}
+
+std::string data_directory_rule() {
+    return "$ProgramData/Orvanta, else /var/lib/orvanta, else ~/.local/share/orvanta";
 }
 
 std::string program_path() {

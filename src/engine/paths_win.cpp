@@ -36,7 +36,6 @@ bool is_separator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
 
-
 DWORD attributes_of(const std::string& path) {
     return GetFileAttributesW(utf8_to_wide(path).c_str());
 }
@@ -138,6 +137,10 @@ std::string data_directory() {
         base + (base.back() == '\\' || base.back() == '/' ? "" : "\\") + "Orvanta";
     make_directories(dir);
     return dir;
+}
+
+std::string data_directory_rule() {
+    return "%ProgramData%\\Orvanta, usually C:\\ProgramData\\Orvanta";
 }
 
 std::string program_path() {

@@ -4,6 +4,7 @@
 
 #include "engine/log.h"
 #include "host/admin_windows.h"
+#include "host/window_class_win.h"
 
 namespace {
 
@@ -53,17 +54,6 @@ LRESULT CALLBACK watch_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-bool register_class(const wchar_t* name, WNDPROC proc) {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = proc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = name;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    return RegisterClassExW(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 // A start of another integrity level (an elevated prompt, a restricted one)
 // may still post the message.
 void allow_message(HWND hwnd, UINT msg) {
@@ -79,7 +69,7 @@ bool setup_admin_windows(const AdminWindowHandlers& handlers) {
     const HINSTANCE inst = GetModuleHandleW(nullptr);
 
     g_show_msg = RegisterWindowMessageW(L"ZEB_ShowAdmin_Orvanta");
-    if (register_class(k_msg_class, message_window_proc))
+    if (register_window_class(k_msg_class, message_window_proc))
         g_msg_window = CreateWindowExW(0, k_msg_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                        inst, nullptr);
     if (!g_msg_window) {
@@ -90,14 +80,14 @@ bool setup_admin_windows(const AdminWindowHandlers& handlers) {
     allow_message(g_msg_window, g_show_msg);
 
     // The control panel's windows are made of this class when it opens.
-    if (!register_class(k_panel_class, DefWindowProcW))
+    if (!register_window_class(k_panel_class, DefWindowProcW))
         engine_log("Panel: cannot register the ZEBAdminWnd class (error %lu)\n",
                    static_cast<unsigned long>(GetLastError()));
 
     // "TaskbarCreated" goes to top-level windows only, hence a hidden pop-up
     // rather than a second message-only window.
     g_taskbar_msg = RegisterWindowMessageW(L"TaskbarCreated");
-    if (register_class(k_watch_class, watch_window_proc))
+    if (register_window_class(k_watch_class, watch_window_proc))
         g_watch_window = CreateWindowExW(WS_EX_TOOLWINDOW, k_watch_class, L"", WS_POPUP, 0, 0, 0, 0,
                                          nullptr, nullptr, inst, nullptr);
     if (!g_watch_window)

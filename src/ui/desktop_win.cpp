@@ -19,7 +19,9 @@
 #include "engine/engine_config.h"
 #include "engine/log.h"
 #include "engine/ui_strings.h"
+#include "engine/wide_text_win.h"
 #include "host/admin_windows.h"
+#include "host/window_class_win.h"
 #include "rtsp/rtsp_engine.h"
 #include "ui/desktop.h"
 #include "ui/panel_win.h"
@@ -37,14 +39,6 @@ constexpr unsigned k_cmd_lang = 1005;
 
 const wchar_t k_welcome_class[] = L"ZEBWelcomeWnd";
 const wchar_t k_agreement_class[] = L"ZEBAgreementWnd";
-
-std::wstring wide(const std::string& s) {
-    if (s.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(n > 0 ? n : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
 
 std::atomic<DWORD> g_ui_thread{0};  // the thread whose windows are on show
 std::atomic<bool> g_stop{false};    // Ctrl+C, Ctrl+Break, the console closing
@@ -135,22 +129,10 @@ LRESULT CALLBACK modal_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-bool register_modal_class(const wchar_t* name) {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = modal_proc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = name;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    return RegisterClassExW(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 // A top-level window with the given client size, centred on the primary screen.
 HWND make_modal(const wchar_t* cls, const std::string& title, int cw, int ch, bool arabic,
                 ModalState* st) {
-    if (!register_modal_class(cls)) return nullptr;
+    if (!register_window_class(cls, modal_proc)) return nullptr;
     const DWORD style = WS_CAPTION | WS_SYSMENU;
     const DWORD ex = WS_EX_DLGMODALFRAME | (arabic ? WS_EX_LAYOUTRTL : 0);
     RECT r{0, 0, cw, ch};
@@ -158,14 +140,14 @@ HWND make_modal(const wchar_t* cls, const std::string& title, int cw, int ch, bo
     const int w = r.right - r.left, h = r.bottom - r.top;
     const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
     const int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-    return CreateWindowExW(ex, cls, wide(title).c_str(), style, x > 0 ? x : 0, y > 0 ? y : 0, w, h,
-                           nullptr, nullptr, GetModuleHandleW(nullptr), st);
+    return CreateWindowExW(ex, cls, utf8_to_wide(title).c_str(), style, x > 0 ? x : 0,
+                           y > 0 ? y : 0, w, h, nullptr, nullptr, GetModuleHandleW(nullptr), st);
 }
 
 HWND add_child(HWND parent, const wchar_t* cls, const std::string& text, DWORD style, int x, int y,
                int w, int h, int id) {
-    HWND c = CreateWindowExW(0, cls, wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h,
-                             parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+    HWND c = CreateWindowExW(0, cls, utf8_to_wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, x,
+                             y, w, h, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                              GetModuleHandleW(nullptr), nullptr);
     if (c) SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(ui_font()), TRUE);
     return c;
@@ -220,9 +202,8 @@ bool add_tray_icon() {
     d.nid.uID = 1;
     d.nid.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
     d.nid.uCallbackMessage = k_tray_callback_message;
-    d.nid.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
-    if (!d.nid.hIcon) d.nid.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    const std::wstring tip = wide(ui_text("app_title", arabic()));
+    d.nid.hIcon = program_icon(true);
+    const std::wstring tip = utf8_to_wide(ui_text("app_title", arabic()));
     wcsncpy(d.nid.szTip, tip.c_str(), sizeof d.nid.szTip / sizeof d.nid.szTip[0] - 1);
     d.tray = d.nid.hWnd && Shell_NotifyIconW(NIM_ADD, &d.nid);
     return d.tray;
@@ -232,7 +213,7 @@ bool add_tray_icon() {
 void retitle_tray_icon() {
     Desktop& d = g_desktop;
     if (!d.tray) return;
-    const std::wstring tip = wide(ui_text("app_title", arabic()));
+    const std::wstring tip = utf8_to_wide(ui_text("app_title", arabic()));
     d.nid.szTip[0] = L'\0';
     wcsncpy(d.nid.szTip, tip.c_str(), sizeof d.nid.szTip / sizeof d.nid.szTip[0] - 1);
     d.nid.uFlags = NIF_TIP;
@@ -252,7 +233,7 @@ void open_panel() {
 
 void copy_link() {
     if (!g_desktop.panel) return;
-    const std::wstring link = wide(panel_main_link(*g_desktop.panel));
+    const std::wstring link = utf8_to_wide(panel_main_link(*g_desktop.panel));
     if (!OpenClipboard(static_cast<HWND>(admin_message_window()))) return;
     EmptyClipboard();
     const size_t bytes = (link.size() + 1) * sizeof(wchar_t);
@@ -304,7 +285,7 @@ void show_tray_menu() {
     HMENU menu = CreatePopupMenu();
     if (!menu) return;
     auto item = [&](unsigned id, const char* text) {
-        AppendMenuW(menu, MF_STRING, id, wide(ui_text(text, ar)).c_str());
+        AppendMenuW(menu, MF_STRING, id, utf8_to_wide(ui_text(text, ar)).c_str());
     };
     item(k_cmd_open, "tray_open");
     item(k_cmd_pause, streaming_paused.load() ? "resume" : "pause");

@@ -18,6 +18,8 @@
 
 #include "engine/clock.h"
 #include "engine/log.h"
+#include "engine/wide_text_win.h"
+#include "host/window_class_win.h"
 #include "ui/stream_badge.h"
 
 namespace {
@@ -27,14 +29,6 @@ const wchar_t k_class[] = L"ZEBStreamWarn";
 const DWORD k_exclude_from_capture = 0x11;
 
 std::atomic<bool> g_armed{false};
-
-std::wstring wide(const std::string& s) {
-    if (s.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(n > 0 ? n : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
 
 Gdiplus::Color argb(int alpha, uint32_t rgb) {
     return Gdiplus::Color(static_cast<BYTE>(std::clamp(alpha, 0, 255)), (rgb >> 16) & 0xFF,
@@ -89,7 +83,7 @@ Gdiplus::RectF measure(Gdiplus::Graphics& g, const std::wstring& text, const Gdi
 
 std::unique_ptr<BadgePicture> render_badge_picture(const BadgeSettings& s) {
     const BadgeLines lines = badge_lines(s.text);
-    const std::wstring title = wide(lines.title), second = wide(lines.second);
+    const std::wstring title = utf8_to_wide(lines.title), second = utf8_to_wide(lines.second);
     const double px = badge_title_px(s.size);
     const BadgeAlpha alpha = badge_alpha(s.opacity);
     auto family = badge_font_family(false);
@@ -169,15 +163,10 @@ WorkArea primary_work_area() {
 }
 
 HWND create_badge_window() {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = k_class;
-    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return nullptr;
+    if (!register_window_class(k_class, DefWindowProcW)) return nullptr;
     return CreateWindowExW(
         WS_EX_TOPMOST | WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW | WS_EX_LAYERED | WS_EX_NOACTIVATE,
-        k_class, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+        k_class, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
 }
 
 // Draws the badge and moves it to its corner of the current work area.

@@ -1,7 +1,8 @@
 // The engine's Windows platform files, run under Wine (run-unit-tests.sh) or
 // on Windows: hashes and random bytes, "enc:" protection and the pwenc
 // marker, whole-file writes (also against a writer killed at any moment),
-// exclusive listeners and the port fallback, adapters, paths and stamps.
+// exclusive listeners and the port fallback, adapters, paths and stamps, and
+// the icon and help text of zeb_onvif.exe.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "app/startup.h"
 #include "engine/base64.h"
 #include "engine/clock.h"
 #include "engine/crypto.h"
@@ -289,6 +291,44 @@ TEST(WinPaths, DirectoriesAndClock) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (tick_ms() - t0 < 50 && std::chrono::steady_clock::now() < deadline) sleep_ms(10);
     EXPECT_GE(tick_ms() - t0, 50u);
+}
+
+// zeb_onvif.exe, built beside this program: its icon in every size the shell
+// asks for, and help that names the Windows data directory.
+TEST(WinProgram, IconAndHelpText) {
+    const std::wstring exe = utf8_to_wide(program_directory() + "\\zeb_onvif.exe");
+    HMODULE m = LoadLibraryExW(exe.c_str(), nullptr,
+                               LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_TRUE(m);
+    HRSRC group = FindResourceW(m, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+    ASSERT_TRUE(group);
+    // The group: a 6-byte header (count at 4), then 14-byte entries (width first, 0 = 256).
+    const auto* dir = static_cast<const uint8_t*>(LockResource(LoadResource(m, group)));
+    std::set<int> sizes;
+    for (int i = 0; i < dir[4]; ++i) sizes.insert(dir[6 + 14 * i] ? dir[6 + 14 * i] : 256);
+    EXPECT_EQ(sizes, (std::set<int>{16, 32, 48, 256}));
+    for (int size : {16, 48, 256}) {
+        HICON icon = static_cast<HICON>(
+            LoadImageW(m, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+        ASSERT_TRUE(icon) << size;
+        ICONINFO info{};
+        BITMAP bm{};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        GetObjectW(info.hbmColor, sizeof bm, &bm);
+        EXPECT_EQ(bm.bmWidth, size);
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(icon);
+    }
+    EXPECT_TRUE(LoadIconW(m, MAKEINTRESOURCEW(1)));
+    FreeLibrary(m);
+
+    const std::string help = help_text();
+    EXPECT_NE(
+        help.find("data directory (%ProgramData%\\Orvanta, usually C:\\ProgramData\\Orvanta)"),
+        std::string::npos)
+        << help;
+    EXPECT_EQ(help.find("/var/lib"), std::string::npos);
 }
 
 int main(int argc, char** argv) {
