@@ -15,6 +15,7 @@
 #include "engine/wide_text_win.h"
 #include "host/relaunch.h"
 #include "host/service.h"
+#include "host/window_class_win.h"
 #include "rtsp/digest_auth.h"
 #include "ui/panel_model.h"
 #include "ui/panel_win.h"
@@ -41,17 +42,6 @@ std::string window_text(HWND w) {
 void set_text(HWND w, const std::string& text) {
     // An unchanged text costs no repaint (the status page refreshes every second).
     if (window_text(w) != text) SetWindowTextW(w, utf8_to_wide(text).c_str());
-}
-
-bool register_class(const wchar_t* name, WNDPROC proc) {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = proc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = name;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    return RegisterClassExW(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 // A window centred on the primary screen with caption, system menu and
@@ -381,7 +371,7 @@ void panel_build(Panel& p) {
 }
 
 bool create_panel_window(Panel& p, bool log_open = true) {
-    register_class(k_panel_class, DefWindowProcW);
+    register_window_class(k_panel_class, DefWindowProcW);
     p.window = make_top_window(k_panel_class, t(p, "app_title"), k_width, k_height, p.arabic);
     if (!p.window) {
         engine_log("UI: cannot create the control panel window (error %lu)\n",
@@ -465,7 +455,7 @@ void open_login_window(Panel& p) {
         SetForegroundWindow(p.login);
         return;
     }
-    register_class(k_login_class, login_proc);
+    register_window_class(k_login_class, login_proc);
     p.login = make_top_window(k_login_class, t(p, "login_title"), 440, 230, p.arabic);
     if (!p.login) {
         engine_log("UI: cannot create the login window (error %lu)\n",
