@@ -118,13 +118,7 @@ class Child:
     def __exit__(self, *_):
         if self in h._running:
             h._running.remove(self)
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        h.stop_process(self.proc, 10)
 
 
 class Platform:
