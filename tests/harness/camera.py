@@ -110,6 +110,17 @@ def parse_args(extra=None):
     return ap.parse_args()
 
 
+def stop_process(proc, timeout):
+    """SIGTERM, then SIGKILL after the time-out, to a child of this script."""
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
 def free_port():
     """A TCP port that nothing listens on right now (loopback)."""
     with socket.socket() as s:
@@ -175,13 +186,8 @@ class Xvfb:
     def __exit__(self, *exc):
         if self in _running:
             _running.remove(self)
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        if self.proc:
+            stop_process(self.proc, 5)
 
 
 class Xvnc(Xvfb):

@@ -9,7 +9,6 @@ waits for the lock while its holder ends, and at most about 6 s."""
 import fcntl
 import os
 import re
-import signal
 import socket
 import subprocess
 import tempfile
@@ -17,7 +16,7 @@ import time
 from pathlib import Path
 
 from camera import Camera, Xvfb, check, parse_args, run_main
-from local_users import LocalUsers
+from local_users import LocalUsers, kill_cameras
 
 # Default ACL: user, group and others rwx, inherited by new files.
 DEFAULT_ACL = (b"\x02\x00\x00\x00" + b"\x01\x00\x07\x00\xff\xff\xff\xff"
@@ -26,18 +25,6 @@ DEFAULT_ACL = (b"\x02\x00\x00\x00" + b"\x01\x00\x07\x00\xff\xff\xff\xff"
 
 def as_user(name):
     return ["setpriv", f"--reuid={name}", f"--regid={name}", "--init-groups", "--"]
-
-
-def camera_pids(root):
-    pids = []
-    for d in Path("/proc").iterdir():
-        try:
-            if d.name.isdigit() and (d / "comm").read_text().strip() == "zeb_onvif" and \
-                    b"ProgramData=" + root.encode() in (d / "environ").read_bytes().split(b"\0"):
-                pids.append(int(d.name))
-        except OSError:
-            pass
-    return pids
 
 
 def main():
@@ -129,11 +116,7 @@ def main():
         finally:
             for c in cams:
                 c.stop(10)
-            for p in camera_pids(root):
-                try:
-                    os.kill(p, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
+            kill_cameras(root)
 
 
 if __name__ == "__main__":

@@ -14,27 +14,7 @@ import time
 from pathlib import Path
 
 from camera import Camera, Xvfb, check, parse_args, run_main
-from local_users import LocalUsers
-
-
-def camera_pids(root):
-    """Camera processes (not the service) that use this test's data directory."""
-    pids = []
-    for d in Path("/proc").iterdir():
-        if not d.name.isdigit():
-            continue
-        try:
-            if (d / "comm").read_text().strip() != "zeb_onvif":
-                continue
-            if (d / "stat").read_text().rsplit(")", 1)[1].split()[0] == "Z":
-                continue
-            env = (d / "environ").read_bytes().split(b"\0")
-            argv = (d / "cmdline").read_bytes().split(b"\0")
-        except OSError:
-            continue
-        if b"ProgramData=" + root.encode() in env and b"--service" not in argv:
-            pids.append(int(d.name))
-    return pids
+from local_users import LocalUsers, camera_pids, kill_cameras
 
 
 def ps_line(pid):
@@ -155,11 +135,7 @@ def main():
             stop_sampling.set()
             if service:
                 service.stop(30)
-            for p in camera_pids(root):
-                try:
-                    os.kill(p, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
+            kill_cameras(root)
 
 
 if __name__ == "__main__":

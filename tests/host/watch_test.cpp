@@ -59,6 +59,18 @@ SessionInfo user(const std::string& id, bool active, const std::string& display 
 
 using Log = std::vector<std::string>;
 
+// The loop's state with its scripted sessions and fake launcher.
+struct Loop {
+    ScriptedSource src;
+    FakeLauncher fl;
+    WatchState st;
+    void pass() { watch_pass(st, src, fl); }
+    void pass(const SessionSnapshot& s) {
+        src.snap = s;
+        pass();
+    }
+};
+
 }  // namespace
 
 // Each row: the sessions over a few passes (one snapshot per pass) and what the
@@ -101,84 +113,60 @@ TEST(WatchLoop, PassesOverScriptedSessions) {
           "start g2 --background --logon-screen --handover"}},
     };
     for (const Row& r : rows) {
-        ScriptedSource src;
-        FakeLauncher fl;
-        WatchState st;
-        for (const SessionSnapshot& s : r.passes) {
-            src.snap = s;
-            watch_pass(st, src, fl);
-        }
-        EXPECT_EQ(fl.log, r.expected) << r.name;
+        Loop w;
+        for (const SessionSnapshot& s : r.passes) w.pass(s);
+        EXPECT_EQ(w.fl.log, r.expected) << r.name;
     }
 }
 
 TEST(WatchLoop, CamerasOutsideTheUserSessionEndFirst) {
-    ScriptedSource src;
-    FakeLauncher fl;
-    fl.running = {{7, "u9"}, {8, ""}};  // another session's camera and a stray one
-    src.snap = {"u2", {user("u2", true)}};
-    WatchState st;
-    watch_pass(st, src, fl);
-    EXPECT_EQ(fl.log, (Log{"end 7", "end 8", "start u2 --background"}));
+    Loop w;
+    w.fl.running = {{7, "u9"}, {8, ""}};  // another session's camera and a stray one
+    w.pass({"u2", {user("u2", true)}});
+    EXPECT_EQ(w.fl.log, (Log{"end 7", "end 8", "start u2 --background"}));
 }
 
 TEST(WatchLoop, KilledUserCameraIsBackWithinOnePass) {
-    ScriptedSource src;
-    FakeLauncher fl;
-    src.snap = {"u2", {user("u2", true)}};
-    WatchState st;
-    watch_pass(st, src, fl);
-    fl.running.clear();  // kill -9
-    watch_pass(st, src, fl);
-    watch_pass(st, src, fl);
-    EXPECT_EQ(fl.log, (Log{"start u2 --background", "start u2 --background"}));
-    EXPECT_EQ(fl.running.size(), 1u);
+    Loop w;
+    w.pass({"u2", {user("u2", true)}});
+    w.fl.running.clear();  // kill -9
+    w.pass();
+    w.pass();
+    EXPECT_EQ(w.fl.log, (Log{"start u2 --background", "start u2 --background"}));
+    EXPECT_EQ(w.fl.running.size(), 1u);
 }
 
 TEST(WatchLoop, DeadGreeterCameraIsReplaced) {
-    ScriptedSource src;
-    FakeLauncher fl;
-    src.snap = {"g1", {greeter("g1")}};
-    WatchState st;
-    watch_pass(st, src, fl);
-    fl.running.clear();
-    watch_pass(st, src, fl);
-    EXPECT_EQ(st.logon_pid, 101);
-    EXPECT_EQ(fl.log.size(), 2u);
+    Loop w;
+    w.pass({"g1", {greeter("g1")}});
+    w.fl.running.clear();
+    w.pass();
+    EXPECT_EQ(w.st.logon_pid, 101);
+    EXPECT_EQ(w.fl.log.size(), 2u);
 }
 
 TEST(WatchLoop, StopEndsTheGreeterCameraOnly) {
-    ScriptedSource src;
-    FakeLauncher fl;
-    WatchState st;
-    src.snap = {"g1", {greeter("g1")}};
-    watch_pass(st, src, fl);
-    watch_stop(st, fl);
-    EXPECT_TRUE(fl.running.empty());
+    Loop greeter_only, user_only;
+    greeter_only.pass({"g1", {greeter("g1")}});
+    watch_stop(greeter_only.st, greeter_only.fl);
+    EXPECT_TRUE(greeter_only.fl.running.empty());
 
-    FakeLauncher f2;
-    WatchState s2;
-    src.snap = {"u2", {user("u2", true)}};
-    watch_pass(s2, src, f2);
-    watch_stop(s2, f2);
-    EXPECT_EQ(f2.log, (Log{"start u2 --background"}));
-    EXPECT_EQ(f2.running.size(), 1u);
+    user_only.pass({"u2", {user("u2", true)}});
+    watch_stop(user_only.st, user_only.fl);
+    EXPECT_EQ(user_only.fl.log, (Log{"start u2 --background"}));
+    EXPECT_EQ(user_only.fl.running.size(), 1u);
 }
 
 TEST(WatchLoop, GreeterCameraThatWillNotEndIsForgotten) {
     // A camera that outlives its end request is not waited on for ever; the
     // user's camera still starts (it waits for the lock itself).
-    ScriptedSource src;
-    FakeLauncher fl;
-    WatchState st;
-    src.snap = {"g1", {greeter("g1")}};
-    watch_pass(st, src, fl);
-    fl.refuse_end = true;
-    src.snap = {"u2", {greeter("g1"), user("u2", true)}};
-    watch_pass(st, src, fl);
-    EXPECT_EQ(st.logon_pid, -1);
-    EXPECT_EQ(fl.log, (Log{"start g1 --background --logon-screen --handover", "end 100", "end 100",
-                           "start u2 --background --handover"}));
+    Loop w;
+    w.pass({"g1", {greeter("g1")}});
+    w.fl.refuse_end = true;
+    w.pass({"u2", {greeter("g1"), user("u2", true)}});
+    EXPECT_EQ(w.st.logon_pid, -1);
+    EXPECT_EQ(w.fl.log, (Log{"start g1 --background --logon-screen --handover", "end 100",
+                             "end 100", "start u2 --background --handover"}));
 }
 
 TEST(SessionFile, ParsesConsoleAndSessionsInOrder) {

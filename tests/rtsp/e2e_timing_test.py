@@ -8,7 +8,6 @@ reports that put the RTP time of the frames at their wall-clock time."""
 import json
 import os
 import re
-import signal
 import subprocess
 import sys
 import tempfile
@@ -17,29 +16,10 @@ import time
 sys.path.insert(0, os.path.dirname(__file__))
 from camera import Camera, Xvfb, check, parse_args, run_main  # noqa: E402
 from rtsp_client import RtspClient, parse_sender_report  # noqa: E402
+import sound_server  # noqa: E402
 
 args = parse_args()
 IDLE_GAP = 12
-
-
-def start_pulse(d):
-    """pulseaudio in its own directory and session with a null sink as the
-    default sink and a tone playing into it; returns (env, processes)."""
-    env = dict(os.environ, XDG_RUNTIME_DIR=d, HOME=d, PULSE_SERVER="unix:" + os.path.join(d, "pulse", "native"))
-    env.pop("DISPLAY", None)
-    spawn = lambda cmd: subprocess.Popen(cmd, shell=True, env=env, stdout=subprocess.DEVNULL,
-                                         stderr=subprocess.DEVNULL, start_new_session=True)
-    procs = [spawn("exec pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no"
-                   " --load=module-native-protocol-unix")]
-    deadline = time.time() + 20
-    while subprocess.run(["pactl", "info"], env=env, capture_output=True).returncode != 0:
-        check(time.time() < deadline and procs[0].poll() is None, "pulseaudio did not start")
-        time.sleep(0.1)
-    for cmd in (["load-module", "module-null-sink", "sink_name=vs"], ["set-default-sink", "vs"]):
-        subprocess.run(["pactl"] + cmd, env=env, check=True, capture_output=True)
-    procs.append(spawn("sox -n -r 44100 -c 2 -t raw -e signed -b 16 - synth 300 sine 1000 vol 0.5"
-                       " | pacat --raw --rate=44100 --channels=2 --format=s16le -d vs"))
-    return {k: env[k] for k in ("XDG_RUNTIME_DIR", "HOME", "PULSE_SERVER")}, procs
 
 
 def ffmpeg(*argv, timeout=90):
@@ -116,14 +96,11 @@ def rtp_info(port):
 
 
 def main():
-    pulse_env, pulse = start_pulse(tempfile.mkdtemp(prefix="zeb-pulse-"))
+    pulse_env, pulse = sound_server.start_tone(tempfile.mkdtemp(prefix="zeb-pulse-"), 44100, 300)
     try:
         record(pulse_env)
     finally:
-        for p in pulse:
-            if p.poll() is None:
-                os.killpg(p.pid, signal.SIGKILL)  # its own session: the group is ours
-                p.wait()
+        sound_server.stop(pulse)
 
 
 def record(pulse_env):

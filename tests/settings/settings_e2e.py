@@ -9,6 +9,8 @@ import threading
 import time
 from pathlib import Path
 
+from camera import stop_process
+
 W, H = 640, 360  # sub stream of a 1280x720 screen
 
 
@@ -62,13 +64,7 @@ class StreamView:
                    for y in range(y0, y1, 2) for x in range(x0, x1, 2))
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc, 5)
 
 
 def corners(w=W, h=H):

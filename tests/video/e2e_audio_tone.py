@@ -8,43 +8,15 @@ import math
 import os
 import re
 import shutil
-import signal
 import struct
 import subprocess
 import tempfile
 import time
 
+import sound_server
 from camera import Camera, Xvfb, check, parse_args, run_main
 
 args = parse_args()
-
-
-def start_pulse(d):
-    """pulseaudio in its own directory and session, a 48 kHz float null sink as
-    the default sink, and a 1 kHz tone playing into it; returns (env, processes)."""
-    env = dict(os.environ, XDG_RUNTIME_DIR=d, HOME=d, PULSE_SERVER="unix:" + os.path.join(d, "pulse", "native"))
-    env.pop("DISPLAY", None)
-    spawn = lambda cmd: subprocess.Popen(cmd, shell=True, env=env, stdout=subprocess.DEVNULL,
-                                         stderr=subprocess.DEVNULL, start_new_session=True)
-    procs = [spawn("exec pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no"
-                   " --load=module-native-protocol-unix")]
-    deadline = time.time() + 20
-    while subprocess.run(["pactl", "info"], env=env, capture_output=True).returncode != 0:
-        check(time.time() < deadline and procs[0].poll() is None, "pulseaudio did not start")
-        time.sleep(0.1)
-    for cmd in (["load-module", "module-null-sink", "sink_name=vs", "rate=48000", "format=float32le",
-                 "channels=2"], ["set-default-sink", "vs"]):
-        subprocess.run(["pactl"] + cmd, env=env, check=True, capture_output=True)
-    procs.append(spawn("sox -n -r 48000 -c 2 -t raw -e signed -b 16 - synth 40 sine 1000 vol 0.5"
-                       " | pacat --raw --rate=48000 --channels=2 --format=s16le -d vs"))
-    return env, procs
-
-
-def kill(procs):
-    for p in procs:
-        if p.poll() is None:
-            os.killpg(p.pid, signal.SIGKILL)  # its own session: the group is ours
-            p.wait()
 
 
 def spectrum_peak(x, rate=8000.0):
@@ -61,10 +33,11 @@ def spectrum_peak(x, rate=8000.0):
 
 def main():
     work = tempfile.mkdtemp(prefix="zeb-audio-")
-    env, procs = start_pulse(work)
+    # A 48 kHz float sink: the camera converts it down to 8 kHz mono.
+    env, procs = sound_server.start_tone(work, 48000, 40, ("rate=48000", "format=float32le", "channels=2"))
     try:
         with Xvfb(640, 480) as x, Camera(args.bin, {"audio": 1, "log_verbose": 1, "fps": 10}, display=x.display,
-                                         env={k: env[k] for k in ("XDG_RUNTIME_DIR", "PULSE_SERVER", "HOME")}) as cam:
+                                         env=env) as cam:
             cam.wait_for("RTSP server ready", 60)
             url = f"rtsp://127.0.0.1:{cam.port('rtsp')}/screenlive"
             # One viewer for 14 s, audio to a file and video decoded; the sound
@@ -76,7 +49,7 @@ def main():
                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
             cam.wait_for("Audio: loopback started (48000 Hz, 2 ch, float32 -> 8000 Hz mono G.711u)", 20)
             time.sleep(9)
-            kill(procs)
+            sound_server.stop(procs)
             cam.wait_for(re.compile(r"Audio: sound server lost \(PulseAudio error \d+\), continuing with silence"), 10)
             _, err = viewer.communicate(timeout=70)
             check(viewer.returncode == 0, f"viewer failed: {err[-800:]}")
@@ -96,7 +69,7 @@ def main():
                 check(abs(hz - 1000) <= 20 and share > 0.9, f"not a clean 1 kHz tone: {hz:.1f} Hz, {share:.2f}")
             check(cam.proc.poll() is None, "camera died")
     finally:
-        kill(procs)
+        sound_server.stop(procs)
         shutil.rmtree(work, ignore_errors=True)
 
 

@@ -1,12 +1,12 @@
 // libFuzzer target: the bytes as one web-panel request (reader with its
 // bounds, request line, cookie, then the router with a real session table),
 // and as a form body.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 
+#include "../fuzz_source.h"
 #include "web/web_request.h"
 #include "web/web_server.h"
 #include "web/web_text.h"
@@ -27,17 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     }();
     (void)ready;
-    // Deliver the request in two reads, split at a position taken from the input.
-    const size_t cut = size ? data[0] % (size + 1) : 0;
     size_t pos = 0;
-    auto source = [&](char* buf, size_t len) -> long {
-        const size_t stop = pos < cut ? cut : size;
-        if (pos >= stop) return 0;
-        const size_t n = std::min(len, stop - pos);
-        std::copy(data + pos, data + pos + n, buf);
-        pos += n;
-        return static_cast<long>(n);
-    };
+    const auto source = split_source(data, size, pos);
     WebRequest req;
     if (read_web_request(source, &req) == ReadOutcome::ok) {
         session_cookie(req.header);

@@ -18,14 +18,11 @@ its own, an Xvfb screen, a wineserver for the prefix started there). Checks:
   Arabic; "TaskbarCreated" to "ZEBTrayWatch" adds the icon again;
 - the tray menu's Exit ends the program with exit code 0."""
 
-import argparse
-import fcntl
 import os
 import shutil
 import struct
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -139,32 +136,15 @@ def check_tray_exit(plat, cam):
 def desktop(args):
     plat = s.Platform(args.exe, args.prefix)
     h.check(plat.wine, "this test drives the Windows build under Wine")
-    with step("namespace"):
-        h.private_netns()
-    plat.env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                    WINEPREFIX=plat.prefix)
-    with step("prefix"):
-        s.make_prefix(plat.prefix)
-        lock = open(os.path.join(plat.prefix, ".zeb-smoke.lock"), "w")
-        fcntl.flock(lock, fcntl.LOCK_EX)  # one Wine test per prefix at a time
-    with step("screen, wineserver"):
-        x = h.Xvfb(*s.SCREEN).__enter__()  # ended with the rest at exit
-        s.start_wineserver(plat)
-        data_dir = os.path.join(plat.data_root, "Orvanta")
-        shutil.rmtree(data_dir, ignore_errors=True)
-        os.makedirs(data_dir)
-    plat.display = x.display
-    camera_extra = {k: v for k, v in plat.env.items() if k.startswith("WINE")}
-    camera_extra["ProgramData"] = "C:\\ProgramData"
-    plat.camera_env = dict(plat.env, DISPLAY=x.display, **camera_extra)
+    s.wine_setup(plat)
     with step("--dump-welcome, --selftest-strings"):
         check_one_shots(plat, os.path.join(os.path.dirname(plat.exe), "desktop_test_out"))
     rtsp, onvif, web = h.free_ports(3)
     settings = {"rtsp_port": rtsp, "onvif_port": onvif, "web_port": web, "web_admin": 0,
                 "announce_ip": "127.0.0.1", "discovery": 0, "stream": "traymain", "fps": 5,
                 "main_width": 640, "substream": 0, "audio": 0, "warn_live": 0, "lang": "en"}
-    cam = h.Camera(plat.exe, settings=settings, display=x.display, data_root=plat.data_root,
-                   env=camera_extra, background=False, prefix=plat.argv()[:-1])
+    cam = h.Camera(plat.exe, settings=settings, display=plat.display, data_root=plat.data_root,
+                   env=plat.camera_extra, background=False, prefix=plat.argv()[:-1])
     with step("agreement, welcome, tray"):
         check_first_start(plat, cam)
     with step("tray items, taskbar re-created"):
@@ -174,27 +154,8 @@ def desktop(args):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--exe", "--bin", dest="exe", required=True, help="zeb_onvif.exe")
-    ap.add_argument("--prefix", help="the Wine prefix, made once and reused "
-                                     "(default: wineprefix beside the executable)")
-    args = ap.parse_args()
-    if args.prefix is None:
-        args.prefix = os.path.join(os.path.dirname(os.path.abspath(args.exe)), "wineprefix")
-    t0 = time.time()
-    try:
-        h.run_main(lambda: desktop(args))
-    finally:
-        if os.environ.get("ZEB_PRIVATE_NETNS") == "1":
-            subprocess.run([s.WINESERVER, "-k"], env=dict(os.environ, WINEPREFIX=os.path.abspath(
-                args.prefix)), capture_output=True, timeout=60)
-        h._end_all()
-        if os.environ.get("ZEB_PRIVATE_NETNS") == "1":
-            s.end_namespace_processes()
-        print("\nstep timings:")
-        for name, took, ok in s.timings:
-            print(f"  {name:32s} {took:6.1f} s{'' if ok else '  FAILED'}")
-        print(f"  {'total':32s} {time.time() - t0:6.1f} s", flush=True)
+    args = s.parse_args()
+    s.run_test(lambda: desktop(args), args.prefix)
 
 
 if __name__ == "__main__":

@@ -21,14 +21,10 @@ the panel by class and drives their controls by id with window messages:
 - a panel-only start (the mutex held by hold_mutex.exe, as by a camera in
   another session) shows the login window at once; Cancel ends it with 0."""
 
-import argparse
-import fcntl
 import os
 import re
-import shutil
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -76,8 +72,9 @@ def check_panel(plat, cam):
 def check_restart(cam):
     wait_until("the new fps in the settings file",
                lambda: file_value(cam, "fps") == str(NEW_FPS), WAIT)
-    h.check(re.search(r"UI: settings saved from the control panel \(\d+ keys\) - restarting",
-                      cam.output), "save logged")
+    # The line follows the file: it may still be on its way.
+    cam.wait_for(re.compile(r"UI: settings saved from the control panel \(\d+ keys\) - restarting"),
+                 WAIT)
     # The rest of the file is kept: ports, stream name, the password.
     for key in ("rtsp_port", "onvif_port", "stream", "admin_pass", "announce_ip"):
         h.check(file_value(cam, key) == str(cam.settings[key]),
@@ -120,24 +117,7 @@ def check_panel_only_cancel(plat, settings, display, extra):
 def panel(args):
     plat = s.Platform(args.exe, args.prefix)
     h.check(plat.wine, "the panel test is for the Windows build")
-    with step("namespace"):
-        h.private_netns()
-    plat.env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                    WINEPREFIX=plat.prefix)
-    with step("prefix"):
-        s.make_prefix(plat.prefix)
-        lock = open(os.path.join(plat.prefix, ".zeb-smoke.lock"), "w")
-        fcntl.flock(lock, fcntl.LOCK_EX)  # one Wine test per prefix at a time
-    with step("screen, wineserver"):
-        x = h.Xvfb(*s.SCREEN).__enter__()  # ended with the rest at exit
-        s.start_wineserver(plat)
-        data_dir = os.path.join(plat.data_root, "Orvanta")
-        shutil.rmtree(data_dir, ignore_errors=True)
-        os.makedirs(data_dir)
-        open(os.path.join(data_dir, "welcomed.flag"), "w").write("1")
-    extra = {k: v for k, v in plat.env.items() if k.startswith("WINE")}
-    extra["ProgramData"] = "C:\\ProgramData"
-    plat.camera_env = dict(plat.env, DISPLAY=x.display, **extra)
+    s.wine_setup(plat, welcomed=True)
     rtsp, onvif, web = h.free_ports(3)
     settings = {
         "rtsp_port": rtsp, "onvif_port": onvif, "web_port": web, "web_admin": 0,
@@ -145,8 +125,8 @@ def panel(args):
         "main_width": 640, "substream": 0, "audio": 0, "warn_live": 0, "lang": "en",
         "admin_pass": PASSWORD, "eula_accepted": 1}
     with step("first start"):
-        cam = h.Camera(plat.exe, settings=settings, display=x.display,
-                       data_root=plat.data_root, env=extra, background=False,
+        cam = h.Camera(plat.exe, settings=settings, display=plat.display,
+                       data_root=plat.data_root, env=plat.camera_extra, background=False,
                        prefix=plat.argv()[:-1])
         cam.start(timeout=WAIT)
     with step("login and panel"):
@@ -156,31 +136,12 @@ def panel(args):
         end_relaunched(plat)
     cam.stop()
     with step("panel-only start, login cancelled"):
-        check_panel_only_cancel(plat, settings, x.display, extra)
+        check_panel_only_cancel(plat, settings, plat.display, plat.camera_extra)
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--exe", "--bin", dest="exe", required=True, help="zeb_onvif.exe")
-    ap.add_argument("--prefix", help="the Wine prefix, made once and reused "
-                                     "(default: wineprefix beside the executable)")
-    args = ap.parse_args()
-    if args.prefix is None:
-        args.prefix = os.path.join(os.path.dirname(os.path.abspath(args.exe)), "wineprefix")
-    t0 = time.time()
-    try:
-        h.run_main(lambda: panel(args))
-    finally:
-        if os.environ.get("ZEB_PRIVATE_NETNS") == "1":
-            subprocess.run([s.WINESERVER, "-k"], env=dict(os.environ, WINEPREFIX=os.path.abspath(
-                args.prefix)), capture_output=True, timeout=60)
-        h._end_all()
-        if os.environ.get("ZEB_PRIVATE_NETNS") == "1":
-            s.end_namespace_processes()
-        print("\nstep timings:")
-        for name, took, ok in s.timings:
-            print(f"  {name:32s} {took:6.1f} s{'' if ok else '  FAILED'}")
-        print(f"  {'total':32s} {time.time() - t0:6.1f} s", flush=True)
+    args = s.parse_args()
+    s.run_test(lambda: panel(args), args.prefix)
 
 
 if __name__ == "__main__":

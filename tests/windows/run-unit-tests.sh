@@ -23,26 +23,8 @@ export WINEPREFIX="${WINEPREFIX:-$dir/wineprefix}" WINEDEBUG=-all WINEDLLOVERRID
 unset DISPLAY WAYLAND_DISPLAY
 
 mkdir -p "$WINEPREFIX"
-# A wineserver that already serves the prefix lives in another namespace and
-# would take the tests (and our `wineserver -k`) there: refuse instead.
-if python3 - "$WINEPREFIX" <<'PY'
-import os, socket, sys
-prefix = sys.argv[1]
-st = os.stat(prefix)
-tmp = f".wine-{os.getuid()}"
-try:  # Debian's Wine keeps the server's directory name in the prefix
-    tmp = open(os.path.join(prefix, "wineserver")).read().strip() or tmp
-except OSError:
-    pass
-path = os.path.join("/tmp", tmp, f"server-{st.st_dev:x}-{st.st_ino:x}", "socket")
-s = socket.socket(socket.AF_UNIX)
-try:
-    s.connect(path)
-except OSError:
-    sys.exit(1)
-sys.exit(0)
-PY
-then
+. "$(dirname "$0")/wineserver-busy.sh"
+if wineserver_busy "$WINEPREFIX"; then
     echo "a wineserver already serves $WINEPREFIX; stop it first (WINEPREFIX=$WINEPREFIX $wineserver -k)" >&2
     exit 125
 fi

@@ -23,13 +23,10 @@ Checks:
   there; run again over that install it replaces the camera; its uninstaller
   (/S) removes the service and the program files and keeps the settings."""
 
-import argparse
-import fcntl
 import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -38,7 +35,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import smoke_test as s  # noqa: E402
-from smoke_test import h, step, wait_until  # noqa: E402
+from smoke_test import h, port_answers, step, wait_until  # noqa: E402
 
 WAIT = 120  # generous deadline for anything Wine starts on a loaded machine
 CAMERA_OPTIONS = "--background --logon-screen --handover"
@@ -126,14 +123,6 @@ def check_camera_line(line, exe_win):
     # quotes taken off: either way the path and the options must be these.
     got = line.replace('"', "")
     h.check(got == want, f"camera command line {line!r}, not {want!r}")
-
-
-def port_answers(port):
-    try:
-        with socket.create_connection(("127.0.0.1", port), timeout=2):
-            return True
-    except OSError:
-        return False
 
 
 def check_service_cycle(plat, netns, exe_unix, rtsp):
@@ -224,17 +213,9 @@ def service_test(args, keep):
     plat = s.Platform(args.exe, args.prefix)
     keep.append(plat)
     h.check(plat.wine, "needs zeb_onvif.exe")
-    with step("namespace, prefix, screen, wineserver"):
-        h.private_netns()
-        plat.env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                        WINEPREFIX=plat.prefix)
-        s.make_prefix(plat.prefix)
-        lock = open(os.path.join(plat.prefix, ".zeb-smoke.lock"), "w")
-        fcntl.flock(lock, fcntl.LOCK_EX)  # one Wine test per prefix at a time
-        x = h.Xvfb(*s.SCREEN).__enter__()
-        s.start_wineserver(plat)
-        plat.camera_env = dict(plat.env, DISPLAY=x.display, ProgramData="C:\\ProgramData")
-        netns = our_netns()
+    s.wine_setup(plat)
+    netns = our_netns()
+    with step("service left by an earlier run"):
         remove_service(plat)
     rtsp, onvif, web = h.free_ports(3)
     settings = {"rtsp_port": rtsp, "onvif_port": onvif, "web_port": web, "web_admin": 0,
@@ -257,34 +238,21 @@ def service_test(args, keep):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--exe", "--bin", dest="exe", required=True, help="zeb_onvif.exe")
-    ap.add_argument("--prefix", help="the Wine prefix (default: wineprefix beside the exe)")
-    ap.add_argument("--setup", help="vistrel-setup.exe, to check the installer too")
-    args = ap.parse_args()
-    if args.prefix is None:
-        args.prefix = os.path.join(os.path.dirname(os.path.abspath(args.exe)), "wineprefix")
+    def more(ap):
+        ap.add_argument("--setup", help="vistrel-setup.exe, to check the installer too")
+
+    args = s.parse_args(more=more)
     if args.setup is None:
         near = os.path.join(os.path.dirname(os.path.abspath(args.exe)), "vistrel-setup.exe")
         args.setup = near if os.path.exists(near) else None
-    t0 = time.time()
     plat = []
-    try:
-        h.run_main(lambda: service_test(args, plat))
-    finally:
-        if os.environ.get("ZEB_PRIVATE_NETNS") == "1":
-            if plat and hasattr(plat[0], "camera_env"):
-                remove_service(plat[0])
-            # The wineserver of this namespace and whatever still runs in it.
-            subprocess.run([s.WINESERVER, "-k"], capture_output=True, timeout=60,
-                           env=dict(os.environ, WINEPREFIX=os.path.abspath(args.prefix)))
-        h._end_all()
-        if os.environ.get("ZEB_PRIVATE_NETNS") == "1":
-            s.end_namespace_processes()
-        print("\nstep timings:")
-        for name, took, ok in s.timings:
-            print(f"  {name:40s} {took:6.1f} s{'' if ok else '  FAILED'}")
-        print(f"  {'total':40s} {time.time() - t0:6.1f} s", flush=True)
+
+    def remove_left_service():  # Wine would start it again when the prefix boots
+        if plat and hasattr(plat[0], "camera_env"):
+            remove_service(plat[0])
+
+    s.run_test(lambda: service_test(args, plat), args.prefix, before_stop=remove_left_service,
+               width=40)
 
 
 if __name__ == "__main__":

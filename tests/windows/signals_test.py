@@ -24,11 +24,9 @@ instance lock held by this script, no window read-back), which tries the
 test's side without the Windows build. Everything it starts is ended by PID;
 the wineserver with `wineserver -k` for the prefix."""
 
-import argparse
 import fcntl
 import os
 import re
-import shutil
 import subprocess
 import sys
 import threading
@@ -40,7 +38,6 @@ import smoke_test as s  # noqa: E402
 from smoke_test import Child, h, run, step, wait_until  # noqa: E402
 
 WAIT = s.WAIT
-SCREEN = s.SCREEN
 SHOW_LINE = "Panel: show-panel request received"
 # Whole lines; the Windows console's text mode ends them with CR LF.
 PANEL_ONLY_LINE = "Panel-only mode: the camera runs in another session on this PC"
@@ -207,28 +204,8 @@ def check_panel_only(plat):
 
 def signals(args):
     plat = s.Platform(args.exe, args.prefix)
-    with step("namespace"):
-        h.private_netns()
-    plat.env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    if plat.wine:
-        plat.env["WINEPREFIX"] = plat.prefix
-        with step("prefix"):
-            s.make_prefix(plat.prefix)
-            lock = open(os.path.join(plat.prefix, ".zeb-smoke.lock"), "w")
-            fcntl.flock(lock, fcntl.LOCK_EX)  # one Wine test per prefix at a time
-    with step("screen, wineserver"):
-        x = h.Xvfb(*SCREEN).__enter__()  # ended with the rest at exit
-        if plat.wine:
-            s.start_wineserver(plat)
-        data_dir = os.path.join(plat.data_root, "Orvanta")
-        shutil.rmtree(data_dir, ignore_errors=True)
-        os.makedirs(data_dir)
-        # The Linux desktop would greet a first start with its welcome window.
-        open(os.path.join(data_dir, "welcomed.flag"), "w").write("1")
-    plat.display = x.display
-    plat.camera_extra = {k: v for k, v in plat.env.items() if k.startswith("WINE")}
-    plat.camera_extra["ProgramData"] = "C:\\ProgramData" if plat.wine else plat.data_root
-    plat.camera_env = dict(plat.env, DISPLAY=x.display, **plat.camera_extra)
+    # The Linux desktop would greet a first start with its welcome window.
+    s.wine_setup(plat, welcomed=True)
     rtsp, onvif, web = h.free_ports(3)
     plat.settings = {
         "rtsp_port": rtsp, "onvif_port": onvif, "web_port": web, "web_admin": 0,
@@ -238,7 +215,7 @@ def signals(args):
         "eula_accepted": 1}
 
     with step("first start"):
-        cam = h.Camera(plat.exe, settings=plat.settings, display=x.display,
+        cam = h.Camera(plat.exe, settings=plat.settings, display=plat.display,
                        data_root=plat.data_root, env=plat.camera_extra,
                        prefix=plat.argv()[:-1])
         cam.start(timeout=WAIT)
@@ -253,28 +230,8 @@ def signals(args):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--exe", "--bin", dest="exe", required=True,
-                    help="zeb_onvif.exe (under Wine) or a Linux zeb_onvif")
-    ap.add_argument("--prefix", help="the Wine prefix, made once and reused "
-                                     "(default: wineprefix beside the executable)")
-    args = ap.parse_args()
-    if args.prefix is None:
-        args.prefix = os.path.join(os.path.dirname(os.path.abspath(args.exe)), "wineprefix")
-    t0 = time.time()
-    try:
-        h.run_main(lambda: signals(args))
-    finally:
-        if args.exe.lower().endswith(".exe") and os.environ.get("ZEB_PRIVATE_NETNS") == "1":
-            subprocess.run([s.WINESERVER, "-k"], env=dict(os.environ, WINEPREFIX=os.path.abspath(
-                args.prefix)), capture_output=True, timeout=60)
-        h._end_all()
-        if os.environ.get("ZEB_PRIVATE_NETNS") == "1":
-            s.end_namespace_processes()
-        print("\nstep timings:")
-        for name, took, ok in s.timings:
-            print(f"  {name:32s} {took:6.1f} s{'' if ok else '  FAILED'}")
-        print(f"  {'total':32s} {time.time() - t0:6.1f} s", flush=True)
+    args = s.parse_args("zeb_onvif.exe (under Wine) or a Linux zeb_onvif")
+    s.run_test(lambda: signals(args), args.prefix, args.exe.lower().endswith(".exe"))
 
 
 if __name__ == "__main__":

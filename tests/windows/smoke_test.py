@@ -31,7 +31,6 @@ import json
 import os
 import re
 import shutil
-import signal
 import socket
 import subprocess
 import sys
@@ -119,13 +118,7 @@ class Child:
     def __exit__(self, *_):
         if self in h._running:
             h._running.remove(self)
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        h.stop_process(self.proc, 10)
 
 
 class Platform:
@@ -155,6 +148,14 @@ def make_prefix(prefix):
     """Creates the Wine prefix once (about 13 s); later runs reuse it."""
     out = run(["bash", os.path.join(HERE, "make-prefix.sh"), prefix], timeout=300)
     h.check(out.returncode == 0, f"no Wine prefix: {out.stderr.decode(errors='replace')}")
+
+
+def take_prefix(plat):
+    """Makes the prefix and holds it: one Wine test per prefix at a time (the
+    lock lasts as long as plat)."""
+    make_prefix(plat.prefix)
+    plat.prefix_lock = open(os.path.join(plat.prefix, ".zeb-smoke.lock"), "w")
+    fcntl.flock(plat.prefix_lock, fcntl.LOCK_EX)
 
 
 def wineserver_socket(prefix):
@@ -526,24 +527,49 @@ def lan_adapter():
     return False
 
 
+def enter_namespace(plat, wine):
+    """A network namespace of the test's own; with wine, Wine's settings and
+    the prefix (held)."""
+    with step("namespace"):
+        h.private_netns()
+    plat.env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    if wine:
+        plat.env["WINEPREFIX"] = plat.prefix
+        with step("prefix"):
+            take_prefix(plat)
+
+
+def wine_setup(plat, welcomed=False):
+    """The desktop tests' set-up: a namespace of their own, the prefix (held),
+    an Xvfb screen with a wineserver of ours (for an .exe) and an empty data
+    directory. Fills in plat.display, camera_extra and camera_env."""
+    enter_namespace(plat, plat.wine)
+    with step("screen, wineserver"):
+        x = h.Xvfb(*SCREEN).__enter__()  # ended with the rest at exit
+        if plat.wine:
+            start_wineserver(plat)
+        data_dir = os.path.join(plat.data_root, "Orvanta")
+        shutil.rmtree(data_dir, ignore_errors=True)
+        os.makedirs(data_dir)
+        if welcomed:  # no welcome window on a first start
+            open(os.path.join(data_dir, "welcomed.flag"), "w").write("1")
+    plat.display = x.display
+    plat.camera_extra = {k: v for k, v in plat.env.items() if k.startswith("WINE")}
+    plat.camera_extra["ProgramData"] = "C:\\ProgramData" if plat.wine else plat.data_root
+    plat.camera_env = dict(plat.env, DISPLAY=x.display, **plat.camera_extra)
+
+
 def smoke(args):
     plat = Platform(args.exe, args.prefix)
     shots = os.path.abspath(args.shots) if args.shots else None
     if shots:
         os.makedirs(shots, exist_ok=True)
-    with step("namespace"):
-        h.private_netns()
-        plat.lan = lan_adapter()
-    plat.env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
     # A Linux build captures Wine's windows too: with a prefix at hand its
     # run checks the picture comparison as well.
     plat.has_wine = plat.wine or os.path.exists(os.path.join(plat.prefix, "system.reg"))
-    if plat.has_wine:
-        plat.env["WINEPREFIX"] = plat.prefix
-        with step("prefix"):
-            make_prefix(plat.prefix)
-            lock = open(os.path.join(plat.prefix, ".zeb-smoke.lock"), "w")
-            fcntl.flock(lock, fcntl.LOCK_EX)  # one smoke test per prefix at a time
+    enter_namespace(plat, plat.has_wine)
+    with step("LAN adapter"):
+        plat.lan = lan_adapter()
     with step("screen, sound, wineserver"):
         x = h.Xvfb(*SCREEN).__enter__()  # ended with the rest at exit
         # Every Wine program on this screen: the first one starts the desktop
@@ -627,34 +653,53 @@ def end_namespace_processes(timeout=10):
         h.end_processes(pids, timeout)
 
 
-def main():
+def parse_args(exe_help="zeb_onvif.exe", more=None):
+    """--exe and --prefix (default: wineprefix beside the executable), and
+    what more(parser) adds."""
     ap = argparse.ArgumentParser()
-    ap.add_argument("--exe", "--bin", dest="exe", required=True,
-                    help="zeb_onvif.exe (under Wine) or a Linux zeb_onvif")
+    ap.add_argument("--exe", "--bin", dest="exe", required=True, help=exe_help)
     ap.add_argument("--prefix", help="the Wine prefix, made once and reused "
                                      "(default: wineprefix beside the executable)")
-    ap.add_argument("--fps", type=int, default=10)
-    ap.add_argument("--shots", help="keep the camera's frame and the --dump-screens PNGs here")
+    if more:
+        more(ap)
     args = ap.parse_args()
     if args.prefix is None:
         args.prefix = os.path.join(os.path.dirname(os.path.abspath(args.exe)), "wineprefix")
+    return args
+
+
+def run_test(body, prefix, stop_wine=True, before_stop=None, width=32):
+    """Runs body (PASS/FAIL), then, inside the test's namespace, stops the
+    prefix's wineserver (when stop_wine, or what it returns, is true; first
+    before_stop()) with whatever still runs in the prefix and the namespace,
+    and prints the step timings."""
     t0 = time.time()
     try:
-        h.run_main(lambda: smoke(args))
+        h.run_main(body)
     finally:
-        if os.path.exists(os.path.join(args.prefix, "system.reg")) and \
-                os.environ.get("ZEB_PRIVATE_NETNS") == "1":
-            # Ends the wineserver of this namespace and whatever still runs in
-            # the prefix (copies the program relaunched of itself).
-            subprocess.run([WINESERVER, "-k"], env=dict(os.environ, WINEPREFIX=os.path.abspath(
-                args.prefix)), capture_output=True, timeout=60)
+        in_netns = os.environ.get("ZEB_PRIVATE_NETNS") == "1"
+        if in_netns and (stop_wine() if callable(stop_wine) else stop_wine):
+            if before_stop:
+                before_stop()
+            subprocess.run([WINESERVER, "-k"], capture_output=True, timeout=60,
+                           env=dict(os.environ, WINEPREFIX=os.path.abspath(prefix)))
         h._end_all()
-        if os.environ.get("ZEB_PRIVATE_NETNS") == "1":
+        if in_netns:
             end_namespace_processes()
         print("\nstep timings:")
         for name, took, ok in timings:
-            print(f"  {name:32s} {took:6.1f} s{'' if ok else '  FAILED'}")
-        print(f"  {'total':32s} {time.time() - t0:6.1f} s", flush=True)
+            print(f"  {name:{width}s} {took:6.1f} s{'' if ok else '  FAILED'}")
+        print(f"  {'total':{width}s} {time.time() - t0:6.1f} s", flush=True)
+
+
+def main():
+    def more(ap):
+        ap.add_argument("--fps", type=int, default=10)
+        ap.add_argument("--shots", help="keep the camera's frame and the --dump-screens PNGs here")
+
+    args = parse_args("zeb_onvif.exe (under Wine) or a Linux zeb_onvif", more)
+    run_test(lambda: smoke(args), args.prefix,
+             lambda: os.path.exists(os.path.join(args.prefix, "system.reg")))
 
 
 if __name__ == "__main__":
