@@ -270,7 +270,6 @@ TEST_F(EventsService, SubscriptionTable) {
         {"no lifetime: ten minutes", {"create"}, "1",
          "EventPortType/CreatePullPointSubscriptionResponse</wsa:Action>", 0, 0, 600},
         {"PT2H: an hour at most", {"create", "create PT2H"}, "1 2", "?sub=2<", 0, 0, 3600},
-        {"PT30S", {"create PT30S"}, "1", "?sub=1<", 0, 0, 30},
         {"the ninth evicts the earliest expiry", {"fill", "create PT60S"}, "1 2 4 5 6 7 8 9",
          "?sub=9<", 0, 0},
         {"an address holding half the table evicts its own",
@@ -330,8 +329,8 @@ TEST_F(EventsService, PushSubscriberGetsInitializedAndFailuresAreLoggedOnce) {
     EXPECT_NE(LogRing::joined().find("ONVIF: recorder 10.1.2.3 subscribed to events (push)"),
               std::string::npos);
     const std::string ok_line = "ONVIF: event push to recorder 10.1.2.3 OK";
-    // The Initialized push comes about 400 ms later.
-    for (int i = 0; i < 100 && LogRing::joined().find(ok_line) == std::string::npos; ++i)
+    // The Initialized push comes about 400 ms later; a loaded machine may take longer.
+    for (int i = 0; i < 600 && LogRing::joined().find(ok_line) == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_NE(LogRing::joined().find(ok_line), std::string::npos);
     EXPECT_EQ(motion_status().push_delivered, 1u);

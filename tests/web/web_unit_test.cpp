@@ -133,7 +133,7 @@ struct Panel {
         static int n = 0;
         return n;
     }
-    std::string send(const std::string& method, const std::string& path,
+    WebAnswer answer(const std::string& method, const std::string& path,
                      const std::string& cookie = "", const std::string& body = "") {
         WebRequest r;
         r.method = method;
@@ -141,7 +141,11 @@ struct Panel {
         r.header = method + " " + path + " HTTP/1.1\r\n" +
                    (cookie.empty() ? "" : "Cookie: zeb_sess=" + cookie + "\r\n") + "\r\n";
         r.body = body;
-        return route_request(ctx, r, "192.0.2.7").bytes;
+        return route_request(ctx, r, "192.0.2.7");
+    }
+    std::string send(const std::string& method, const std::string& path,
+                     const std::string& cookie = "", const std::string& body = "") {
+        return answer(method, path, cookie, body).bytes;
     }
     std::string login(const std::string& pass = "tolvu") {
         const std::string a = send("POST", "/login", "", "user=admin&pass=" + pass);
@@ -299,12 +303,7 @@ TEST(WebRecovery, RouteResetsOnceAndRefusesReplay) {
     const std::string code = make_recovery_code(recovery_key(p.dir), p.ctx.machine_id,
                                                 unix_now() + k_recovery_validity_s);
     EXPECT_EQ(status_of(p.send("POST", "/recover", "", "code=nonsense")), "400 Bad Request");
-    WebRequest r;
-    r.method = "POST";
-    r.path = "/recover";
-    r.header = "POST /recover HTTP/1.1\r\n\r\n";
-    r.body = "code=" + code;
-    const WebAnswer a = route_request(p.ctx, r, "192.0.2.7");
+    const WebAnswer a = p.answer("POST", "/recover", "", "code=" + code);
     EXPECT_EQ(status_of(a.bytes), "200 OK");
     EXPECT_EQ(a.after, AfterAnswer::relaunch);
     const ConfigMap m = load(p.ctx.cfg_path);
@@ -315,9 +314,11 @@ TEST(WebRecovery, RouteResetsOnceAndRefusesReplay) {
     EXPECT_NE(again.find("{\"ok\":false,\"e\":\"used\"}"), std::string::npos);
 }
 
+// Largest byte count of each version at level M.
+const int k_qr_capacity[] = {0, 14, 26, 42, 62, 84, 106, 122, 152, 180, 213};
+
 TEST(WebQr, VersionsAndSvg) {
-    // Largest byte count of each version at level M.
-    const int cap[] = {0, 14, 26, 42, 62, 84, 106, 122, 152, 180, 213};
+    const auto& cap = k_qr_capacity;
     for (int v = 1; v <= 10; ++v) {
         EXPECT_EQ(qr_version_for(cap[v]), v);
         EXPECT_EQ(qr_version_for(cap[v] + 1), v == 10 ? 0 : v + 1);
@@ -346,13 +347,12 @@ TEST(WebQr, PenaltyOfAnAllLightSymbol) {
 TEST(WebQr, DecodesWithZbar) {
     if (std::system("command -v zbarimg >/dev/null && command -v rsvg-convert >/dev/null") != 0)
         GTEST_SKIP() << "zbarimg or rsvg-convert missing";
-    const int cap[] = {0, 14, 26, 42, 62, 84, 106, 122, 152, 180, 213};
     const std::string dir =
         std::filesystem::temp_directory_path() / ("zeb-qr-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     for (int v = 1; v <= 10; ++v) {
         std::string text = "v" + std::to_string(v) + ":";
-        while (text.size() < static_cast<size_t>(cap[v]))
+        while (text.size() < static_cast<size_t>(k_qr_capacity[v]))
             text += static_cast<char>('a' + text.size() % 26);
         auto m = qr_encode(text);
         ASSERT_TRUE(m);
