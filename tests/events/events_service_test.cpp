@@ -261,37 +261,36 @@ TEST_F(EventsService, SubscriptionTable) {
     struct Case {
         const char* name;
         std::vector<std::string> steps;
-        const char* ids;     // left afterwards
-        const char* answer;  // part of the last answer
-        int messages, trues;
-        int lifetime = -1;  // seconds from CurrentTime to TerminationTime, -1: none
+        const char* ids;              // left afterwards
+        const char* answer;           // part of the last answer
+        int messages = 0, trues = 0;  // NotificationMessages and true values in it
+        int lifetime = -1;            // seconds from CurrentTime to TerminationTime, -1: none
         // clang-format off
     } cases[] = {
         {"no lifetime: ten minutes", {"create"}, "1",
          "EventPortType/CreatePullPointSubscriptionResponse</wsa:Action>", 0, 0, 600},
         {"PT2H: an hour at most", {"create", "create PT2H"}, "1 2", "?sub=2<", 0, 0, 3600},
-        {"PT30S", {"create PT30S"}, "1", "?sub=1<", 0, 0, 30},
         {"the ninth evicts the earliest expiry", {"fill", "create PT60S"}, "1 2 4 5 6 7 8 9",
-         "?sub=9<", 0, 0},
+         "?sub=9<"},
         {"an address holding half the table evicts its own",
          {"create PT60S", "create PT60S", "from 10.9.9.9", "fill", "create"},
-         "1 2 6 7 8 9 10 11", "?sub=11<", 0, 0},
+         "1 2 6 7 8 9 10 11", "?sub=11<"},
         {"renew moves the expiry", {"fill", "create", "renew 1 PT5S", "create"},
-         "2 4 5 6 7 8 9 10", "?sub=10<", 0, 0},
+         "2 4 5 6 7 8 9 10", "?sub=10<"},
         {"renew answers TerminationTime first", {"create", "renew 1 PT5S"}, "1",
          "<wsnt:RenewResponse><wsnt:TerminationTime>", 0, 0, 5},
         {"renew of an unknown reference is a fault", {"create", "renew 55 PT5S"}, "1",
-         "wsrf-rw:ResourceUnknownFault", 0, 0},
+         "wsrf-rw:ResourceUnknownFault"},
         {"unsubscribe removes", {"create", "create", "unsub 1", "unsub 7"}, "2",
-         "<wsnt:UnsubscribeResponse/>", 0, 0},
+         "<wsnt:UnsubscribeResponse/>"},
         {"a pull on a reference never made is a fault", {"create", "pull 99"}, "1",
-         "wsrf-rw:ResourceUnknownFault", 0, 0},
+         "wsrf-rw:ResourceUnknownFault"},
         {"a pull without a reference is a fault", {"create", "pull"}, "1",
-         "ResourceUnknownFault</env:Value>", 0, 0},
+         "ResourceUnknownFault</env:Value>"},
         {"a pull after unsubscribe is a fault, not a fresh Initialized",
-         {"create", "pull 1", "unsub 1", "pull 1"}, "", "ResourceUnknownFault", 0, 0},
+         {"create", "pull 1", "unsub 1", "pull 1"}, "", "ResourceUnknownFault"},
         {"a pull on an evicted reference is a fault", {"fill", "create PT60S", "pull 3"},
-         "1 2 4 5 6 7 8 9", "ResourceUnknownFault", 0, 0},
+         "1 2 4 5 6 7 8 9", "ResourceUnknownFault"},
         {"a pull answers the pull point's own lifetime", {"create PT60S", "pull 1"}, "1",
          "PullMessagesResponse</wsa:Action>", 2, 0, 60},
         {"MessageLimit 1", {"create", "pull 1 PT1S 1"}, "1", "CellMotionDetector", 1, 0},
@@ -300,13 +299,13 @@ TEST_F(EventsService, SubscriptionTable) {
         {"a waiting pull wakes", {"motion on", "create", "pull 1", "soon", "pull 1 PT20S"},
          "1", "PropertyOperation=\"Changed\"", 2, 2},
         {"a change is reported once", {"motion on", "create", "pull 1", "test", "pull 1", "pull 1"},
-         "1", "<tev:PullMessagesResponse><tev:CurrentTime>", 0, 0},
+         "1", "<tev:PullMessagesResponse><tev:CurrentTime>"},
         {"detection off reports false", {"motion off", "create", "test", "pull 1"}, "1",
          "\"false\"", 2, 0},
         {"https consumers pull", {"push https://10.0.0.2/events"}, "1",
-         "<wsnt:SubscribeResponse><wsnt:SubscriptionReference>", 0, 0},
+         "<wsnt:SubscribeResponse><wsnt:SubscriptionReference>"},
         {"an unfilled template address is no target", {"push http://{IP}:80/x"}, "1",
-         "SubscribeResponse</wsa:Action>", 0, 0},
+         "SubscribeResponse</wsa:Action>"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -330,8 +329,8 @@ TEST_F(EventsService, PushSubscriberGetsInitializedAndFailuresAreLoggedOnce) {
     EXPECT_NE(LogRing::joined().find("ONVIF: recorder 10.1.2.3 subscribed to events (push)"),
               std::string::npos);
     const std::string ok_line = "ONVIF: event push to recorder 10.1.2.3 OK";
-    // The Initialized push comes about 400 ms later.
-    for (int i = 0; i < 100 && LogRing::joined().find(ok_line) == std::string::npos; ++i)
+    // The Initialized push comes about 400 ms later; a loaded machine may take longer.
+    for (int i = 0; i < 600 && LogRing::joined().find(ok_line) == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_NE(LogRing::joined().find(ok_line), std::string::npos);
     EXPECT_EQ(motion_status().push_delivered, 1u);

@@ -73,18 +73,22 @@ class Dispatcher : public ::testing::Test {
         ctx.sub_height = sub ? 360 : 0;
         ctx.audio_on = audio;
     }
+    std::string post(const std::string& path, const std::string& soap) {
+        HttpRequest req;
+        req.text = "POST " + path +
+                   " HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(soap.size()) +
+                   "\r\n\r\n" + soap;
+        req.header_end = req.text.find("\r\n\r\n");
+        req.body = soap;
+        return handle_request(ctx, req);
+    }
     // The envelope of the 200 answer to a request whose Body holds `inner`.
     std::string ask(const std::string& inner) {
         const std::string soap =
             "<?xml version=\"1.0\"?><s:Envelope "
             "xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\"><s:Header/><s:Body>" +
             inner + "</s:Body></s:Envelope>";
-        HttpRequest req;
-        req.text = "POST /onvif/device_service HTTP/1.1\r\nHost: x\r\nContent-Length: " +
-                   std::to_string(soap.size()) + "\r\n\r\n" + soap;
-        req.header_end = req.text.find("\r\n\r\n");
-        req.body = soap;
-        const std::string answer = handle_request(ctx, req);
+        const std::string answer = post("/onvif/device_service", soap);
         const size_t sep = answer.find("\r\n\r\n");
         const std::string envelope = answer.substr(sep + 4);
         EXPECT_EQ(answer.substr(0, sep),
@@ -190,11 +194,7 @@ TEST_F(Dispatcher, ServiceCapabilitiesPerService) {
     };
     for (const auto& c : cases) {
         const std::string body = "<s:Envelope><s:Body>" + c.element + "</s:Body></s:Envelope>";
-        HttpRequest req;
-        req.text = "POST " + c.path + " HTTP/1.1\r\n\r\n" + body;
-        req.header_end = req.text.find("\r\n\r\n");
-        req.body = body;
-        EXPECT_NE(handle_request(ctx, req).find("<env:Body>" + c.answer), std::string::npos)
+        EXPECT_NE(post(c.path, body).find("<env:Body>" + c.answer), std::string::npos)
             << c.element << " " << c.path;
     }
 }

@@ -149,10 +149,9 @@ TEST(Discovery, AnswersOnlyWellFormedProbesWithinTheSizeBound) {
                            "http://example.com/not-soap"),
          false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(!discovery_answer(ctx, c.message, k_scopes).empty(), c.answered) << c.message;
     for (const auto& c : cases) {
         const std::string a = discovery_answer(ctx, c.message, k_scopes);
+        EXPECT_EQ(!a.empty(), c.answered) << c.message;
         EXPECT_LE(a.size(), 3 * c.message.size());
         if (!a.empty())
             std::printf("answer/probe bytes: %zu/%zu = %.2f\n", a.size(), c.message.size(),

@@ -79,45 +79,28 @@ TEST(DamageEncoding, SkipsReplaysAndRenumberedLibraryPictures) {
         bool force;
         char kind;
     } steps[] = {
-        {1, true, 'I'},  // a first picture is sharpened by three more...
-        {-1, false, 'P'},
-        {-1, false, 'P'},
-        {-1, false, 'P'},
-        {-1, false, 'R'},  // ...and the four are sent again when a keyframe is due
-        {-1, false, 'Q'},
-        {-1, false, 'Q'},
-        {-1, false, 'Q'},
-        {-1, false, 'R'},
-        {2, false, 'I'},  // a change part way through: only a new IDR is safe
-        {-1, false, 'S'},
-        {3, false, 'P'},
-        {-1, false, 'S'},
-        {-1, false, 'S'},  // due, but coded since the IDR: waits for a change...
-        {4, false, 'I'},   // ...which comes as the keyframe
-        {-1, false, 'S'},
-        {-1, false, 'S'},
-        {-1, false, 'S'},
-        {-1, false, 'R'},  // nothing coded since: the IDR alone again
-        {-1, true, 'I'},   // forced (a new viewer) although unchanged
-        {5, false, 'P'},
-        {-1, false, 'S'},
-        {-1, false, 'S'},
-        {-1, false, 'S'},
-        {-1, false, 'S'},
-        {-1, false, 'I'},  // half a period late at most on a still screen, then sharpened
-        {-1, false, 'P'},
-        {-1, false, 'P'},
-        {-1, false, 'P'},
-        {-1, false, 'R'},
-        {-1, false, 'Q'},
-        {-1, false, 'Q'},
-        {-1, false, 'Q'},
-        {6, true, 'I'},
-        {-1, false, 'S'},
-        {-1, false, 'S'},
-        {-1, false, 'S'},
-        {7, false, 'R'},   // a small change when due: the IDR again first...
-        {-1, false, 'P'},  // ...and the change one picture later
+        // clang-format off
+        // A first picture is sharpened by three more, and the four are sent
+        // again when a keyframe is due.
+        {1, true, 'I'}, {-1, false, 'P'}, {-1, false, 'P'}, {-1, false, 'P'},
+        {-1, false, 'R'}, {-1, false, 'Q'}, {-1, false, 'Q'}, {-1, false, 'Q'}, {-1, false, 'R'},
+        // A change part way through: only a new IDR is safe.
+        {2, false, 'I'}, {-1, false, 'S'}, {3, false, 'P'},
+        // Due, but coded since the IDR: waits for a change, which comes as the keyframe.
+        {-1, false, 'S'}, {-1, false, 'S'}, {4, false, 'I'},
+        // Nothing coded since: the IDR alone again.
+        {-1, false, 'S'}, {-1, false, 'S'}, {-1, false, 'S'}, {-1, false, 'R'},
+        // Forced (a new viewer) although unchanged.
+        {-1, true, 'I'}, {5, false, 'P'},
+        // Half a period late at most on a still screen, then sharpened.
+        {-1, false, 'S'}, {-1, false, 'S'}, {-1, false, 'S'}, {-1, false, 'S'},
+        {-1, false, 'I'}, {-1, false, 'P'}, {-1, false, 'P'}, {-1, false, 'P'},
+        {-1, false, 'R'}, {-1, false, 'Q'}, {-1, false, 'Q'}, {-1, false, 'Q'},
+        // A forced IDR; later a small change when due: the IDR again first, the
+        // change one picture later.
+        {6, true, 'I'}, {-1, false, 'S'}, {-1, false, 'S'}, {-1, false, 'S'},
+        {7, false, 'R'}, {-1, false, 'P'},
+        // clang-format on
     };
     SpsInfo sps;
     PpsInfo pps;

@@ -41,48 +41,41 @@ std::string header_of_size(size_t total) {  // request whose header block is `to
 struct ReadCase {
     const char* name;
     std::string input;
-    size_t step;
     ReadOutcome outcome;
-    const char* method;
-    const char* path;
-    size_t body_size;
+    const char* method = "";
+    const char* path = "";
+    size_t body_size = 0;
+    size_t step = 4096;  // bytes the source hands over at most per read
 };
 
 TEST(WebRequest, ReadsWithinTheBounds) {
     const std::string big_body(65536, 'b');
     const ReadCase cases[] = {
-        {"header block of 16384 bytes", header_of_size(16384), 1000, ReadOutcome::ok, "GET",
-         "/login", 0},
-        {"header block of 16385 bytes", header_of_size(16385), 4096, ReadOutcome::header_too_large,
-         "", "", 0},
-        {"16385 bytes, no blank line", std::string(16385, 'x'), 4096, ReadOutcome::header_too_large,
-         "", "", 0},
-        {"body of 65536", "POST /login HTTP/1.1\r\nContent-Length: 65536\r\n\r\n" + big_body, 3000,
-         ReadOutcome::ok, "POST", "/login", 65536},
-        {"body of 65537", "POST /login HTTP/1.1\r\ncontent-length:65537\r\n\r\n", 4096,
-         ReadOutcome::body_too_large, "", "", 0},
-        {"huge length", "POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n", 4096,
-         ReadOutcome::body_too_large, "", "", 0},
-        {"short body", "POST /save HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc", 4096,
-         ReadOutcome::incomplete_body, "", "", 0},
-        {"closed before the blank line", "GET / HTTP/1.1\r\nHost: x\r\n", 4096, ReadOutcome::closed,
-         "", "", 0},
-        {"nothing at all", "", 4096, ReadOutcome::closed, "", "", 0},
+        {"header block of 16384 bytes", header_of_size(16384), ReadOutcome::ok, "GET", "/login", 0,
+         1000},
+        {"header block of 16385 bytes", header_of_size(16385), ReadOutcome::header_too_large},
+        {"16385 bytes, no blank line", std::string(16385, 'x'), ReadOutcome::header_too_large},
+        {"body of 65536", "POST /login HTTP/1.1\r\nContent-Length: 65536\r\n\r\n" + big_body,
+         ReadOutcome::ok, "POST", "/login", 65536, 3000},
+        {"body of 65537", "POST /login HTTP/1.1\r\ncontent-length:65537\r\n\r\n",
+         ReadOutcome::body_too_large},
+        {"huge length", "POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n",
+         ReadOutcome::body_too_large},
+        {"short body", "POST /save HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc",
+         ReadOutcome::incomplete_body},
+        {"closed before the blank line", "GET / HTTP/1.1\r\nHost: x\r\n", ReadOutcome::closed},
+        {"nothing at all", "", ReadOutcome::closed},
         {"bytes past the body ignored", "POST /ping HTTP/1.1\r\nContent-Length: 2\r\n\r\nokEXTRA",
-         1, ReadOutcome::ok, "POST", "/ping", 2},
+         ReadOutcome::ok, "POST", "/ping", 2, 1},
         {"length in another header's value",
-         "GET / HTTP/1.1\r\nReferer: /?content-length:99999\r\n\r\n", 4096, ReadOutcome::ok, "GET",
-         "/", 0},
-        {"query cut", "GET /login?x=1&y=2 HTTP/1.1\r\n\r\n", 4096, ReadOutcome::ok, "GET", "/login",
-         0},
-        {"fragment cut", "GET /#top HTTP/1.1\r\n\r\n", 4096, ReadOutcome::ok, "GET", "/", 0},
-        {"fragment before query", "GET /log#a?b HTTP/1.1\r\n\r\n", 4096, ReadOutcome::ok, "GET",
-         "/log", 0},
-        {"one-token request line", "GET\r\nHost: a b\r\n\r\n", 4096, ReadOutcome::ok, "GET", "/",
-         0},
-        {"two tokens", "GET /log\r\n\r\n", 4096, ReadOutcome::ok, "GET", "/", 0},
-        {"non-numeric length is 0", "POST /ping HTTP/1.1\r\nContent-Length: -5\r\n\r\n", 4096,
-         ReadOutcome::ok, "POST", "/ping", 0},
+         "GET / HTTP/1.1\r\nReferer: /?content-length:99999\r\n\r\n", ReadOutcome::ok, "GET", "/"},
+        {"query cut", "GET /login?x=1&y=2 HTTP/1.1\r\n\r\n", ReadOutcome::ok, "GET", "/login"},
+        {"fragment cut", "GET /#top HTTP/1.1\r\n\r\n", ReadOutcome::ok, "GET", "/"},
+        {"fragment before query", "GET /log#a?b HTTP/1.1\r\n\r\n", ReadOutcome::ok, "GET", "/log"},
+        {"one-token request line", "GET\r\nHost: a b\r\n\r\n", ReadOutcome::ok, "GET", "/"},
+        {"two tokens", "GET /log\r\n\r\n", ReadOutcome::ok, "GET", "/"},
+        {"non-numeric length is 0", "POST /ping HTTP/1.1\r\nContent-Length: -5\r\n\r\n",
+         ReadOutcome::ok, "POST", "/ping"},
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -133,7 +126,7 @@ struct Panel {
         static int n = 0;
         return n;
     }
-    std::string send(const std::string& method, const std::string& path,
+    WebAnswer answer(const std::string& method, const std::string& path,
                      const std::string& cookie = "", const std::string& body = "") {
         WebRequest r;
         r.method = method;
@@ -141,7 +134,11 @@ struct Panel {
         r.header = method + " " + path + " HTTP/1.1\r\n" +
                    (cookie.empty() ? "" : "Cookie: zeb_sess=" + cookie + "\r\n") + "\r\n";
         r.body = body;
-        return route_request(ctx, r, "192.0.2.7").bytes;
+        return route_request(ctx, r, "192.0.2.7");
+    }
+    std::string send(const std::string& method, const std::string& path,
+                     const std::string& cookie = "", const std::string& body = "") {
+        return answer(method, path, cookie, body).bytes;
     }
     std::string login(const std::string& pass = "tolvu") {
         const std::string a = send("POST", "/login", "", "user=admin&pass=" + pass);
@@ -299,12 +296,7 @@ TEST(WebRecovery, RouteResetsOnceAndRefusesReplay) {
     const std::string code = make_recovery_code(recovery_key(p.dir), p.ctx.machine_id,
                                                 unix_now() + k_recovery_validity_s);
     EXPECT_EQ(status_of(p.send("POST", "/recover", "", "code=nonsense")), "400 Bad Request");
-    WebRequest r;
-    r.method = "POST";
-    r.path = "/recover";
-    r.header = "POST /recover HTTP/1.1\r\n\r\n";
-    r.body = "code=" + code;
-    const WebAnswer a = route_request(p.ctx, r, "192.0.2.7");
+    const WebAnswer a = p.answer("POST", "/recover", "", "code=" + code);
     EXPECT_EQ(status_of(a.bytes), "200 OK");
     EXPECT_EQ(a.after, AfterAnswer::relaunch);
     const ConfigMap m = load(p.ctx.cfg_path);
@@ -315,9 +307,11 @@ TEST(WebRecovery, RouteResetsOnceAndRefusesReplay) {
     EXPECT_NE(again.find("{\"ok\":false,\"e\":\"used\"}"), std::string::npos);
 }
 
+// Largest byte count of each version at level M.
+const int k_qr_capacity[] = {0, 14, 26, 42, 62, 84, 106, 122, 152, 180, 213};
+
 TEST(WebQr, VersionsAndSvg) {
-    // Largest byte count of each version at level M.
-    const int cap[] = {0, 14, 26, 42, 62, 84, 106, 122, 152, 180, 213};
+    const auto& cap = k_qr_capacity;
     for (int v = 1; v <= 10; ++v) {
         EXPECT_EQ(qr_version_for(cap[v]), v);
         EXPECT_EQ(qr_version_for(cap[v] + 1), v == 10 ? 0 : v + 1);
@@ -346,13 +340,12 @@ TEST(WebQr, PenaltyOfAnAllLightSymbol) {
 TEST(WebQr, DecodesWithZbar) {
     if (std::system("command -v zbarimg >/dev/null && command -v rsvg-convert >/dev/null") != 0)
         GTEST_SKIP() << "zbarimg or rsvg-convert missing";
-    const int cap[] = {0, 14, 26, 42, 62, 84, 106, 122, 152, 180, 213};
     const std::string dir =
         std::filesystem::temp_directory_path() / ("zeb-qr-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     for (int v = 1; v <= 10; ++v) {
         std::string text = "v" + std::to_string(v) + ":";
-        while (text.size() < static_cast<size_t>(cap[v]))
+        while (text.size() < static_cast<size_t>(k_qr_capacity[v]))
             text += static_cast<char>('a' + text.size() % 26);
         auto m = qr_encode(text);
         ASSERT_TRUE(m);
