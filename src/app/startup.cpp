@@ -9,6 +9,7 @@
 #include "app/settings_wiring.h"
 #include "engine/auto_revert.h"
 #include "engine/crypto.h"
+#include "engine/data_protect.h"
 #include "engine/log.h"
 #include "engine/net_address.h"
 #include "engine/paths.h"
@@ -208,6 +209,7 @@ int run_engine(int argc, char** argv, StartSubsystemsFn start_subsystems) {
     v.program_dir = program_directory();
     v.data_dir = data_directory();
     v.cfg_path = config_path(v.data_dir);
+    secure_machine_key(v.data_dir);
 
     // 3. First-run seed.
     load_settings_file(v);

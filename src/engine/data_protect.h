@@ -12,6 +12,13 @@ std::optional<std::string> protect_data(const std::string& plain, const std::str
 // Nothing when the blob is malformed, was altered, or the key is missing.
 std::optional<std::string> unprotect_data(const std::string& blob, const std::string& data_dir);
 
+// Start-up check of the machine key: a key file of this user's that others
+// may read (an older build, a copy, a chmod) is made owner-only again, and
+// said in the log. The data directory the camera service shares with every
+// local user (world-writable) is left alone: every user's camera reads the
+// key there. Nothing to do on Windows.
+void secure_machine_key(const std::string& data_dir);
+
 // The protected-password marker: set when a new password is stored protected,
 // cleared when the credentials return to the factory defaults; a plain
 // admin_pass under a set marker counts as tampered. On Windows the text value

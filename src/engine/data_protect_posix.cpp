@@ -6,11 +6,13 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "engine/crypto.h"
 #include "engine/data_protect.h"
+#include "engine/log.h"
 #include "engine/paths.h"
 
 namespace {
@@ -108,4 +110,22 @@ bool read_pwenc_marker(const std::string& data_dir) {
 
 bool write_pwenc_marker(const std::string& data_dir, bool on) {
     return write_file_whole(data_dir + "/pwenc", on ? "1" : "0");
+}
+
+void secure_machine_key(const std::string& data_dir) {
+    struct stat dir {};
+    if (stat(data_dir.c_str(), &dir) != 0 || (dir.st_mode & S_IWOTH)) return;
+    const std::string key_path = data_dir + "/machine.key";
+    int fd = open(key_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+        (st.st_mode & (S_IRWXG | S_IRWXO))) {
+        if (fchmod(fd, S_IRUSR | S_IWUSR) == 0)
+            engine_log("CFG: machine.key could be read by other users - now owner-only\n");
+        else
+            engine_log("CFG: machine.key can be read by other users and cannot be changed (%s)\n",
+                       std::strerror(errno));
+    }
+    close(fd);
 }

@@ -65,3 +65,5 @@ bool write_pwenc_marker(const std::string& /*data_dir*/, bool on) {
     RegCloseKey(key);
     return rc == ERROR_SUCCESS;
 }
+
+void secure_machine_key(const std::string& /*data_dir*/) {}

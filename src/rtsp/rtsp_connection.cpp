@@ -45,26 +45,44 @@ SendResult send_to_viewer(socket_t s, const uint8_t* p, size_t len, uint32_t tim
     return SendResult::sent;
 }
 
-// In-play requests: keep-alives are answered, TEARDOWN or a closed socket ends
-// the play loop. Returns false when the loop must end.
-bool serve_inplay_requests(socket_t s, uint32_t send_timeout_ms) {
-    if (wait_readable(s, 0) != 1) return true;
-    char buf[2048];
-    long n = recv_some(s, buf, sizeof buf - 1);
-    if (n <= 0) return false;
-    std::string_view text(buf, size_t(n));
+// Answers one request that came while playing; false when the loop must end.
+bool serve_inplay_request(socket_t s, uint32_t send_timeout_ms, std::string_view request) {
     bool found = false;
-    int32_t cseq = request_cseq(text, true, &found);
-    if (text.find("TEARDOWN") != std::string_view::npos) {
+    int32_t cseq = request_cseq(request_head(request), true, &found);
+    if (request_method(request) == "TEARDOWN") {
         // Answered before closing: clients treat a TEARDOWN left unanswered as
         // an error on every normal stop.
         if (found) send_all(s, teardown_reply(cseq));
         return false;
     }
-    if (!found) return true;  // RTCP receiver reports and other bytes are ignored
+    if (!found) return true;
     std::string reply = keepalive_reply(cseq);
     return send_to_viewer(s, reinterpret_cast<const uint8_t*>(reply.data()), reply.size(),
                           send_timeout_ms) == SendResult::sent;
+}
+
+// In-play requests: every whole request already received is answered in
+// order (keep-alives; TEARDOWN or a closed socket ends the play loop), then
+// whatever the socket holds is read without waiting and served the same way.
+// Interleaved RTCP reports are dropped; an unfinished request stays for the
+// next call. Returns false when the loop must end.
+bool serve_inplay_requests(socket_t s, uint32_t send_timeout_ms, RequestReader& reader) {
+    for (bool read = false;;) {
+        std::string request;
+        int r = take_request(reader.pending, reader.max_head, reader.max_body, request);
+        if (r > 0) {
+            if (!serve_inplay_request(s, send_timeout_ms, request)) return false;
+            continue;
+        }
+        // Bytes that cannot be framed as a request are dropped; streaming goes on.
+        if (r < 0) reader.pending.clear();
+        if (read || wait_readable(s, 0) != 1) return true;
+        char buf[4096];
+        long n = recv_some(s, buf, sizeof buf);
+        if (n <= 0) return false;
+        reader.pending.append(buf, size_t(n));
+        read = true;
+    }
 }
 
 // Sender-report counters of one track of one viewer. offset turns the media
@@ -86,7 +104,7 @@ uint32_t rtp_time(TrackState& t, uint32_t media_time, uint32_t first_rtptime) {
 }
 
 // Waits for this client's next frame; false when the client left meanwhile.
-bool next_frame(socket_t s, uint32_t send_timeout_ms, StreamQueue& q,
+bool next_frame(socket_t s, uint32_t send_timeout_ms, RequestReader& reader, StreamQueue& q,
                 std::optional<uint64_t>& last_sent, FrameRecord& out) {
     std::unique_lock<std::mutex> lock(q.mutex);
     for (;;) {
@@ -97,7 +115,7 @@ bool next_frame(socket_t s, uint32_t send_timeout_ms, StreamQueue& q,
         }
         if (q.frame_cond.wait_for(lock, k_idle_poll) == std::cv_status::timeout) {
             lock.unlock();
-            if (!serve_inplay_requests(s, send_timeout_ms)) return false;
+            if (!serve_inplay_requests(s, send_timeout_ms, reader)) return false;
             lock.lock();
         }
     }
@@ -121,7 +139,7 @@ void append_sender_reports(std::vector<uint8_t>& out, const TrackState& video,
 }  // namespace
 
 void rtsp_play_loop(RtspEngine& e, socket_t s, StreamQueue& q, bool audio_requested,
-                    const PlayStart& start, const std::string& peer) {
+                    const PlayStart& start, const std::string& peer, RequestReader& reader) {
     std::optional<uint64_t> last_video, last_audio;
     uint16_t video_seq = start.video_seq, audio_seq = start.audio_seq;
     TrackState video, audio;
@@ -131,8 +149,10 @@ void rtsp_play_loop(RtspEngine& e, socket_t s, StreamQueue& q, bool audio_reques
     FrameRecord frame;
     // A short send time-out per call; the viewer's time-out is counted across calls.
     set_send_timeout(s, std::min<uint32_t>(1000, e.play_send_timeout_ms));
+    // Requests that came in the same read as PLAY are answered before any media.
+    if (!serve_inplay_requests(s, e.play_send_timeout_ms, reader)) return;
     for (;;) {
-        if (!next_frame(s, e.play_send_timeout_ms, q, last_video, frame)) return;
+        if (!next_frame(s, e.play_send_timeout_ms, reader, q, last_video, frame)) return;
         out.clear();
         const bool video_had_started = video.started, audio_had_started = audio.started;
         const uint32_t ts = rtp_time(video, frame.timestamp, start.video_rtptime);
@@ -168,13 +188,14 @@ void rtsp_play_loop(RtspEngine& e, socket_t s, StreamQueue& q, bool audio_reques
                        unsigned(e.play_send_timeout_ms / 1000));
         if (sent != SendResult::sent) return;
         frame = FrameRecord();  // drop the hold on the frame's bytes
-        if (!serve_inplay_requests(s, e.play_send_timeout_ms)) return;
+        if (!serve_inplay_requests(s, e.play_send_timeout_ms, reader)) return;
     }
 }
 
 namespace {
 
-void play(RtspEngine& e, socket_t s, const std::string& peer, const RtspConnState& st) {
+void play(RtspEngine& e, socket_t s, const std::string& peer, const RtspConnState& st,
+          RequestReader& reader) {
     bool first;
     {
         std::lock_guard<std::mutex> lock(e.engine_mutex);
@@ -193,7 +214,7 @@ void play(RtspEngine& e, socket_t s, const std::string& peer, const RtspConnStat
     int32_t kind = st.sub_selected ? k_client_sub : k_client_main;
     client_connected(peer, kind);
     rtsp_play_loop(e, s, st.sub_selected ? e.sub_queue : e.main_queue, st.audio_requested,
-                   st.play_start, peer);
+                   st.play_start, peer, reader);
     client_disconnected(peer, kind);
     e.playing_clients.fetch_sub(1);
 }
@@ -204,7 +225,7 @@ namespace {
 
 // Serves one whole request; false when the connection must end.
 bool serve_request(RtspEngine& e, socket_t s, const std::string& peer, RtspConnState& st,
-                   const std::string& request, int32_t& auth_failures) {
+                   RequestReader& reader, const std::string& request, int32_t& auth_failures) {
     RtspOutcome out = handle_rtsp_request(e, st, request);
     if (out.credentials_failed) {
         // Slows password guessing down to a few tries per connection and
@@ -226,7 +247,7 @@ bool serve_request(RtspEngine& e, socket_t s, const std::string& peer, RtspConnS
         // (several megabytes when left to grow), and so how soon it shows as stalled.
         set_send_buffer(s, k_viewer_send_buffer);
         rtsp_connection_table().playing(s);
-        play(e, s, peer, st);
+        play(e, s, peer, st, reader);
         return false;
     }
     return true;
@@ -259,7 +280,7 @@ void rtsp_connection(RtspEngine& e, socket_t s, const std::string& peer) {
             send_all(s, bad_request_reply(request_cseq(request_head(reader.pending))));
             break;
         }
-        if (!serve_request(e, s, peer, st, request, auth_failures)) break;
+        if (!serve_request(e, s, peer, st, reader, request, auth_failures)) break;
     }
     rtsp_connection_table().closed(s);
     net_close(s);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/net_socket.h"
+#include "rtsp/rtsp_reader.h"
 #include "rtsp/rtsp_request.h"
 
 struct RtspEngine;
@@ -16,5 +17,6 @@ void rtsp_connection(RtspEngine& e, socket_t s, const std::string& peer);
 
 // Returns when the client is gone (closed, TEARDOWN, or a failed send).
 // start: the first sequence numbers and RTP times announced in the PLAY answer.
+// reader: the connection's request framing, holding what arrived behind PLAY.
 void rtsp_play_loop(RtspEngine& e, socket_t s, StreamQueue& q, bool audio_requested,
-                    const PlayStart& start, const std::string& peer);
+                    const PlayStart& start, const std::string& peer, RequestReader& reader);

@@ -53,9 +53,19 @@ long long content_length(const std::string& head, size_t max_body) {
 }  // namespace
 
 int take_request(std::string& buf, size_t max_head, size_t max_body, std::string& request) {
-    size_t skip = 0;
-    while (skip < buf.size() && (buf[skip] == '\r' || buf[skip] == '\n')) ++skip;
-    if (skip) buf.erase(0, skip);
+    for (;;) {
+        size_t skip = 0;
+        while (skip < buf.size() && (buf[skip] == '\r' || buf[skip] == '\n')) ++skip;
+        if (skip) buf.erase(0, skip);
+        if (buf.empty() || buf[0] != '$') break;
+        // Interleaved binary data ('$', channel, 16-bit length, payload: the
+        // client's RTCP reports) may come before, between or after requests;
+        // it is dropped once whole and waited for while it is not.
+        if (buf.size() < 4) return 0;
+        size_t frame = 4 + (size_t(uint8_t(buf[2])) << 8 | uint8_t(buf[3]));
+        if (buf.size() < frame) return 0;
+        buf.erase(0, frame);
+    }
     if (buf.empty()) return 0;
     size_t end = head_end(buf, max_head);
     if (end == std::string::npos || end > max_head) return buf.size() >= max_head ? -1 : 0;

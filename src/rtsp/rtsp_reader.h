@@ -39,5 +39,6 @@ struct RequestReader {
 
 // Splits off the first whole request of buf when there is one: 1 taken
 // (removed from buf), 0 more bytes needed, -1 malformed. Blank lines before a
-// request are dropped.
+// request are dropped, and so are whole interleaved binary frames ('$',
+// channel, 16-bit length, payload) before or between requests.
 int take_request(std::string& buf, size_t max_head, size_t max_body, std::string& request);

@@ -1,7 +1,7 @@
 """One camera with stream authentication and audio on but no sound server:
 ffprobe, ffmpeg and GStreamer play the main and sub streams (sizes, frame rate,
 RTP timestamps, sender reports, Digest, the 461 fallback), raw requests on the
-wire, then a screen-size change while a client plays. A second camera with
+wire (PLAY and a keep-alive in one write), then a screen-size change while a client plays. A second camera with
 stream_on = 0 sends the paused picture."""
 
 import base64
@@ -147,7 +147,12 @@ def raw_requests(port):
     # Sub stream selected by DESCRIBE, then PLAY on a main-looking URL: sub frames.
     c = RtspClient(port, auth=BASIC)
     sdp = c.request("DESCRIBE", "/Streaming/Channels/102?subtype=1")[2]
-    c.request("PLAY", "/screenlive")
+    # PLAY with a keep-alive behind it in the same write: both answered, in order.
+    c.send_raw(f"PLAY {c.url}/screenlive RTSP/1.0\r\nCSeq: 51\r\n\r\n"
+               f"GET_PARAMETER {c.url}/screenlive RTSP/1.0\r\nCSeq: 52\r\nSession: 12345678\r\n\r\n")
+    replies = [c.read_reply() for _ in range(2)]
+    check([(st, h["cseq"]) for st, h, _ in replies] == [(200, ["51"]), (200, ["52"])],
+          f"PLAY and keep-alive in one write: {replies}")
     check(sps(c.read_frames(count=1)[0]) == sdp_sps(sdp), "PLAY after a sub DESCRIBE sent another stream")
     c.close()
 

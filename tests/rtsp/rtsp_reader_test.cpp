@@ -52,6 +52,15 @@ const std::string k_opt1 = "OPTIONS rtsp://h/ RTSP/1.0\r\nCSeq: 1\r\n\r\n";
 const std::string k_opt2 = "OPTIONS rtsp://h/ RTSP/1.0\r\nCSeq: 2\r\n\r\n";
 const std::string k_set =
     "SET_PARAMETER rtsp://h/ RTSP/1.0\r\nCSeq: 3\r\nContent-Length: 10\r\n\r\n";
+const std::string k_play = "PLAY rtsp://h/ RTSP/1.0\r\nCSeq: 4\r\nSession: 12345678\r\n\r\n";
+const std::string k_get = "GET_PARAMETER rtsp://h/ RTSP/1.0\r\nCSeq: 5\r\n\r\n";
+const std::string k_stop = "TEARDOWN rtsp://h/ RTSP/1.0\r\nCSeq: 6\r\n\r\n";
+
+// An interleaved frame on channel 1 (an RTCP report) carrying payload.
+std::string interleaved(const std::string& payload) {
+    std::string f = {'$', '\1', char(payload.size() >> 8), char(payload.size() & 0xff)};
+    return f + payload;
+}
 
 }  // namespace
 
@@ -85,6 +94,17 @@ TEST(RequestReader, FramingTable) {
         {"Content-Length beyond the bound",
          {"PLAY x RTSP/1.0\r\nContent-Length: 9999999\r\n\r\n"},
          {"malformed"}},
+        {"interleaved frames before, between and after requests",
+         {interleaved(std::string(300, '\0')) + k_opt1 + interleaved("") + k_opt2 +
+          interleaved("\x81\xc9")},
+         {"request:" + k_opt1, "request:" + k_opt2, "closed"}},
+        {"interleaved frame split over reads, its payload looking like a request",
+         {k_opt1 + interleaved(k_opt2).substr(0, 3), interleaved(k_opt2).substr(3, 10),
+          interleaved(k_opt2).substr(13) + k_set + "0123456789"},
+         {"request:" + k_opt1, "request:" + k_set + "0123456789", "closed"}},
+        {"keep-alive and TEARDOWN behind PLAY in one read, a report between",
+         {k_play + k_get + interleaved("rr") + k_stop},
+         {"request:" + k_play, "request:" + k_get, "request:" + k_stop, "closed"}},
         {"peer closes mid-request",
          {k_opt1, "OPTIONS rtsp://h/ RTS"},
          {"request:" + k_opt1, "closed"}},
