@@ -62,6 +62,10 @@ class BitWriter {
         bit(1);
         while (nbits_ % 8) bit(0);
     }
+    // Bits [from, to) of d.
+    void copy(const std::vector<uint8_t>& d, size_t from, size_t to) {
+        for (size_t p = from; p < to; ++p) bit((d[p / 8] >> (7 - p % 8)) & 1);
+    }
     std::vector<uint8_t> bytes;
 
   private:
@@ -275,4 +279,92 @@ std::vector<NalSpan> split_annexb(const uint8_t* data, size_t size) {
     }
     if (start < size) units.push_back({data + start, size - start});
     return units;
+}
+
+bool set_sps_timing(const uint8_t* nal, size_t size, int fps, std::vector<uint8_t>& out) {
+    const std::vector<uint8_t> rbsp = nal_to_rbsp(nal, size);
+    if (rbsp.empty() || (rbsp[0] & 0x1F) != 7 || fps < 1 || fps > 1000) return false;
+    BitReader r(rbsp);
+    r.u(8);
+    const uint32_t profile = r.u(8);
+    r.u(16);
+    r.ue();  // seq_parameter_set_id
+    if (high_profile(profile)) {
+        if (r.ue() == 3) r.u(1);  // separate_colour_plane_flag
+        r.ue();
+        r.ue();
+        r.u(1);
+        if (r.u(1)) return false;  // scaling matrices
+    }
+    r.ue();  // log2_max_frame_num_minus4
+    const uint32_t poc_type = r.ue();
+    if (poc_type == 0) {
+        r.ue();
+    } else if (poc_type == 1) {
+        r.u(1);
+        r.se();
+        r.se();
+        const uint32_t cycle = r.ue();
+        if (cycle > 255) return false;
+        for (uint32_t i = 0; i < cycle; ++i) r.se();
+    }
+    r.ue();  // max_num_ref_frames
+    r.u(1);
+    r.ue();  // pic_width_in_mbs_minus1
+    r.ue();
+    if (!r.u(1)) r.u(1);  // frame_mbs_only_flag, mb_adaptive_frame_field_flag
+    r.u(1);               // direct_8x8_inference_flag
+    if (r.u(1))
+        for (int i = 0; i < 4; ++i) r.ue();  // frame cropping
+    const size_t vui_flag = r.pos();
+    const bool vui = r.u(1) != 0;
+    size_t timing_flag = r.pos(), after_timing = r.pos();
+    if (vui) {
+        if (r.u(1) && r.u(8) == 255) r.u(32);  // aspect ratio, extended SAR
+        if (r.u(1)) r.u(1);                    // overscan
+        if (r.u(1)) {                          // video signal type
+            r.u(4);
+            if (r.u(1)) r.u(24);
+        }
+        if (r.u(1)) {  // chroma location
+            r.ue();
+            r.ue();
+        }
+        timing_flag = r.pos();
+        if (r.u(1)) {
+            r.u(32);
+            r.u(32);
+            r.u(1);
+        }
+        after_timing = r.pos();
+    }
+    if (!r.ok()) return false;
+    // The rest of the VUI is copied as it is, up to the RBSP stop bit.
+    size_t stop = rbsp.size();
+    while (stop > 0 && rbsp[stop - 1] == 0) --stop;
+    if (stop == 0) return false;
+    size_t stop_bit = stop * 8 - 1;
+    for (uint8_t b = rbsp[stop - 1]; !(b & 1); b >>= 1) --stop_bit;
+    if (stop_bit < after_timing) return false;
+
+    BitWriter w;
+    if (vui) {
+        w.copy(rbsp, 0, timing_flag);
+    } else {
+        w.copy(rbsp, 0, vui_flag);
+        w.u(1, 1);
+        w.u(4, 0);  // no aspect ratio, overscan, video signal or chroma location
+    }
+    w.u(1, 1);
+    w.u(32, 1000);
+    w.u(32, 2000u * uint32_t(fps));
+    w.u(1, 0);
+    if (vui)
+        w.copy(rbsp, after_timing, stop_bit);
+    else
+        w.u(4, 0);  // no HRD, pic_struct or bitstream restriction
+    w.trailing();
+    out.clear();
+    rbsp_to_nal(w.bytes, out);
+    return true;
 }

@@ -40,6 +40,13 @@ void rbsp_to_nal(const std::vector<uint8_t>& rbsp, std::vector<uint8_t>& out);
 bool parse_sps(const std::vector<uint8_t>& rbsp, SpsInfo& out);
 bool parse_pps(const std::vector<uint8_t>& rbsp, PpsInfo& out);
 
+// Copies an SPS NAL unit (header byte included) to out with VUI timing for
+// fps pictures a second (num_units_in_tick 1000, time_scale 2000 * fps) and
+// fixed_frame_rate_flag 0, as pictures may come slower; other VUI fields are
+// kept, earlier timing is replaced. False, out untouched, on an SPS this
+// module cannot read.
+bool set_sps_timing(const uint8_t* nal, size_t size, int fps, std::vector<uint8_t>& out);
+
 // Appends, with a 4-byte start code, a P slice covering the whole picture with
 // every macroblock skipped. Needs CAVLC, no weighted prediction, frame pictures,
 // pic_order_cnt_type 0 or 2.

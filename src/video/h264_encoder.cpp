@@ -79,6 +79,7 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
     encoder_ = e;
     yuv_.assign(static_cast<size_t>(width_) * height_ * 3 / 2, 0);
     intra_period_ = fps;
+    fps_ = fps;
     yuv_valid_ = false;
     refine_left_ = 0;
     held_change_ = false;
@@ -141,8 +142,29 @@ bool H264Encoder::run_library(bool force_idr, std::vector<uint8_t>& out) {
             len += static_cast<size_t>(layer.pNalLengthInByte[n]);
         out.insert(out.end(), layer.pBsBuf, layer.pBsBuf + len);
     }
+    add_sps_timing(out, from);
     follow_stream(out, from);
     return true;
+}
+
+// The library's SPS carries no timing, so players cannot tell the frame
+// rate (GStreamer reports 0 fps): the SPS of out[from..] gets the rate.
+void H264Encoder::add_sps_timing(std::vector<uint8_t>& out, size_t from) const {
+    std::vector<NalSpan> units = split_annexb(out.data() + from, out.size() - from);
+    bool any = false;
+    for (const NalSpan& n : units) any = any || (n.data[0] & 0x1F) == 7;
+    if (!any) return;
+    static const uint8_t k_start[] = {0, 0, 0, 1};
+    std::vector<uint8_t> rebuilt, sps;
+    for (const NalSpan& n : units) {
+        rebuilt.insert(rebuilt.end(), k_start, k_start + 4);
+        if ((n.data[0] & 0x1F) == 7 && set_sps_timing(n.data, n.size, fps_, sps))
+            rebuilt.insert(rebuilt.end(), sps.begin(), sps.end());
+        else
+            rebuilt.insert(rebuilt.end(), n.data, n.data + n.size);
+    }
+    out.resize(from);
+    out.insert(out.end(), rebuilt.begin(), rebuilt.end());
 }
 
 // Keeps track of the stream the library produced (out[from..]): parameter

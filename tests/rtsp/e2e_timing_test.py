@@ -2,7 +2,8 @@
 playing a tone, so the capture stops and starts with the viewers): a first viewer plays a few seconds, the camera idles, then ffmpeg
 records 20 s to MKV without DTS complaints and with audio and video in step,
 and mpv plays without timestamp warnings. On the wire: random initial sequence
-numbers and timestamps announced in RTP-Info, a=framerate in the SDP, sender
+numbers and timestamps announced in RTP-Info, a=framerate in the SDP, the
+frame rate in the SPS as GStreamer's discoverer reads it, sender
 reports that put the RTP time of the frames at their wall-clock time."""
 
 import json
@@ -112,6 +113,9 @@ def record(pulse_env):
         starts = {rtp_info(cam.port("rtsp")) for _ in range(2)}
         check(len(starts) == 2 and all(v not in (0,) for s in starts for v in s),
               f"initial sequence numbers and timestamps repeat: {starts}")
+        # The SPS carries the frame rate (GStreamer reads 0/1 from an SPS without it).
+        r = subprocess.run(["gst-discoverer-1.0", "-t", "40", url], capture_output=True, text=True, timeout=60)
+        check("Frame rate: 10/1" in r.stdout, f"gst-discoverer: {r.stdout[-800:]}{r.stderr[-400:]}")
         cam.wait_for("Audio: on", 30)
         r = ffmpeg("-rtsp_transport", "tcp", "-i", url, "-t", "3", "-f", "null", "-")
         check(r.returncode == 0, f"first viewer failed: {r.stderr[-800:]}")

@@ -4,6 +4,7 @@
 // accept such streams is shown end to end with ffmpeg, GStreamer and mpv.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "video/h264_bitstream.h"
@@ -31,6 +32,40 @@ TEST(Bitstream, EmulationPreventionRoundTrip) {
         if (c.rbsp.back() == 0) back.pop_back();  // the escape after a final zero stays
         EXPECT_EQ(back, c.rbsp);
     }
+}
+
+TEST(Bitstream, SpsTiming) {
+    // OpenH264's SPS for 640x480 (VUI with bitstream restriction, no timing),
+    // and the same cut before its VUI.
+    const std::vector<uint8_t> with_vui = {0x67, 0x42, 0xC0, 0x16, 0x8C, 0x8D, 0x40,
+                                           0x50, 0x1E, 0x90, 0x0F, 0x08, 0x84, 0x6A};
+    const std::vector<uint8_t> no_vui = {0x67, 0x42, 0xC0, 0x16, 0x8C,
+                                         0x8D, 0x40, 0x50, 0x1E, 0x88};
+    auto timed = [](const std::vector<uint8_t>& sps, int fps) {
+        std::vector<uint8_t> out;
+        EXPECT_TRUE(set_sps_timing(sps.data(), sps.size(), fps, out));
+        return out;
+    };
+    // 15 fps: 1000 / 30000, the restriction kept (as ffmpeg's trace_headers reads it).
+    EXPECT_EQ(
+        timed(with_vui, 15),
+        (std::vector<uint8_t>{0x67, 0x42, 0xC0, 0x16, 0x8C, 0x8D, 0x40, 0x50, 0x1E, 0x90, 0x80,
+                              0x00, 0x01, 0xF4, 0x00, 0x00, 0x3A, 0x98, 0x07, 0x84, 0x42, 0x35}));
+    for (const auto& sps : {with_vui, no_vui}) {
+        for (int fps : {1, 10, 30}) {
+            // Timing already there is replaced, and the fields before the VUI stay.
+            const std::vector<uint8_t> once = timed(sps, fps);
+            EXPECT_EQ(timed(timed(sps, 7), fps), once);
+            SpsInfo a, b;
+            ASSERT_TRUE(parse_sps(nal_to_rbsp(sps.data(), sps.size()), a));
+            ASSERT_TRUE(parse_sps(nal_to_rbsp(once.data(), once.size()), b));
+            EXPECT_EQ(std::tie(a.mb_width, a.mb_height, a.log2_max_frame_num, a.log2_max_poc_lsb),
+                      std::tie(b.mb_width, b.mb_height, b.log2_max_frame_num, b.log2_max_poc_lsb));
+        }
+    }
+    std::vector<uint8_t> out;
+    EXPECT_FALSE(set_sps_timing(with_vui.data(), 5, 10, out));  // cut short
+    EXPECT_TRUE(out.empty());
 }
 
 // Flat picture with a 16x16 block whose colour is the frame's "content"
