@@ -4,6 +4,7 @@
 
 #include <wels/codec_api.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -80,6 +81,8 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
     yuv_.assign(static_cast<size_t>(width_) * height_ * 3 / 2, 0);
     intra_period_ = fps;
     fps_ = fps;
+    sps_in_.clear();
+    sps_out_.clear();
     yuv_valid_ = false;
     refine_left_ = 0;
     held_change_ = false;
@@ -137,34 +140,37 @@ bool H264Encoder::run_library(bool force_idr, std::vector<uint8_t>& out) {
     const size_t from = out.size();
     for (int l = 0; l < info.iLayerNum; ++l) {
         const SLayerBSInfo& layer = info.sLayerInfo[l];
-        size_t len = 0;
-        for (int n = 0; n < layer.iNalCount; ++n)
-            len += static_cast<size_t>(layer.pNalLengthInByte[n]);
-        out.insert(out.end(), layer.pBsBuf, layer.pBsBuf + len);
+        const uint8_t* nal = layer.pBsBuf;
+        for (int n = 0; n < layer.iNalCount; ++n) {
+            const size_t len = static_cast<size_t>(layer.pNalLengthInByte[n]);
+            append_nal(nal, len, out);
+            nal += len;
+        }
     }
-    add_sps_timing(out, from);
     follow_stream(out, from);
     return true;
 }
 
-// The library's SPS carries no timing, so players cannot tell the frame
-// rate (GStreamer reports 0 fps): the SPS of out[from..] gets the rate.
-void H264Encoder::add_sps_timing(std::vector<uint8_t>& out, size_t from) const {
-    std::vector<NalSpan> units = split_annexb(out.data() + from, out.size() - from);
-    bool any = false;
-    for (const NalSpan& n : units) any = any || (n.data[0] & 0x1F) == 7;
-    if (!any) return;
-    static const uint8_t k_start[] = {0, 0, 0, 1};
-    std::vector<uint8_t> rebuilt, sps;
-    for (const NalSpan& n : units) {
-        rebuilt.insert(rebuilt.end(), k_start, k_start + 4);
-        if ((n.data[0] & 0x1F) == 7 && set_sps_timing(n.data, n.size, fps_, sps))
-            rebuilt.insert(rebuilt.end(), sps.begin(), sps.end());
-        else
-            rebuilt.insert(rebuilt.end(), n.data, n.data + n.size);
+// Appends one NAL unit of the library's output (with its start code). The
+// library's SPS carries no timing, so players cannot tell the frame rate
+// (GStreamer reports 0 fps): an SPS goes out with the rate added. The library
+// writes the same SPS for the life of the encoder, so the rewrite is kept.
+void H264Encoder::append_nal(const uint8_t* nal, size_t len, std::vector<uint8_t>& out) {
+    size_t code = 0;
+    while (code < len && code < 4 && nal[code] == 0) ++code;
+    const bool sps = code >= 2 && code + 1 < len && nal[code] == 1 && (nal[code + 1] & 0x1F) == 7;
+    if (sps) {
+        const uint8_t* body = nal + code + 1;
+        const size_t size = len - code - 1;
+        if (sps_in_.size() != size || !std::equal(body, body + size, sps_in_.begin())) {
+            sps_in_.assign(body, body + size);
+            if (!set_sps_timing(body, size, fps_, sps_out_)) sps_out_ = sps_in_;
+        }
+        out.insert(out.end(), nal, nal + code + 1);
+        out.insert(out.end(), sps_out_.begin(), sps_out_.end());
+        return;
     }
-    out.resize(from);
-    out.insert(out.end(), rebuilt.begin(), rebuilt.end());
+    out.insert(out.end(), nal, nal + len);
 }
 
 // Keeps track of the stream the library produced (out[from..]): parameter

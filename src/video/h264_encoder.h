@@ -69,8 +69,9 @@ class H264Encoder {
     bool run_library(bool force_idr, std::vector<uint8_t>& out);
     void convert_area(const uint8_t* bgrx, int src_width, const PixelRect& r);
     void follow_stream(std::vector<uint8_t>& out, size_t from);
-    void add_sps_timing(std::vector<uint8_t>& out, size_t from) const;
+    void append_nal(const uint8_t* nal, size_t len, std::vector<uint8_t>& out);
     int fps_ = 10;
+    std::vector<uint8_t> sps_in_, sps_out_;  // the library's SPS and ours
 
     // Stream state for skip pictures and renumbering.
     int intra_period_ = 0;
