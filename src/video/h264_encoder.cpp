@@ -451,7 +451,7 @@ bool H264Encoder::splice_change(std::vector<uint8_t>& out) {
 
 // An IDR picture of ours from the stored intra rows, the tiles that changed
 // since they were stored coded again first. Their quantiser follows the bit
-// rate: a keyframe should take about half of a second's bits.
+// rate: a keyframe of a still picture may take most of its period's bits.
 bool H264Encoder::put_keyframe_together(std::vector<uint8_t>& out) {
     if (!intra_compatible(pps_) || params_.empty()) return intra_ok_ = false;
     const int rows = sps_.mb_height, cols = sps_.mb_width;
@@ -498,10 +498,18 @@ bool H264Encoder::put_keyframe_together(std::vector<uint8_t>& out) {
                               out);
         }
     }
-    const long long budget = 1000LL * kbps_ / 8 * std::max(intra_period_, 1) / std::max(fps_, 1) / 2;
+    // A keyframe over its share of the bit rate has every row coded again, at
+    // a coarser quantiser, with the next one; a much smaller one lets the
+    // rows coded from then on be finer.
+    const long long budget =
+        1000LL * kbps_ / 8 * std::max(intra_period_, 1) / std::max(fps_, 1) * 3 / 4;
     const long long size = static_cast<long long>(out.size() - from);
-    if (size > budget && qp_ < 40) qp_ += 2;
-    if (size * 2 < budget && qp_ > 22) qp_ -= 1;
+    if (size > budget && qp_ < 44) {
+        qp_ = std::min(qp_ + 2, 44);
+        std::fill(tile_dirty_.begin(), tile_dirty_.end(), uint8_t(1));
+    } else if (size * 3 < budget && qp_ > 22) {
+        --qp_;
+    }
 
     last_idr_id_ = id;
     last_frame_num_ = 0;

@@ -211,6 +211,35 @@ TEST(DamageEncoding, MixedStreamDecodesToTheSource) {
             << "picture " << i << " " << steps[i].kind;
 }
 
+TEST(DamageEncoding, KeyframesOfStoredRowsKeepToTheBitRate) {
+    // A detailed still picture with a ticking clock at 100 kbit/s: the first
+    // keyframes of stored rows are far too large for it, later ones fit.
+    const int w = 648, h = 200, fps = 4, kbps = 100;
+    H264Encoder enc;
+    ASSERT_TRUE(enc.open(w, h, fps, kbps));
+    Painted pic{std::vector<uint8_t>(size_t(w) * h * 4), w, h};
+    pic.fill({0, 0, w, h}, 1);
+    std::vector<size_t> sizes;
+    for (int i = 0; i < 60; ++i) {
+        std::vector<PixelRect> changed;
+        if (i == 0) changed.push_back({0, 0, w, h});
+        if (i % fps == 0) changed.push_back({500, 170, 600, 200});
+        pic.fill({500, 170, 600, 200}, i / fps);
+        std::vector<uint8_t> au;
+        ASSERT_TRUE(enc.encode_changes(pic.px.data(), w, i == 0, changed, au));
+        sizes.push_back(au.size());
+    }
+    EXPECT_GT(enc.counts().put_together, 10u);
+    const size_t second = size_t(kbps) * 1000 / 8;
+    size_t first = 0, last = 0;
+    for (int i = 0; i < fps; ++i) {
+        first += sizes[size_t(fps + i)];
+        last += sizes[sizes.size() - 1 - size_t(i)];
+    }
+    EXPECT_GT(first, second);
+    EXPECT_LT(last, second);
+}
+
 TEST(DamageEncoding, WholePictureAfterPlainEncodeAndReopen) {
     // A plain encode (the paused picture) leaves the converted picture out of
     // step with the screen: the next change-driven call converts everything,
