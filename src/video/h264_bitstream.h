@@ -1,8 +1,8 @@
 // Small H.264 bitstream tools for the encoder wrapper: reading the parameter
-// sets the encoder emits, writing a P picture made only of skipped macroblocks
-// (an exact copy of the reference picture), and renumbering the frame_num and
-// pic_order_cnt_lsb of the encoder's own slices so that skip pictures can sit
-// between them. Only what OpenH264's CAVLC streams use is supported; anything
+// sets the encoder emits, writing slices of skipped macroblocks (an exact copy
+// of the reference picture), placing intra slices of another encoder in our
+// pictures, and renumbering the frame_num and pic_order_cnt_lsb of the
+// encoder's own slices so that our pictures can sit between them. Only what OpenH264's CAVLC streams use is supported; anything
 // else makes the parsers fail and the caller encodes every picture instead.
 #pragma once
 

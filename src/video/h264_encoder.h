@@ -1,5 +1,7 @@
 // H.264 encoder for one stream: OpenH264 loaded at run time, screen-content
-// real-time mode, an IDR picture every second with SPS and PPS in band.
+// real-time mode, an IDR picture every second with SPS and PPS in band; on the
+// change-driven path most pictures are written here instead (see
+// encode_changes).
 // Output is one access unit in Annex B form per call. Used only by the engine
 // thread; ParameterSets are guarded by their stream's mutex in the engine.
 #pragma once
