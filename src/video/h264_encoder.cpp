@@ -8,15 +8,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "video/openh264.h"
 #include "video/shared_library.h"
 
 namespace {
 
 // Library pictures spent on a large change after it stopped changing.
 constexpr int k_refine_pictures = 3;
-
-using CreateFn = int (*)(ISVCEncoder**);
-using DestroyFn = void (*)(ISVCEncoder*);
 
 ISVCEncoder* enc(void* p) {
     return static_cast<ISVCEncoder*>(p);
@@ -41,23 +39,12 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
     // kbps * 1000 must fit the library's int.
     if (width_ < 1 || height_ < 1 || fps < 1 || kbps < 1 || kbps > 2000000) return false;
 
-    for (const char* const* file = k_h264_library_files; *file && !library_; ++file)
-        library_ = shared_library_open(*file);
-    if (!library_) return false;
-    auto create =
-        reinterpret_cast<CreateFn>(shared_library_symbol(library_, "WelsCreateSVCEncoder"));
-    auto destroy =
-        reinterpret_cast<DestroyFn>(shared_library_symbol(library_, "WelsDestroySVCEncoder"));
-    ISVCEncoder* e = nullptr;
-    if (!create || !destroy || create(&e) != 0 || !e) {
-        shared_library_close(library_);
+    auto* e = static_cast<ISVCEncoder*>(openh264_create(library_));
+    if (!e) {
+        if (library_) shared_library_close(library_);
         library_ = nullptr;
         return false;
     }
-
-    // Library warnings would otherwise go to stderr on every open.
-    int trace = WELS_LOG_ERROR;
-    e->SetOption(ENCODER_OPTION_TRACE_LEVEL, &trace);
 
     SEncParamExt p;
     std::memset(&p, 0, sizeof p);
@@ -78,7 +65,7 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
     p.bEnableFrameSkip = false;
     int format = videoFormatI420;
     if (e->InitializeExt(&p) != 0 || e->SetOption(ENCODER_OPTION_DATAFORMAT, &format) != 0) {
-        destroy(e);
+        openh264_destroy(library_, e);
         shared_library_close(library_);
         library_ = nullptr;
         return false;
@@ -524,10 +511,7 @@ bool H264Encoder::put_keyframe_together(std::vector<uint8_t>& out) {
 
 void H264Encoder::close() {
     if (encoder_) {
-        auto destroy =
-            reinterpret_cast<DestroyFn>(shared_library_symbol(library_, "WelsDestroySVCEncoder"));
-        enc(encoder_)->Uninitialize();
-        if (destroy) destroy(enc(encoder_));
+        openh264_destroy(library_, encoder_);
         encoder_ = nullptr;
     }
     if (library_) {

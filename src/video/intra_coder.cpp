@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "video/openh264.h"
 #include "video/shared_library.h"
 
 namespace {
@@ -13,9 +14,6 @@ namespace {
 // Instances kept at once: the usual areas (the clock, a window, keyframe
 // columns) each keep theirs, and a new size replaces the least used.
 constexpr size_t k_instances = 6;
-
-using CreateFn = int (*)(ISVCEncoder**);
-using DestroyFn = void (*)(ISVCEncoder*);
 
 // Copies rows of a plane area, repeating the last column and row of the
 // plane where the area reaches past it.
@@ -37,10 +35,7 @@ IntraCoder::~IntraCoder() {
 }
 
 void IntraCoder::destroy(Instance& in) {
-    auto* e = static_cast<ISVCEncoder*>(in.encoder);
-    auto fn = reinterpret_cast<DestroyFn>(shared_library_symbol(library_, "WelsDestroySVCEncoder"));
-    e->Uninitialize();
-    if (fn) fn(e);
+    openh264_destroy(library_, in.encoder);
     in.encoder = nullptr;
 }
 
@@ -57,14 +52,8 @@ IntraCoder::Instance* IntraCoder::instance(int mb_w, int mb_h, int qp) {
             return &in;
         }
     }
-    for (const char* const* file = k_h264_library_files; *file && !library_; ++file)
-        library_ = shared_library_open(*file);
-    if (!library_) return nullptr;
-    auto create = reinterpret_cast<CreateFn>(shared_library_symbol(library_, "WelsCreateSVCEncoder"));
-    ISVCEncoder* e = nullptr;
-    if (!create || create(&e) != 0 || !e) return nullptr;
-    int trace = WELS_LOG_ERROR;
-    e->SetOption(ENCODER_OPTION_TRACE_LEVEL, &trace);
+    auto* e = static_cast<ISVCEncoder*>(openh264_create(library_));
+    if (!e) return nullptr;
 
     SEncParamExt p;
     std::memset(&p, 0, sizeof p);
