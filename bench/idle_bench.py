@@ -51,13 +51,13 @@ def camera_cost(binary, display, damage, seconds):
         v = Viewer(cam.port("rtsp"))
         v.start()
         time.sleep(3)  # start-up and the first keyframes
-        c0, f0, t0 = cpu_seconds(cam.proc.pid), v.frames, time.time()
+        c0, f0, b0, t0 = cpu_seconds(cam.proc.pid), v.frames, v.bytes, time.time()
         time.sleep(seconds)
-        c1, f1, t1 = cpu_seconds(cam.proc.pid), v.frames, time.time()
+        c1, f1, b1, t1 = cpu_seconds(cam.proc.pid), v.frames, v.bytes, time.time()
         v.stop = True
         v.c.close()
     frames = f1 - f0
-    return (c1 - c0) * 1000 / max(frames, 1), frames / (t1 - t0)
+    return (c1 - c0) * 1000 / max(frames, 1), frames / (t1 - t0), (b1 - b0) * 8 / 1000 / (t1 - t0)
 
 
 def gstreamer_cost(display, seconds):
@@ -90,7 +90,8 @@ def main():
             print(f"load average at start: {f.read().split()[:3]}", flush=True)
         print(f"CPU ms per frame, {W}x{H}, {FPS} fps, {KBPS} kbit/s, main + sub stream, one viewer,"
               f" {args.seconds:.0f} s each")
-        print(f"{'scene':8} {'damage':>8} {'whole':>8} {'ratio':>7} {'gst':>8}   (frames/s damage, whole)")
+        print(f"{'scene':8} {'damage':>8} {'whole':>8} {'ratio':>7} {'gst':>8}   (frames/s and main"
+              " stream kbit/s: damage, whole)")
         scenes = [("still", None), ("window", (f"testsrc=size=400x300:rate={FPS}", 300, 200)),
                   ("video", (f"testsrc2=size={W}x{H}:rate={FPS}", 0, 0))]
         for name, window in scenes:
@@ -98,15 +99,15 @@ def main():
             try:
                 if win:
                     time.sleep(3)
-                d, d_fps = camera_cost(args.bin, x.display, True, args.seconds)
-                f, f_fps = camera_cost(args.bin, x.display, False, args.seconds)
+                d, d_fps, d_kbps = camera_cost(args.bin, x.display, True, args.seconds)
+                f, f_fps, f_kbps = camera_cost(args.bin, x.display, False, args.seconds)
                 g = gstreamer_cost(x.display, args.seconds)
             finally:
                 if win:
                     win.terminate()
                     win.wait(10)
-            print(f"{name:8} {d:8.2f} {f:8.2f} {d / f:6.0%} {g:8.2f}   ({d_fps:.2f}, {f_fps:.2f})",
-                  flush=True)
+            print(f"{name:8} {d:8.2f} {f:8.2f} {d / f:6.0%} {g:8.2f}   ({d_fps:.2f} fps {d_kbps:.0f} kbit/s,"
+                  f" {f_fps:.2f} fps {f_kbps:.0f} kbit/s)", flush=True)
         with open("/proc/loadavg") as f:
             print(f"load average at end: {f.read().split()[:3]}")
         keeper.terminate()

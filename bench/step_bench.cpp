@@ -155,11 +155,14 @@ int main(int argc, char** argv) {
     std::printf("  main library pictures: %d IDR at %.2f ms, %d P at %.2f ms each\n", idr_n,
                 idr_n ? idr_ms / idr_n : 0.0, p_n, p_n ? p_ms / p_n : 0.0);
     std::printf("  (whole-frame conversion %.2f ms, overlay compose %.2f ms)\n", conv, ovl);
-    std::printf(
-        "  main pictures: %llu encoded, %llu skip, %llu repeated IDR;"
-        " sub: %llu encoded, %llu skip, %llu repeated IDR\n",
-        (unsigned long long)enc.counts().encoded, (unsigned long long)enc.counts().skipped,
-        (unsigned long long)enc.counts().repeated_idr, (unsigned long long)sub.counts().encoded,
-        (unsigned long long)sub.counts().skipped, (unsigned long long)sub.counts().repeated_idr);
+    for (const H264Encoder* e : {&enc, &sub}) {
+        const H264Encoder::Counts& c = e->counts();
+        std::printf(
+            "  %s pictures: %llu by the library, %llu skip, %llu change in intra rows,"
+            " %llu keyframes of stored rows\n",
+            e == &enc ? "main" : "sub", (unsigned long long)c.encoded,
+            (unsigned long long)c.skipped, (unsigned long long)c.spliced,
+            (unsigned long long)c.put_together);
+    }
     return 0;
 }

@@ -38,6 +38,7 @@ class Viewer(threading.Thread):
         self.c = RtspClient(port)
         self.c.play(path)
         self.frames = 0
+        self.bytes = 0  # of whole interleaved frames, audio included
         self.stop = False
 
     def run(self):
@@ -52,4 +53,5 @@ class Viewer(threading.Thread):
             buf += chunk
             units, used = count_access_units(buf)
             self.frames += units
+            self.bytes += used
             del buf[:used]

@@ -48,33 +48,37 @@ class BitReader {
 class BitWriter {
   public:
     void u(int n, uint32_t v) {
-        for (int i = n - 1; i >= 0; --i) bit((v >> i) & 1);
+        if (n <= 0) return;
+        acc_ = (acc_ << n) | (v & (n >= 32 ? 0xFFFFFFFFu : (1u << n) - 1));
+        pending_ += n;
+        while (pending_ >= 8) {
+            pending_ -= 8;
+            bytes.push_back(uint8_t(acc_ >> pending_));
+        }
     }
     void ue(uint32_t v) {
         uint64_t x = uint64_t(v) + 1;
         int len = 0;
         while ((x >> len) > 1) ++len;
         u(len, 0);
-        for (int i = len; i >= 0; --i) bit(uint32_t(x >> i) & 1);
+        for (int i = len; i >= 0; --i) u(1, uint32_t(x >> i) & 1);
     }
     void se(int32_t v) { ue(v > 0 ? uint32_t(2 * v - 1) : uint32_t(-2 * int64_t(v))); }
     void trailing() {
-        bit(1);
-        while (nbits_ % 8) bit(0);
+        u(1, 1);
+        if (pending_) u(8 - pending_, 0);
     }
-    // Bits [from, to) of d.
+    // Bits [from, to) of d, a byte at a time once the source is aligned.
     void copy(const std::vector<uint8_t>& d, size_t from, size_t to) {
-        for (size_t p = from; p < to; ++p) bit((d[p / 8] >> (7 - p % 8)) & 1);
+        for (; from < to && from % 8; ++from) u(1, (d[from / 8] >> (7 - from % 8)) & 1);
+        for (; from + 8 <= to; from += 8) u(8, d[from / 8]);
+        for (; from < to; ++from) u(1, (d[from / 8] >> (7 - from % 8)) & 1);
     }
     std::vector<uint8_t> bytes;
 
   private:
-    void bit(uint32_t b) {
-        if (nbits_ % 8 == 0) bytes.push_back(0);
-        if (b) bytes.back() |= uint8_t(0x80 >> (nbits_ % 8));
-        ++nbits_;
-    }
-    size_t nbits_ = 0;
+    uint64_t acc_ = 0;
+    int pending_ = 0;  // bits in acc_ not yet in bytes (under 8)
 };
 
 bool high_profile(uint32_t p) {
@@ -188,45 +192,149 @@ bool parse_pps(const std::vector<uint8_t>& rbsp, PpsInfo& out) {
     r.ue();
     p.weighted_pred = r.u(1) != 0;
     r.u(2);
+    p.pic_init_qp = 26 + r.se();
     r.se();
-    r.se();
-    r.se();
+    p.chroma_qp_offset = r.se();
     p.deblocking_control_present = r.u(1) != 0;
-    r.u(1);
+    p.constrained_intra_pred = r.u(1) != 0;
     p.redundant_pic_cnt_present = r.u(1) != 0;
     if (!r.ok()) return false;
     out = p;
     return true;
 }
 
-bool write_skip_slice(const SpsInfo& sps, const PpsInfo& pps, int nal_ref_idc, int frame_num,
-                      int poc_lsb, std::vector<uint8_t>& out) {
-    if (pps.cabac || pps.weighted_pred || !sps.frame_mbs_only ||
-        (sps.poc_type != 0 && sps.poc_type != 2) || sps.mb_width < 1 || sps.mb_height < 1)
-        return false;
-    BitWriter w;
-    w.u(8, uint32_t((nal_ref_idc & 3) << 5) | 1);
-    w.ue(0);  // first_mb_in_slice
-    w.ue(5);  // P, every slice of the picture
+namespace {
+
+// The slice header fields this module writes, up to and including
+// pic_order_cnt_lsb and what follows it before the slice-type parts.
+void write_slice_start(BitWriter& w, const SpsInfo& sps, const PpsInfo& pps, int nal_ref_idc,
+                       int nal_type, int first_mb, int slice_type, int frame_num, int idr_pic_id,
+                       int poc_lsb) {
+    w.u(8, uint32_t((nal_ref_idc & 3) << 5) | uint32_t(nal_type));
+    w.ue(uint32_t(first_mb));
+    w.ue(uint32_t(slice_type));
     w.ue(uint32_t(pps.pps_id));
     w.u(sps.log2_max_frame_num, uint32_t(frame_num));
+    if (nal_type == 5) w.ue(uint32_t(idr_pic_id));
     if (sps.poc_type == 0) {
         w.u(sps.log2_max_poc_lsb, uint32_t(poc_lsb));
         if (pps.bottom_field_pic_order_present) w.se(0);
     }
     if (pps.redundant_pic_cnt_present) w.ue(0);
-    w.u(1, 1);                                     // num_ref_idx_active_override_flag
-    w.ue(0);                                       // one reference picture
-    w.u(1, 0);                                     // ref_pic_list_modification_flag_l0
-    if (nal_ref_idc) w.u(1, 0);                    // sliding-window marking
-    w.se(0);                                       // slice_qp_delta
-    if (pps.deblocking_control_present) w.ue(1);   // no deblocking: nothing to filter
-    w.ue(uint32_t(sps.mb_width * sps.mb_height));  // mb_skip_run: the whole picture
+}
+
+void finish_nal(BitWriter& w, std::vector<uint8_t>& out) {
     w.trailing();
     static const uint8_t k_start[] = {0, 0, 0, 1};
     out.insert(out.end(), k_start, k_start + 4);
     rbsp_to_nal(w.bytes, out);
+}
+
+bool writable(const SpsInfo& sps, const PpsInfo& pps) {
+    return !pps.cabac && !pps.weighted_pred && sps.frame_mbs_only &&
+           (sps.poc_type == 0 || sps.poc_type == 2) && sps.mb_width >= 1 && sps.mb_height >= 1;
+}
+
+// Position of the RBSP stop bit, or 0 when there is none.
+size_t stop_bit_of(const std::vector<uint8_t>& rbsp) {
+    size_t stop = rbsp.size();
+    while (stop > 0 && rbsp[stop - 1] == 0) --stop;
+    if (stop == 0) return 0;
+    size_t bit = stop * 8 - 1;
+    for (uint8_t b = rbsp[stop - 1]; !(b & 1); b >>= 1) --bit;
+    return bit;
+}
+
+}  // namespace
+
+bool write_skip_run(const SpsInfo& sps, const PpsInfo& pps, int nal_ref_idc, int frame_num,
+                    int poc_lsb, int first_mb, int count, std::vector<uint8_t>& out) {
+    const int total = sps.mb_width * sps.mb_height;
+    if (!writable(sps, pps) || first_mb < 0 || count < 1 || first_mb + count > total) return false;
+    BitWriter w;
+    // Type 5 (every slice of the picture is P) only for a slice that is the picture.
+    write_slice_start(w, sps, pps, nal_ref_idc, 1, first_mb, count == total ? 5 : 0, frame_num, 0,
+                      poc_lsb);
+    w.u(1, 1);                                    // num_ref_idx_active_override_flag
+    w.ue(0);                                      // one reference picture
+    w.u(1, 0);                                    // ref_pic_list_modification_flag_l0
+    if (nal_ref_idc) w.u(1, 0);                   // sliding-window marking
+    w.se(0);                                      // slice_qp_delta
+    if (pps.deblocking_control_present) w.ue(1);  // no deblocking: nothing to filter
+    w.ue(uint32_t(count));                        // mb_skip_run
+    finish_nal(w, out);
     return true;
+}
+
+bool write_skip_slice(const SpsInfo& sps, const PpsInfo& pps, int nal_ref_idc, int frame_num,
+                      int poc_lsb, std::vector<uint8_t>& out) {
+    return write_skip_run(sps, pps, nal_ref_idc, frame_num, poc_lsb, 0,
+                          sps.mb_width * sps.mb_height, out);
+}
+
+bool read_intra_slice(const uint8_t* nal, size_t size, const SpsInfo& sps, const PpsInfo& pps,
+                      IntraSlice& out) {
+    IntraSlice s;
+    s.rbsp = nal_to_rbsp(nal, size);
+    if (s.rbsp.empty() || pps.cabac || sps.poc_type == 1) return false;
+    const int type = s.rbsp[0] & 0x1F;
+    const int ref_idc = (s.rbsp[0] >> 5) & 3;
+    if (type != 1 && type != 5) return false;
+    BitReader r(s.rbsp);
+    r.u(8);
+    r.ue();  // first_mb_in_slice
+    const uint32_t slice_type = r.ue();
+    if (slice_type != 2 && slice_type != 7) return false;  // I slices only
+    if (int(r.ue()) != pps.pps_id) return false;
+    r.u(sps.log2_max_frame_num);
+    if (type == 5) r.ue();  // idr_pic_id
+    if (sps.poc_type == 0) {
+        r.u(sps.log2_max_poc_lsb);
+        if (pps.bottom_field_pic_order_present) r.se();
+    }
+    if (pps.redundant_pic_cnt_present) r.ue();
+    if (ref_idc) {
+        if (type == 5) {
+            r.u(2);  // no_output_of_prior_pics_flag, long_term_reference_flag
+        } else if (r.u(1)) {
+            return false;  // memory management operations
+        }
+    }
+    s.qp = pps.pic_init_qp + r.se();
+    if (pps.deblocking_control_present && r.ue() != 1) {
+        r.se();
+        r.se();
+    }
+    s.data_bit = r.pos();
+    s.end_bit = stop_bit_of(s.rbsp);
+    if (!r.ok() || s.end_bit < s.data_bit) return false;
+    out = std::move(s);
+    return true;
+}
+
+void write_intra_slice(const SpsInfo& sps, const PpsInfo& pps, const IntraSliceTarget& t,
+                       const IntraSlice& slice, std::vector<uint8_t>& out) {
+    BitWriter w;
+    w.bytes.reserve(slice.rbsp.size() + 16);
+    const int type = t.idr ? 5 : 1;
+    write_slice_start(w, sps, pps, t.nal_ref_idc, type, t.first_mb, t.idr ? 7 : 2,
+                      t.idr ? 0 : t.frame_num, t.idr_pic_id, t.idr ? 0 : t.poc_lsb);
+    if (t.nal_ref_idc) {
+        if (t.idr)
+            w.u(2, 0);
+        else
+            w.u(1, 0);  // sliding-window marking
+    }
+    w.se(slice.qp - pps.pic_init_qp);
+    if (pps.deblocking_control_present) {
+        w.ue(uint32_t(t.deblocking_idc));
+        if (t.deblocking_idc != 1) {
+            w.se(0);
+            w.se(0);
+        }
+    }
+    w.copy(slice.rbsp, slice.data_bit, slice.end_bit);
+    finish_nal(w, out);
 }
 
 bool parse_slice_header(const std::vector<uint8_t>& rbsp, const SpsInfo& sps, const PpsInfo& pps,
@@ -244,7 +352,7 @@ bool parse_slice_header(const std::vector<uint8_t>& rbsp, const SpsInfo& sps, co
     if (int(r.ue()) != pps.pps_id) return false;
     s.frame_num_bit = r.pos();
     s.frame_num = int(r.u(sps.log2_max_frame_num));
-    if (s.idr) r.ue();  // idr_pic_id
+    if (s.idr) s.idr_pic_id = int(r.ue());
     if (sps.poc_type == 0) {
         s.poc_lsb_bit = r.pos();
         s.poc_lsb = int(r.u(sps.log2_max_poc_lsb));
@@ -340,12 +448,8 @@ bool set_sps_timing(const uint8_t* nal, size_t size, int fps, std::vector<uint8_
     }
     if (!r.ok()) return false;
     // The rest of the VUI is copied as it is, up to the RBSP stop bit.
-    size_t stop = rbsp.size();
-    while (stop > 0 && rbsp[stop - 1] == 0) --stop;
-    if (stop == 0) return false;
-    size_t stop_bit = stop * 8 - 1;
-    for (uint8_t b = rbsp[stop - 1]; !(b & 1); b >>= 1) --stop_bit;
-    if (stop_bit < after_timing) return false;
+    const size_t stop_bit = stop_bit_of(rbsp);
+    if (stop_bit == 0 || stop_bit < after_timing) return false;
 
     BitWriter w;
     if (vui) {

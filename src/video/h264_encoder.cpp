@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "video/openh264.h"
 #include "video/shared_library.h"
 
 namespace {
@@ -15,11 +16,14 @@ namespace {
 // Library pictures spent on a large change after it stopped changing.
 constexpr int k_refine_pictures = 3;
 
-using CreateFn = int (*)(ISVCEncoder**);
-using DestroyFn = void (*)(ISVCEncoder*);
-
 ISVCEncoder* enc(void* p) {
     return static_cast<ISVCEncoder*>(p);
+}
+
+// Intra slices can stand in for the library's only if they dequantise the
+// same way and their filtering can be kept inside them.
+bool intra_compatible(const PpsInfo& pps) {
+    return pps.chroma_qp_offset == 0 && pps.deblocking_control_present;
 }
 
 }  // namespace
@@ -35,23 +39,12 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
     // kbps * 1000 must fit the library's int.
     if (width_ < 1 || height_ < 1 || fps < 1 || kbps < 1 || kbps > 2000000) return false;
 
-    for (const char* const* file = k_h264_library_files; *file && !library_; ++file)
-        library_ = shared_library_open(*file);
-    if (!library_) return false;
-    auto create =
-        reinterpret_cast<CreateFn>(shared_library_symbol(library_, "WelsCreateSVCEncoder"));
-    auto destroy =
-        reinterpret_cast<DestroyFn>(shared_library_symbol(library_, "WelsDestroySVCEncoder"));
-    ISVCEncoder* e = nullptr;
-    if (!create || !destroy || create(&e) != 0 || !e) {
-        shared_library_close(library_);
+    auto* e = static_cast<ISVCEncoder*>(openh264_create(library_));
+    if (!e) {
+        if (library_) shared_library_close(library_);
         library_ = nullptr;
         return false;
     }
-
-    // Library warnings would otherwise go to stderr on every open.
-    int trace = WELS_LOG_ERROR;
-    e->SetOption(ENCODER_OPTION_TRACE_LEVEL, &trace);
 
     SEncParamExt p;
     std::memset(&p, 0, sizeof p);
@@ -72,7 +65,7 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
     p.bEnableFrameSkip = false;
     int format = videoFormatI420;
     if (e->InitializeExt(&p) != 0 || e->SetOption(ENCODER_OPTION_DATAFORMAT, &format) != 0) {
-        destroy(e);
+        openh264_destroy(library_, e);
         shared_library_close(library_);
         library_ = nullptr;
         return false;
@@ -83,16 +76,18 @@ bool H264Encoder::open(int width, int height, int fps, int kbps) {
     fps_ = fps;
     sps_in_.clear();
     sps_out_.clear();
+    kbps_ = kbps;
+    qp_ = 26;
     yuv_valid_ = false;
     refine_left_ = 0;
-    held_change_ = false;
     known_ = false;
+    library_stale_ = false;
     offset_ = 0;
     since_idr_ = 0;
-    library_since_idr_ = 0;
-    chain_.clear();
-    chain_open_ = false;
-    replay_pos_ = 0;
+    intra_.clear();
+    intra_ok_ = true;
+    tiles_.clear();
+    tile_dirty_.clear();
     counts_ = Counts{};
     return true;
 }
@@ -107,9 +102,7 @@ bool H264Encoder::encode(const uint8_t* bgrx, int src_width, bool force_idr,
     bgrx_to_i420(bgrx, src_width * 4, width_, height_, y, u, v);
 
     yuv_valid_ = false;  // not necessarily the picture encode_changes saw last
-    replay_pos_ = 0;     // (a plain encode during a replay: see encode_changes)
-    held_change_ = false;
-    chain_open_ = false;
+    std::fill(tile_dirty_.begin(), tile_dirty_.end(), uint8_t(1));
     return run_library(force_idr, out);
 }
 
@@ -118,7 +111,7 @@ bool H264Encoder::run_library(bool force_idr, std::vector<uint8_t>& out) {
     uint8_t* u = y + static_cast<size_t>(width_) * height_;
     uint8_t* v = u + static_cast<size_t>(width_ / 2) * (height_ / 2);
     ISVCEncoder* e = enc(encoder_);
-    if (force_idr) e->ForceIntraFrame(true);
+    if (force_idr || library_stale_) e->ForceIntraFrame(true);
 
     SSourcePicture pic;
     std::memset(&pic, 0, sizeof pic);
@@ -137,6 +130,7 @@ bool H264Encoder::run_library(bool force_idr, std::vector<uint8_t>& out) {
     std::memset(&info, 0, sizeof info);
     if (e->EncodeFrame(&pic, &info) != 0) return false;
     if (info.eFrameType == videoFrameTypeSkip || info.iLayerNum == 0) return true;
+    if (info.eFrameType == videoFrameTypeIDR) library_stale_ = false;
     const size_t from = out.size();
     for (int l = 0; l < info.iLayerNum; ++l) {
         const SLayerBSInfo& layer = info.sLayerInfo[l];
@@ -174,7 +168,7 @@ void H264Encoder::append_nal(const uint8_t* nal, size_t len, std::vector<uint8_t
 }
 
 // Keeps track of the stream the library produced (out[from..]): parameter
-// sets and the last IDR, and renumbers its slices after our skip pictures.
+// sets and keyframe numbers, and renumbers its slices after our pictures.
 void H264Encoder::follow_stream(std::vector<uint8_t>& out, size_t from) {
     ++counts_.encoded;
     std::vector<NalSpan> units = split_annexb(out.data() + from, out.size() - from);
@@ -184,24 +178,29 @@ void H264Encoder::follow_stream(std::vector<uint8_t>& out, size_t from) {
         SpsInfo sps;
         PpsInfo pps;
         bool have_sps = false, have_pps = false;
+        std::vector<uint8_t> params;
+        static const uint8_t k_start[] = {0, 0, 0, 1};
         for (const NalSpan& n : units) {
             const int type = n.data[0] & 0x1F;
             if (type == 7) have_sps = parse_sps(nal_to_rbsp(n.data, n.size), sps);
             if (type == 8) have_pps = parse_pps(nal_to_rbsp(n.data, n.size), pps);
+            if (type == 7 || type == 8) {
+                params.insert(params.end(), k_start, k_start + 4);
+                params.insert(params.end(), n.data, n.data + n.size);
+            }
         }
         if (have_sps && have_pps) {
             sps_ = sps;
             pps_ = pps;
+            params_ = std::move(params);
         }
-        // Skip pictures only for streams whose slices this code can write.
+        // Our own pictures only for streams whose slices this code can write.
         known_ = have_sps && have_pps && pps.sps_id == sps.sps_id && !pps.cabac &&
                  !pps.weighted_pred && sps.mb_width * 16 >= width_ && sps.mb_height * 16 >= height_;
         offset_ = 0;
         since_idr_ = 0;
-        library_since_idr_ = 0;
     } else {
         ++since_idr_;
-        ++library_since_idr_;
     }
     if (!known_) return;
     const int max_fn = 1 << sps_.log2_max_frame_num;
@@ -219,7 +218,7 @@ void H264Encoder::follow_stream(std::vector<uint8_t>& out, size_t from) {
         std::vector<uint8_t> rbsp = nal_to_rbsp(n.data, n.size);
         SliceHeaderInfo si;
         if (!parse_slice_header(rbsp, sps_, pps_, si)) {
-            known_ = false;  // something unexpected: no more skip pictures until the next IDR
+            known_ = false;  // something unexpected: no more pictures of ours until the next IDR
             return;
         }
         int fn = si.frame_num, poc = si.poc_lsb;
@@ -231,10 +230,14 @@ void H264Encoder::follow_stream(std::vector<uint8_t>& out, size_t from) {
         if (offset_ != 0) rbsp_to_nal(rbsp, rewritten);
         if (first_slice) {
             first_slice = false;
-            if (si.nal_ref_idc != 0) {
+            if (si.idr) {
+                idr_ref_idc_ = si.nal_ref_idc;
+                library_idr_id_ = last_idr_id_ = si.idr_pic_id;
+            } else if (si.nal_ref_idc != 0) {
                 last_frame_num_ = fn;
                 ref_idc_ = si.nal_ref_idc;
             }
+            if (si.idr) last_frame_num_ = fn;
             last_poc_lsb_ = poc;
         }
     }
@@ -242,14 +245,6 @@ void H264Encoder::follow_stream(std::vector<uint8_t>& out, size_t from) {
         out.resize(from);
         out.insert(out.end(), rewritten.begin(), rewritten.end());
     }
-    if (idr) {
-        chain_.clear();
-        chain_open_ = true;
-    }
-    if (chain_open_ && offset_ == 0)
-        chain_.push_back(Replayed{
-            std::vector<uint8_t>(out.begin() + static_cast<std::ptrdiff_t>(from), out.end()),
-            last_frame_num_, last_poc_lsb_});
 }
 
 void H264Encoder::convert_area(const uint8_t* bgrx, int src_width, const PixelRect& r) {
@@ -275,10 +270,24 @@ void H264Encoder::convert_area(const uint8_t* bgrx, int src_width, const PixelRe
     }
 }
 
+void H264Encoder::mark_changed(const PixelRect& r) {
+    const int rows = int(span_lo_.size());
+    const int r0 = r.top / 16, r1 = std::min((r.bottom + 15) / 16, rows);
+    const int c0 = r.left / 16, c1 = (r.right + 15) / 16;
+    for (int row = r0; row < r1; ++row) {
+        span_lo_[size_t(row)] = std::min(span_lo_[size_t(row)], c0);
+        span_hi_[size_t(row)] = std::max(span_hi_[size_t(row)], c1);
+    }
+}
+
 bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_idr,
                                  const std::vector<PixelRect>& changed, std::vector<uint8_t>& out) {
     if (!encoder_ || !bgrx || src_width < width_) return false;
+    const int mb_rows = (height_ + 15) / 16, mb_cols = (width_ + 15) / 16;
+    span_lo_.assign(size_t(mb_rows), mb_cols);
+    span_hi_.assign(size_t(mb_rows), 0);
     bool any = false;
+    long long area = 0;
     const bool whole = changed.size() == 1 && changed[0].left <= 0 && changed[0].top <= 0 &&
                        changed[0].right >= width_ && changed[0].bottom >= height_;
     if (!yuv_valid_ || whole) {
@@ -287,9 +296,9 @@ bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_
         uint8_t* v = u + static_cast<size_t>(width_ / 2) * (height_ / 2);
         bgrx_to_i420(bgrx, src_width * 4, width_, height_, y, u, v);
         any = true;
-        refine_left_ = k_refine_pictures;
+        area = 1LL * width_ * height_;
+        mark_changed(PixelRect{0, 0, width_, height_});
     } else {
-        long long area = 0;
         for (const PixelRect& c : changed) {
             // Chroma is shared by 2x2 pixels: widen to even bounds.
             PixelRect r = clip_rect(
@@ -297,95 +306,212 @@ bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_
                 height_);
             if (r.empty()) continue;
             convert_area(bgrx, src_width, r);
+            mark_changed(r);
             area += r.area();
             any = true;
         }
-        // A large change is coded a few more times once it stands still: the
-        // library spends those pictures on sharpening it, as it would on the
-        // whole-frame path. A small one (under 5% of the picture: the clock,
-        // listed once where it was and once where it is) is left as first coded.
-        if (any) refine_left_ = area * 20 >= 1LL * width_ * height_ ? k_refine_pictures : 0;
     }
-    if (any) chain_open_ = false;  // the chain shows the picture before this change
     yuv_valid_ = true;
-    if (held_change_) {  // the change held back by a replayed keyframe (below)
-        held_change_ = false;
-        any = true;
+
+    // Macroblocks of the changed rows' spans, and the stored rows they touch.
+    long long mbs = 0;
+    const bool tiles_fit = known_ && sps_.mb_width == mb_cols && sps_.mb_height == mb_rows;
+    if (tiles_fit && tiles_.empty()) {
+        // Keyframe tiles of at least 30 macroblocks, at most 6 a row: a decoder
+        // tracks a limited number of slices over a few rows.
+        tile_w_ = std::max(30, (mb_cols + 5) / 6);
+        tile_cols_ = (mb_cols + tile_w_ - 1) / tile_w_;
+        tiles_.assign(size_t(mb_rows) * size_t(tile_cols_), IntraSlice{});
+        tile_dirty_.assign(tiles_.size(), 1);
     }
+    for (int row = 0; row < mb_rows; ++row) {
+        const int lo = span_lo_[size_t(row)], hi = span_hi_[size_t(row)];
+        if (hi <= lo) continue;
+        mbs += hi - lo;
+        if (tiles_fit)
+            for (int t = lo / tile_w_; t <= (hi - 1) / tile_w_ && t < tile_cols_; ++t)
+                tile_dirty_[size_t(row) * size_t(tile_cols_) + size_t(t)] = 1;
+    }
+
     const bool due = intra_period_ > 0 && since_idr_ + 1 >= intra_period_;
-    // On a still screen a keyframe that cannot be a repeat waits up to half a
-    // period for the next change (the clock's tick), so that the change and
-    // the keyframe cost one coded picture instead of two.
-    const bool overdue = intra_period_ > 0 && since_idr_ + 1 >= intra_period_ + intra_period_ / 2;
-    if (replay_pos_ > 0) {
-        if (!any && !force_idr) return replay_next(out);
-        // The decoder is part way through the chain, the library at its end:
-        // only a new IDR brings them together.
-        replay_pos_ = 0;
-        force_idr = true;
-    }
-    if (!any && !force_idr && known_ && refine_left_ > 0) {
-        --refine_left_;
-        return run_library(due, out);
-    }
-    const bool replayable =
-        known_ && !chain_.empty() && library_since_idr_ + 1 == int(chain_.size());
-    if (any && due && !force_idr && replayable && chain_.size() == 1 && refine_left_ == 0) {
-        // A small change (the clock's tick) when a keyframe is due and the last
-        // IDR still stands: that IDR again now and the change one picture
-        // later costs a P picture instead of a new IDR.
-        held_change_ = true;
-        ++counts_.repeated_idr;
-        return replay_next(out);
-    }
-    if (!any && !force_idr && known_) {
-        if (due && replayable) {
-            // The library has coded nothing since the last IDR and its
-            // sharpening pictures: the decoder gets the same pictures again.
-            ++counts_.repeated_idr;
-            return replay_next(out);
+    const bool key = force_idr || (due && known_);
+    // Up to a quarter of the picture, intra rows cost less than the library's
+    // pass over the whole picture.
+    const bool small = mbs * 4 <= 1LL * mb_rows * mb_cols;
+    if (tiles_fit && intra_ok_ && (!any || small)) {
+        if (key) {
+            if (put_keyframe_together(out)) return true;
+        } else if (any) {
+            if (splice_change(out)) return true;
+        } else if (refine_left_ > 0 && !library_stale_) {
+            --refine_left_;
+            return run_library(false, out);
+        } else if (skip_picture(out)) {
+            return true;
         }
-        if (!overdue) {
-            const int fn = (last_frame_num_ + 1) % (1 << sps_.log2_max_frame_num);
-            const int poc = (last_poc_lsb_ + 2) % (1 << sps_.log2_max_poc_lsb);
-            if (write_skip_slice(sps_, pps_, ref_idc_, fn, poc, out)) {
-                last_frame_num_ = fn;
-                last_poc_lsb_ = poc;
-                ++offset_;
-                ++since_idr_;
-                ++counts_.skipped;
-                chain_open_ = false;
-                return true;
-            }
+    } else if (known_ && !any && !key) {
+        if (refine_left_ > 0) {
+            --refine_left_;
+            return run_library(false, out);
         }
+        if (skip_picture(out)) return true;
     }
-    // A keyframe coded on a still picture is sharpened like a large change.
-    if (!any && due) refine_left_ = k_refine_pictures;
-    return run_library(force_idr || (due && known_), out);
+    // The library codes this picture. A large change is coded a few more times
+    // once it stands still: the library spends those pictures on sharpening
+    // it, as it would on the whole-frame path. A small one is left as first
+    // coded, and so is a keyframe the library codes on a still picture.
+    if (any) refine_left_ = area * 20 >= 1LL * width_ * height_ ? k_refine_pictures : 0;
+    if (!any && key) refine_left_ = k_refine_pictures;
+    return run_library(key, out);
 }
 
-bool H264Encoder::replay_next(std::vector<uint8_t>& out) {
-    const Replayed& r = chain_[replay_pos_];
-    out.insert(out.end(), r.au.begin(), r.au.end());
-    if (replay_pos_ == 0) {
-        since_idr_ = 0;
-        offset_ = 0;
-    } else {
-        ++since_idr_;
+bool H264Encoder::skip_picture(std::vector<uint8_t>& out) {
+    if (!known_) return false;
+    const int fn = (last_frame_num_ + 1) % (1 << sps_.log2_max_frame_num);
+    const int poc = (last_poc_lsb_ + 2) % (1 << sps_.log2_max_poc_lsb);
+    if (!write_skip_slice(sps_, pps_, ref_idc_, fn, poc, out)) return false;
+    last_frame_num_ = fn;
+    last_poc_lsb_ = poc;
+    ++offset_;
+    ++since_idr_;
+    ++counts_.skipped;
+    return true;
+}
+
+// A P picture of ours: the changed span of each macroblock row coded as one
+// intra slice, skipped macroblocks between them. The intra slices are not
+// filtered across their edges, so the unchanged picture around them stays
+// exactly as it was.
+bool H264Encoder::splice_change(std::vector<uint8_t>& out) {
+    if (!intra_compatible(pps_)) return intra_ok_ = false;
+    const int rows = sps_.mb_height, cols = sps_.mb_width;
+    std::vector<IntraSlice> slices;
+    std::vector<int> slice_row;
+    for (int row = 0; row < rows;) {
+        const int lo = span_lo_[size_t(row)], hi = span_hi_[size_t(row)];
+        if (hi <= lo) {
+            ++row;
+            continue;
+        }
+        int n = 1;
+        while (row + n < rows && n < IntraCoder::k_max_rows && span_lo_[size_t(row + n)] == lo &&
+               span_hi_[size_t(row + n)] == hi)
+            ++n;
+        if (!intra_.code(yuv_.data(), width_, height_, MbRect{lo, row, hi - lo, n}, qp_, slices))
+            return intra_ok_ = false;
+        for (int k = 0; k < n; ++k) slice_row.push_back(row + k);
+        row += n;
     }
-    last_frame_num_ = r.frame_num;
-    last_poc_lsb_ = r.poc_lsb;
-    replay_pos_ = replay_pos_ + 1 < chain_.size() ? replay_pos_ + 1 : 0;
-    chain_open_ = false;
+    const int fn = (last_frame_num_ + 1) % (1 << sps_.log2_max_frame_num);
+    const int poc = (last_poc_lsb_ + 2) % (1 << sps_.log2_max_poc_lsb);
+    const size_t from = out.size();
+    int pos = 0;
+    for (size_t i = 0; i < slices.size(); ++i) {
+        const int row = slice_row[i];
+        const int first = row * cols + span_lo_[size_t(row)];
+        if (first > pos && !write_skip_run(sps_, pps_, ref_idc_, fn, poc, pos, first - pos, out)) {
+            out.resize(from);
+            return false;
+        }
+        IntraSliceTarget t;
+        t.nal_ref_idc = ref_idc_;
+        t.frame_num = fn;
+        t.poc_lsb = poc;
+        t.first_mb = first;
+        t.deblocking_idc = 2;
+        write_intra_slice(sps_, pps_, t, slices[i], out);
+        pos = row * cols + span_hi_[size_t(row)];
+    }
+    if (pos < rows * cols && !write_skip_run(sps_, pps_, ref_idc_, fn, poc, pos, rows * cols - pos, out)) {
+        out.resize(from);
+        return false;
+    }
+    last_frame_num_ = fn;
+    last_poc_lsb_ = poc;
+    ++offset_;
+    ++since_idr_;
+    ++counts_.spliced;
+    library_stale_ = true;
+    refine_left_ = 0;
+    return true;
+}
+
+// An IDR picture of ours from the stored intra rows, the tiles that changed
+// since they were stored coded again first. Their quantiser follows the bit
+// rate: a keyframe of a still picture may take most of its period's bits.
+bool H264Encoder::put_keyframe_together(std::vector<uint8_t>& out) {
+    if (!intra_compatible(pps_) || params_.empty()) return intra_ok_ = false;
+    const int rows = sps_.mb_height, cols = sps_.mb_width;
+    std::vector<IntraSlice> slices;
+    for (int t = 0; t < tile_cols_; ++t) {
+        const int x = t * tile_w_, w = std::min(tile_w_, cols - x);
+        for (int row = 0; row < rows;) {
+            auto stale = [&](int r) {
+                const size_t i = size_t(r) * size_t(tile_cols_) + size_t(t);
+                return tile_dirty_[i] || tiles_[i].rbsp.empty();
+            };
+            if (!stale(row)) {
+                ++row;
+                continue;
+            }
+            int n = 1;
+            while (row + n < rows && n < IntraCoder::k_max_rows && stale(row + n)) ++n;
+            slices.clear();
+            if (!intra_.code(yuv_.data(), width_, height_, MbRect{x, row, w, n}, qp_, slices))
+                return intra_ok_ = false;
+            for (int k = 0; k < n; ++k) {
+                const size_t i = size_t(row + k) * size_t(tile_cols_) + size_t(t);
+                tiles_[i] = std::move(slices[size_t(k)]);
+                tile_dirty_[i] = 0;
+            }
+            row += n;
+        }
+    }
+    // Two keyframes in a row must differ in idr_pic_id, and the library's
+    // next one will carry the number after its last.
+    int id = (last_idr_id_ + 1) & 0xFFFF;
+    while (id == last_idr_id_ || id == ((library_idr_id_ + 1) & 0xFFFF)) id = (id + 1) & 0xFFFF;
+    const size_t from = out.size();
+    out.insert(out.end(), params_.begin(), params_.end());
+    IntraSliceTarget target;
+    target.idr = true;
+    target.nal_ref_idc = idr_ref_idc_;
+    target.idr_pic_id = id;
+    target.deblocking_idc = 0;
+    for (int row = 0; row < rows; ++row) {
+        for (int t = 0; t < tile_cols_; ++t) {
+            target.first_mb = row * cols + t * tile_w_;
+            write_intra_slice(sps_, pps_, target, tiles_[size_t(row) * size_t(tile_cols_) + size_t(t)],
+                              out);
+        }
+    }
+    // A keyframe over its share of the bit rate has every row coded again, at
+    // a coarser quantiser, with the next one; a much smaller one lets the
+    // rows coded from then on be finer.
+    const long long budget =
+        1000LL * kbps_ / 8 * std::max(intra_period_, 1) / std::max(fps_, 1) * 3 / 4;
+    const long long size = static_cast<long long>(out.size() - from);
+    if (size > budget && qp_ < 44) {
+        qp_ = std::min(qp_ + 2, 44);
+        std::fill(tile_dirty_.begin(), tile_dirty_.end(), uint8_t(1));
+    } else if (size * 3 < budget && qp_ > 22) {
+        --qp_;
+    }
+
+    last_idr_id_ = id;
+    last_frame_num_ = 0;
+    last_poc_lsb_ = 0;
+    offset_ = 0;
+    since_idr_ = 0;
+    ++counts_.put_together;
+    library_stale_ = true;
+    refine_left_ = 0;
     return true;
 }
 
 void H264Encoder::close() {
     if (encoder_) {
-        auto destroy =
-            reinterpret_cast<DestroyFn>(shared_library_symbol(library_, "WelsDestroySVCEncoder"));
-        enc(encoder_)->Uninitialize();
-        if (destroy) destroy(enc(encoder_));
+        openh264_destroy(library_, encoder_);
         encoder_ = nullptr;
     }
     if (library_) {

@@ -1,5 +1,7 @@
 // H.264 encoder for one stream: OpenH264 loaded at run time, screen-content
-// real-time mode, an IDR picture every second with SPS and PPS in band.
+// real-time mode, an IDR picture every second with SPS and PPS in band; on the
+// change-driven path most pictures are written here instead (see
+// encode_changes).
 // Output is one access unit in Annex B form per call. Used only by the engine
 // thread; ParameterSets are guarded by their stream's mutex in the engine.
 #pragma once
@@ -11,6 +13,7 @@
 
 #include "video/color_convert.h"
 #include "video/h264_bitstream.h"
+#include "video/intra_coder.h"
 #include "video/pixel_rect.h"
 
 // SPS and PPS of a stream (NAL units without start codes) and the SDP
@@ -37,11 +40,13 @@ class H264Encoder {
     bool encode(const uint8_t* bgrx, int src_width, bool force_idr, std::vector<uint8_t>& out);
     // The same for a picture that differs from the previous one given this way
     // only inside `changed` (encode-size pixels): only those areas are
-    // converted, and when nothing changed the library is not called at all;
-    // a P picture of skipped macroblocks (an exact repeat) goes out instead,
-    // or, when a keyframe is due and the library has coded nothing new since,
-    // the last IDR access unit again (with the pictures that sharpened it). The library's later
-    // pictures get their frame_num and pic_order_cnt_lsb renumbered to follow ours.
+    // converted. The library codes large changes only. When nothing changed a
+    // P picture of skipped macroblocks (an exact repeat) goes out; a small
+    // change goes out as intra slices of just its macroblock rows amid skipped
+    // macroblocks; a keyframe is put together from stored intra rows, coding
+    // again only the rows that changed since they were stored. The library's
+    // later pictures get their frame_num and pic_order_cnt_lsb renumbered to
+    // follow ours, and its next picture after one of ours is an IDR.
     bool encode_changes(const uint8_t* bgrx, int src_width, bool force_idr,
                         const std::vector<PixelRect>& changed, std::vector<uint8_t>& out);
     void close();
@@ -50,7 +55,8 @@ class H264Encoder {
     struct Counts {
         uint64_t encoded = 0;  // by the library
         uint64_t skipped = 0;  // our skip pictures
-        uint64_t repeated_idr = 0;
+        uint64_t spliced = 0;  // our pictures with a change in intra slices
+        uint64_t put_together = 0;  // our keyframes of stored rows
     };
     const Counts& counts() const { return counts_; }
 
@@ -75,29 +81,38 @@ class H264Encoder {
 
     // Stream state for skip pictures and renumbering.
     int intra_period_ = 0;
+    int kbps_ = 0;
     bool yuv_valid_ = false;  // yuv_ holds the previous picture of encode_changes
-    bool known_ = false;      // parameter sets parsed and usable for skip pictures
+    bool known_ = false;      // parameter sets parsed and usable for our pictures
     SpsInfo sps_;
     PpsInfo pps_;
+    std::vector<uint8_t> params_;  // SPS and PPS as last sent, with start codes
     int ref_idc_ = 2;
+    int idr_ref_idc_ = 3;
     int last_frame_num_ = 0;  // as sent
     int last_poc_lsb_ = 0;
-    int offset_ = 0;     // our skip pictures since the last IDR
+    int last_idr_id_ = 0;     // idr_pic_id of the last keyframe sent
+    int library_idr_id_ = 0;  // and of the library's last
+    int offset_ = 0;     // our pictures since the last IDR
     int since_idr_ = 0;  // pictures sent after the last IDR
-    int library_since_idr_ = 0;
-    int refine_left_ = 0;       // library pictures still due for the last large change
-    bool held_change_ = false;  // a change to code at the next call
-    // The last IDR and the library pictures that directly followed it without
-    // a change (sharpening): sent again when a keyframe is due and the
-    // library has coded nothing else since.
-    struct Replayed {
-        std::vector<uint8_t> au;
-        int frame_num = 0, poc_lsb = 0;
-    };
-    std::vector<Replayed> chain_;
-    bool chain_open_ = false;
-    size_t replay_pos_ = 0;  // next chain picture to send again (0: not replaying)
-    bool replay_next(std::vector<uint8_t>& out);
+    int refine_left_ = 0;  // library pictures still due for the last large change
+    // The decoder's picture is no longer the library's reference (our intra
+    // slices are in it): the library's next picture must be an IDR.
+    bool library_stale_ = false;
+
+    // Intra rows: this picture's changed macroblock columns per row, and the
+    // stored keyframe rows, cut into tiles of tile_w_ macroblocks.
+    IntraCoder intra_;
+    bool intra_ok_ = true;
+    int qp_ = 26;
+    std::vector<int> span_lo_, span_hi_;
+    int tile_w_ = 0, tile_cols_ = 0;
+    std::vector<IntraSlice> tiles_;  // row-major; an empty RBSP: not coded yet
+    std::vector<uint8_t> tile_dirty_;
+    void mark_changed(const PixelRect& r);
+    bool skip_picture(std::vector<uint8_t>& out);
+    bool splice_change(std::vector<uint8_t>& out);
+    bool put_keyframe_together(std::vector<uint8_t>& out);
     Counts counts_;
 };
 

@@ -1,5 +1,5 @@
-"""Real clients on the damage path (skip pictures, repeated and renumbered
-pictures): for a still text desktop and for a 400x300 window changing every
+"""Real clients on the damage path (skip pictures, changes in intra slices,
+keyframes of stored rows, renumbered library pictures): for a still text desktop and for a 400x300 window changing every
 frame, ffmpeg (copy to MKV, then ffprobe -show_frames), GStreamer (rtspsrc !
 avdec_h264) and mpv play at once with no decoder error or warning; the frame
 rate is the configured 10 per second; and once the window stops, a decoded
