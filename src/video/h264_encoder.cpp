@@ -385,6 +385,17 @@ bool H264Encoder::skip_picture(std::vector<uint8_t>& out) {
 bool H264Encoder::splice_change(std::vector<uint8_t>& out) {
     if (!intra_compatible(pps_)) return intra_ok_ = false;
     const int rows = sps_.mb_height, cols = sps_.mb_width;
+    // Spans widened to whole steps of 4 macroblocks: a window being dragged
+    // changes a span's width every picture, and each new area size costs the
+    // intra coder a new library instance.
+    for (int row = 0; row < rows; ++row) {
+        int& lo = span_lo_[size_t(row)];
+        int& hi = span_hi_[size_t(row)];
+        if (hi <= lo) continue;
+        const int width = std::min(cols, (hi - lo + 3) / 4 * 4);
+        lo = std::min(lo, cols - width);
+        hi = lo + width;
+    }
     std::vector<IntraSlice> slices;
     std::vector<int> slice_row;
     for (int row = 0; row < rows;) {

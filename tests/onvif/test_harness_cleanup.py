@@ -40,12 +40,15 @@ def main():
         holder = subprocess.Popen([sys.executable, "-c", HOLDER, args.bin], stdout=subprocess.PIPE,
                                   env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"), text=True)
         try:
-            line = []
+            line, seen = [], []
             for text in holder.stdout:  # the camera's own output comes first
                 if text.startswith("READY"):
                     line = text.split()
                     break
-            check(line[:1] == ["READY"], "holder did not start a camera")
+                seen.append(text)
+            if line[:1] != ["READY"]:
+                check(False, f"holder did not start a camera (exit {holder.wait(10)}); it wrote:\n" +
+                      "".join(seen[-20:]))
             camera_pid, x_pid = int(line[1]), int(line[2])
             holder.send_signal(sig)
             holder.wait(30)
