@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "video/openh264.h"
 #include "video/shared_library.h"
@@ -19,6 +20,8 @@ constexpr int k_refine_pictures = 3;
 ISVCEncoder* enc(void* p) {
     return static_cast<ISVCEncoder*>(p);
 }
+
+const uint8_t k_start_code[] = {0, 0, 0, 1};
 
 // Intra slices can stand in for the library's only if they dequantise the
 // same way and their filtering can be kept inside them.
@@ -96,11 +99,7 @@ bool H264Encoder::encode(const uint8_t* bgrx, int src_width, bool force_idr,
                          std::vector<uint8_t>& out) {
     // A source narrower than the encode size would be read past its rows.
     if (!encoder_ || !bgrx || src_width < width_) return false;
-    uint8_t* y = yuv_.data();
-    uint8_t* u = y + static_cast<size_t>(width_) * height_;
-    uint8_t* v = u + static_cast<size_t>(width_ / 2) * (height_ / 2);
-    bgrx_to_i420(bgrx, src_width * 4, width_, height_, y, u, v);
-
+    convert_whole(bgrx, src_width);
     yuv_valid_ = false;  // not necessarily the picture encode_changes saw last
     std::fill(tile_dirty_.begin(), tile_dirty_.end(), uint8_t(1));
     return run_library(force_idr, out);
@@ -179,13 +178,12 @@ void H264Encoder::follow_stream(std::vector<uint8_t>& out, size_t from) {
         PpsInfo pps;
         bool have_sps = false, have_pps = false;
         std::vector<uint8_t> params;
-        static const uint8_t k_start[] = {0, 0, 0, 1};
         for (const NalSpan& n : units) {
             const int type = n.data[0] & 0x1F;
             if (type == 7) have_sps = parse_sps(nal_to_rbsp(n.data, n.size), sps);
             if (type == 8) have_pps = parse_pps(nal_to_rbsp(n.data, n.size), pps);
             if (type == 7 || type == 8) {
-                params.insert(params.end(), k_start, k_start + 4);
+                params.insert(params.end(), std::begin(k_start_code), std::end(k_start_code));
                 params.insert(params.end(), n.data, n.data + n.size);
             }
         }
@@ -209,8 +207,8 @@ void H264Encoder::follow_stream(std::vector<uint8_t>& out, size_t from) {
     bool first_slice = true;
     for (const NalSpan& n : units) {
         const int type = n.data[0] & 0x1F;
-        static const uint8_t k_start[] = {0, 0, 0, 1};
-        if (offset_ != 0) rewritten.insert(rewritten.end(), k_start, k_start + 4);
+        if (offset_ != 0)
+            rewritten.insert(rewritten.end(), std::begin(k_start_code), std::end(k_start_code));
         if (type != 1 && type != 5) {
             if (offset_ != 0) rewritten.insert(rewritten.end(), n.data, n.data + n.size);
             continue;
@@ -230,14 +228,13 @@ void H264Encoder::follow_stream(std::vector<uint8_t>& out, size_t from) {
         if (offset_ != 0) rbsp_to_nal(rbsp, rewritten);
         if (first_slice) {
             first_slice = false;
+            if (si.nal_ref_idc != 0) last_frame_num_ = fn;
             if (si.idr) {
                 idr_ref_idc_ = si.nal_ref_idc;
                 library_idr_id_ = last_idr_id_ = si.idr_pic_id;
             } else if (si.nal_ref_idc != 0) {
-                last_frame_num_ = fn;
                 ref_idc_ = si.nal_ref_idc;
             }
-            if (si.idr) last_frame_num_ = fn;
             last_poc_lsb_ = poc;
         }
     }
@@ -245,6 +242,13 @@ void H264Encoder::follow_stream(std::vector<uint8_t>& out, size_t from) {
         out.resize(from);
         out.insert(out.end(), rewritten.begin(), rewritten.end());
     }
+}
+
+void H264Encoder::convert_whole(const uint8_t* bgrx, int src_width) {
+    uint8_t* y = yuv_.data();
+    uint8_t* u = y + static_cast<size_t>(width_) * height_;
+    uint8_t* v = u + static_cast<size_t>(width_ / 2) * (height_ / 2);
+    bgrx_to_i420(bgrx, src_width * 4, width_, height_, y, u, v);
 }
 
 void H264Encoder::convert_area(const uint8_t* bgrx, int src_width, const PixelRect& r) {
@@ -291,10 +295,7 @@ bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_
     const bool whole = changed.size() == 1 && changed[0].left <= 0 && changed[0].top <= 0 &&
                        changed[0].right >= width_ && changed[0].bottom >= height_;
     if (!yuv_valid_ || whole) {
-        uint8_t* y = yuv_.data();
-        uint8_t* u = y + static_cast<size_t>(width_) * height_;
-        uint8_t* v = u + static_cast<size_t>(width_ / 2) * (height_ / 2);
-        bgrx_to_i420(bgrx, src_width * 4, width_, height_, y, u, v);
+        convert_whole(bgrx, src_width);
         any = true;
         area = 1LL * width_ * height_;
         mark_changed(PixelRect{0, 0, width_, height_});
@@ -365,15 +366,23 @@ bool H264Encoder::encode_changes(const uint8_t* bgrx, int src_width, bool force_
     return run_library(key, out);
 }
 
-bool H264Encoder::skip_picture(std::vector<uint8_t>& out) {
-    if (!known_) return false;
-    const int fn = (last_frame_num_ + 1) % (1 << sps_.log2_max_frame_num);
-    const int poc = (last_poc_lsb_ + 2) % (1 << sps_.log2_max_poc_lsb);
-    if (!write_skip_slice(sps_, pps_, ref_idc_, fn, poc, out)) return false;
-    last_frame_num_ = fn;
-    last_poc_lsb_ = poc;
+H264Encoder::Numbers H264Encoder::next_numbers() const {
+    return {(last_frame_num_ + 1) % (1 << sps_.log2_max_frame_num),
+            (last_poc_lsb_ + 2) % (1 << sps_.log2_max_poc_lsb)};
+}
+
+void H264Encoder::sent_our_picture(const Numbers& n) {
+    last_frame_num_ = n.frame_num;
+    last_poc_lsb_ = n.poc_lsb;
     ++offset_;
     ++since_idr_;
+}
+
+bool H264Encoder::skip_picture(std::vector<uint8_t>& out) {
+    if (!known_) return false;
+    const Numbers n = next_numbers();
+    if (!write_skip_slice(sps_, pps_, ref_idc_, n.frame_num, n.poc_lsb, out)) return false;
+    sent_our_picture(n);
     ++counts_.skipped;
     return true;
 }
@@ -413,8 +422,8 @@ bool H264Encoder::splice_change(std::vector<uint8_t>& out) {
         for (int k = 0; k < n; ++k) slice_row.push_back(row + k);
         row += n;
     }
-    const int fn = (last_frame_num_ + 1) % (1 << sps_.log2_max_frame_num);
-    const int poc = (last_poc_lsb_ + 2) % (1 << sps_.log2_max_poc_lsb);
+    const Numbers num = next_numbers();
+    const int fn = num.frame_num, poc = num.poc_lsb;
     const size_t from = out.size();
     int pos = 0;
     for (size_t i = 0; i < slices.size(); ++i) {
@@ -437,10 +446,7 @@ bool H264Encoder::splice_change(std::vector<uint8_t>& out) {
         out.resize(from);
         return false;
     }
-    last_frame_num_ = fn;
-    last_poc_lsb_ = poc;
-    ++offset_;
-    ++since_idr_;
+    sent_our_picture(num);
     ++counts_.spliced;
     library_stale_ = true;
     refine_left_ = 0;
@@ -458,8 +464,7 @@ bool H264Encoder::put_keyframe_together(std::vector<uint8_t>& out) {
         const int x = t * tile_w_, w = std::min(tile_w_, cols - x);
         for (int row = 0; row < rows;) {
             auto stale = [&](int r) {
-                const size_t i = size_t(r) * size_t(tile_cols_) + size_t(t);
-                return tile_dirty_[i] || tiles_[i].rbsp.empty();
+                return tile_dirty_[size_t(r) * size_t(tile_cols_) + size_t(t)] != 0;
             };
             if (!stale(row)) {
                 ++row;

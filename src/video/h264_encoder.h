@@ -73,6 +73,7 @@ class H264Encoder {
     std::vector<uint8_t> scratch_;  // one area in I420 before it is copied into yuv_
 
     bool run_library(bool force_idr, std::vector<uint8_t>& out);
+    void convert_whole(const uint8_t* bgrx, int src_width);
     void convert_area(const uint8_t* bgrx, int src_width, const PixelRect& r);
     void follow_stream(std::vector<uint8_t>& out, size_t from);
     void append_nal(const uint8_t* nal, size_t len, std::vector<uint8_t>& out);
@@ -107,9 +108,16 @@ class H264Encoder {
     int qp_ = 26;
     std::vector<int> span_lo_, span_hi_;
     int tile_w_ = 0, tile_cols_ = 0;
-    std::vector<IntraSlice> tiles_;  // row-major; an empty RBSP: not coded yet
-    std::vector<uint8_t> tile_dirty_;
+    std::vector<IntraSlice> tiles_;    // row-major
+    std::vector<uint8_t> tile_dirty_;  // changed since stored, or never coded
     void mark_changed(const PixelRect& r);
+    // frame_num and order count of our next P picture, and the bookkeeping
+    // once it is sent.
+    struct Numbers {
+        int frame_num, poc_lsb;
+    };
+    Numbers next_numbers() const;
+    void sent_our_picture(const Numbers& n);
     bool skip_picture(std::vector<uint8_t>& out);
     bool splice_change(std::vector<uint8_t>& out);
     bool put_keyframe_together(std::vector<uint8_t>& out);
