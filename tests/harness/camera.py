@@ -14,6 +14,7 @@ import argparse
 import atexit
 import ctypes
 import os
+import random
 import re
 import signal
 import socket
@@ -122,10 +123,17 @@ def stop_process(proc, timeout):
 
 
 def free_port():
-    """A TCP port that nothing listens on right now (loopback)."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A TCP port that nothing uses right now (loopback), from below the
+    ephemeral range: a port the kernel hands out could become the source port
+    of some client's connection before the camera binds it."""
+    while True:
+        port = random.randrange(20000, 32700)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
 
 
 def free_ports(n):
